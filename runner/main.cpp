@@ -1,0 +1,11 @@
+#include <windows.h>
+
+#include "runner/startup.h"
+#include "sys/system.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  // Packages are started from download folders: no DLL may come from there.
+  RestrictDllSearchToSystemFolder();
+  ConfigureRun();
+  return 0;
+}

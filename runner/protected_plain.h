@@ -1,0 +1,57 @@
+// The plain texts of the protected strings, in the table order that the cipher uses.
+// Only host tools and tests include this file: the build encodes it, and the packager takes the
+// option keys and the switching-on value from it. The runner never holds these texts.
+// The order is part of the cipher; keep it shuffled.
+#pragma once
+#include "runner/protected_ids.h"
+
+struct ProtectedPlainEntry {
+  ProtectedId Id;
+  const char* Text;
+};
+
+inline constexpr ProtectedPlainEntry ProtectedPlain[ProtectedCount] = {
+    {PsReportPowerStatus, "PowerStatus"},
+    {PsLanguageNameKey, "LanguageName"},
+    {PsLanguageSwitch, "/lang"},
+    {PsBatteryPercentKey, "BatteryPercent"},
+    {PsOptionOn, "1"},
+    {PsBatteryNoBattery, "NoBattery"},
+    {PsAllowExtractSwitch, "ExtractSwitch"},
+    {PsAcLineKey, "ACLineStatus"},
+    {PsAllowLanguageSwitch, "LanguageSwitch"},
+    {PsExtractSwitch, "/extract"},
+    {PsHostProgram, "wscript.exe"},
+    {PsHostExtension2, ".js"},
+    {PsRomText7, "RomText"},
+    {PsBidWord, "BidWord"},
+    {PsKeySeparator, "="},
+    {PsAcOffline, "Offline"},
+    {PsBidText4, "BidCode"},
+    {PsUnknown, "NotReported"},
+    {PsBatteryFullLifeKey, "BatteryFullLifeTime"},
+    {PsBatteryHigh, "High"},
+    {PsHideMarker, "cabrun.hide"},
+    {PsBatteryFlagKey, "BatteryFlag"},
+    {PsReportExtension, "env"},
+    {PsBatteryCritical, "CriticalLow"},
+    {PsBatteryNoFlag, "Normal"},
+    {PsBatteryLow, "Low"},
+    {PsMachineSection, "Machine"},
+    {PsBatteryBit4, "Flag16"},
+    {PsBatteryCharging, "Charging"},
+    {PsHideWhileRunning, "HideWindow"},
+    {PsBatteryBit5, "Flag32"},
+    {PsRunnerSection, "Runner"},
+    {PsFlagValue, "FlagValue"},
+    {PsBatteryBit6, "Flag64"},
+    {PsHostExtension1, ".vbs"},
+    {PsBatteryFlagSeparator, ","},
+    {PsAdministratorKey, "Administrator"},
+    {PsStartWithoutWaiting, "NoWait"},
+    {PsLanguageIdKey, "LanguageId"},
+    {PsRunnerPathKey, "RunnerPath"},
+    {PsAcOnline, "Online"},
+    {PsBidText8, "BidText"},
+    {PsBatteryLifeKey, "BatteryLifeTime"},
+};

@@ -1,0 +1,145 @@
+#include "runner/startup.h"
+
+#include <windows.h>
+
+#include "runner/protected.h"
+#include "runner/state.h"
+#include "sys/paths.h"
+#include "sys/system.h"
+
+namespace {
+
+// Where the next argument starts: separators (bytes 1 to 32) and "" pairs are passed over.
+const unsigned char* SkipToArgument(const unsigned char* p) {
+  for (;;) {
+    while (*p != 0 && *p <= ' ') ++p;
+    if (p[0] == '"' && p[1] == '"')
+      p += 2;
+    else
+      return p;
+  }
+}
+
+// Takes one argument from p; quotes switch quoting on and off and are dropped.
+const unsigned char* TakeArgument(const unsigned char* p, std::string& argument) {
+  argument.clear();
+  p = SkipToArgument(p);
+  while (*p > ' ') {
+    if (*p == '"') {
+      ++p;
+      while (*p != 0 && *p != '"') argument += static_cast<char>(*p++);
+      if (*p != 0) ++p;
+    } else {
+      argument += static_cast<char>(*p++);
+    }
+  }
+  return p;
+}
+
+std::string RunnerNameWithoutExtension() {
+  return ReplaceExtension(NameOfPath(RunnerArguments[0]), "");
+}
+
+void ApplyLanguageSwitch(const std::string& value) {
+  if (EqualsIgnoringCase(value, "ENU")) {
+    LanguageId = "0409";
+    LanguageName = "ENU";
+    JapaneseMode = false;
+  } else if (EqualsIgnoringCase(value, "JPN")) {
+    LanguageId = "0411";
+    LanguageName = "JPN";
+    JapaneseMode = true;
+  }
+}
+
+}  // namespace
+
+void ChooseLanguage() {
+  LanguageId = HexText(GetSystemDefaultLangID(), 4);
+  LanguageName = SystemLanguageAbbreviation();
+  JapaneseMode = LanguageName == "JPN";
+}
+
+void DecodeProtectedStrings() {
+  for (int id = 0; id < ProtectedCount; ++id) ProtectedStrings[id] = DecodeProtected(static_cast<uint8_t>(id));
+}
+
+void ReadOptionList(const uint8_t* data, size_t size) {
+  size_t place = 0;
+  while (place < size && data[place] != 0) {
+    // An entry that runs to the end of the resource is cut there.
+    size_t end = place;
+    while (end < size && data[end] != 0) ++end;
+    std::string entry(reinterpret_cast<const char*>(data) + place, end - place);
+    size_t equals = entry.find('=');
+    if (equals != std::string::npos && equals > 0) {
+      std::string key = entry.substr(0, equals);
+      std::string value = entry.substr(equals + 1);
+      for (const PackageOptionInfo& option : PackageOptionTable) {
+        if (EqualsIgnoringCase(key, Protected(option.Key)))
+          PackageOptions.*option.Member = EqualsIgnoringCase(value, Protected(PsOptionOn));
+      }
+    }
+    place = end + 1;
+  }
+}
+
+void ReadOptionResource() {
+  HRSRC info = FindResourceA(nullptr, "OPT", MAKEINTRESOURCEA(10));
+  if (!info) return;
+  DWORD size = SizeofResource(nullptr, info);
+  HGLOBAL handle = size ? LoadResource(nullptr, info) : nullptr;
+  if (!handle) return;
+  if (const void* data = LockResource(handle)) ReadOptionList(static_cast<const uint8_t*>(data), size);
+  FreeResource(handle);
+}
+
+std::vector<std::string> SplitCommandLine(const char* commandLine) {
+  std::vector<std::string> arguments;
+  std::string argument;
+  const unsigned char* p = TakeArgument(reinterpret_cast<const unsigned char*>(commandLine), argument);
+  for (;;) {
+    p = TakeArgument(p, argument);
+    if (argument.empty()) return arguments;
+    arguments.push_back(argument);
+  }
+}
+
+std::string OwnPath() {
+  char buffer[MAX_PATH + 1];
+  DWORD n = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
+  return std::string(buffer, n < sizeof buffer ? n : 0);
+}
+
+void ReadCommandLine(const std::string& currentFolder) {
+  const std::string& languageSwitch = Protected(PsLanguageSwitch);
+  bool folderPending = false;
+  for (size_t i = 1; i < RunnerArguments.size(); ++i) {
+    const std::string& a = RunnerArguments[i];
+    if (folderPending && a[0] != '/') {
+      ChosenFolder = FullPathOf(a);
+      if (IsExistingFolder(ChosenFolder))
+        ChosenFolder = WithTrailingBackslash(ChosenFolder) + RunnerNameWithoutExtension();
+      folderPending = false;
+      continue;
+    }
+    folderPending = false;
+    if (PackageOptions.AllowExtractSwitch && EqualsIgnoringCase(a, Protected(PsExtractSwitch))) {
+      ExtractOnlyMode = true;
+      ChosenFolder = WithTrailingBackslash(currentFolder) + RunnerNameWithoutExtension();
+      folderPending = true;
+    } else if (PackageOptions.AllowLanguageSwitch && StartsWithIgnoringCase(languageSwitch, a) &&
+               a.find('=') == languageSwitch.size()) {
+      ApplyLanguageSwitch(a.substr(languageSwitch.size() + 1));
+    }
+  }
+}
+
+void ConfigureRun() {
+  ChooseLanguage();
+  DecodeProtectedStrings();
+  ReadOptionResource();
+  RunnerArguments = SplitCommandLine(GetCommandLineA());
+  RunnerArguments.insert(RunnerArguments.begin(), OwnPath());
+  ReadCommandLine(CurrentFolder());
+}

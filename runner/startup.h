@@ -1,0 +1,19 @@
+// Start-up configuration: language, protected strings, options and command line.
+// Nothing here shows a message; whatever is missing or malformed keeps its default.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+void ChooseLanguage();
+void DecodeProtectedStrings();
+void ReadOptionList(const uint8_t* data, size_t size);
+void ReadOptionResource();
+// The arguments after the program's own name, split by the runner's rules.
+std::vector<std::string> SplitCommandLine(const char* commandLine);
+std::string OwnPath();
+// Reads switches from RunnerArguments (entry 0 is the runner's own path).
+void ReadCommandLine(const std::string& currentFolder);
+// All of the above, in order, from the process itself.
+void ConfigureRun();

@@ -1,0 +1,16 @@
+#include "runner/state.h"
+
+std::string LanguageId;
+std::string LanguageName;
+bool JapaneseMode = false;
+std::string ProtectedStrings[ProtectedCount];
+TPackageOptions PackageOptions;
+bool ExtractOnlyMode = false;
+std::string ChosenFolder;
+std::string CabinetTempFile;
+std::string ExtractFolder;
+std::string PayloadName;
+std::string PayloadPath;
+std::string LaunchArguments;
+std::string ReportPath;
+std::vector<std::string> RunnerArguments;

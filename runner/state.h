@@ -1,0 +1,26 @@
+// The run's state: set during start-up and the run, read by every later step.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "runner/options.h"
+#include "runner/protected_ids.h"
+
+extern std::string LanguageId;
+extern std::string LanguageName;
+extern bool JapaneseMode;
+extern std::string ProtectedStrings[ProtectedCount];
+extern TPackageOptions PackageOptions;
+extern bool ExtractOnlyMode;
+extern std::string ChosenFolder;
+extern std::string CabinetTempFile;
+extern std::string ExtractFolder;
+extern std::string PayloadName;
+extern std::string PayloadPath;
+extern std::string LaunchArguments;
+extern std::string ReportPath;
+
+// The runner's arguments; entry 0 is its own full path.
+extern std::vector<std::string> RunnerArguments;
+
+inline const std::string& Protected(ProtectedId id) { return ProtectedStrings[id]; }

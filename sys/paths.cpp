@@ -1,0 +1,178 @@
+#include "sys/paths.h"
+
+namespace {
+
+constexpr DWORD kFolderBit = FILE_ATTRIBUTE_DIRECTORY;
+constexpr DWORD kReadOnlyBit = FILE_ATTRIBUTE_READONLY;
+
+// Fills the entry fields, passing over entries whose attributes meet SkipMask.
+int32_t AcceptEntry(TSearchRec& rec) {
+  while (rec.PlatformData.dwFileAttributes & rec.SkipMask) {
+    if (!FindNextFileA(rec.SearchHandle, &rec.PlatformData)) return static_cast<int32_t>(GetLastError());
+  }
+  FILETIME local{};
+  WORD date = 0, time = 0;
+  FileTimeToLocalFileTime(&rec.PlatformData.ftLastWriteTime, &local);
+  FileTimeToDosDateTime(&local, &date, &time);
+  rec.EntryTime = (static_cast<uint32_t>(date) << 16) | time;
+  rec.EntrySize = (static_cast<int64_t>(rec.PlatformData.nFileSizeHigh) << 32) | rec.PlatformData.nFileSizeLow;
+  rec.EntryAttributes = rec.PlatformData.dwFileAttributes;
+  rec.EntryName.assign(rec.PlatformData.cFileName, strnlen(rec.PlatformData.cFileName, MAX_PATH));
+  return 0;
+}
+
+}  // namespace
+
+bool IsExistingFolder(const std::string& path) {
+  DWORD a = GetFileAttributesA(path.c_str());
+  return a != INVALID_FILE_ATTRIBUTES && (a & kFolderBit);
+}
+
+bool IsExistingFile(const std::string& path) {
+  DWORD a = GetFileAttributesA(path.c_str());
+  return a != INVALID_FILE_ATTRIBUTES && !(a & kFolderBit);
+}
+
+int32_t ReadAttributes(const std::string& path) {
+  return static_cast<int32_t>(GetFileAttributesA(path.c_str()));
+}
+
+int32_t WriteAttributes(const std::string& path, uint32_t attributes) {
+  return SetFileAttributesA(path.c_str(), attributes) ? 0 : static_cast<int32_t>(GetLastError());
+}
+
+int LastIndexOfAny(const std::string& set, const std::string& text) {
+  for (size_t i = text.size(); i > 0; --i) {
+    char c = text[i - 1];
+    if (c != '\0' && set.find(c) != std::string::npos) return static_cast<int>(i);
+  }
+  return 0;
+}
+
+std::string FolderOfPath(const std::string& path) {
+  return path.substr(0, LastIndexOfAny("\\:", path));
+}
+
+std::string NameOfPath(const std::string& path) {
+  return path.substr(LastIndexOfAny("\\:", path));
+}
+
+std::string ExtensionOfPath(const std::string& path) {
+  int i = LastIndexOfAny(".\\:", path);
+  return (i > 0 && path[i - 1] == '.') ? path.substr(i - 1) : std::string();
+}
+
+std::string FullPathOf(const std::string& path) {
+  char buffer[MAX_PATH];
+  DWORD n = GetFullPathNameA(path.c_str(), sizeof buffer, buffer, nullptr);
+  // A result that does not fit reports the size it needs; a cut path would name
+  // another place, so it counts as a failure.
+  if (n >= sizeof buffer) return std::string();
+  return std::string(buffer, n);
+}
+
+std::string WithoutTrailingBackslash(const std::string& path) {
+  if (!path.empty() && path.back() == '\\') return path.substr(0, path.size() - 1);
+  return path;
+}
+
+std::string WithTrailingBackslash(const std::string& path) {
+  if (path.empty() || path.back() != '\\') return path + '\\';
+  return path;
+}
+
+std::string ReplaceExtension(const std::string& path, const std::string& extension) {
+  int i = LastIndexOfAny(".\\:", path);
+  std::string stem = (i == 0 || path[i - 1] != '.') ? path : path.substr(0, i - 1);
+  return stem + extension;
+}
+
+bool MakeFolder(const std::string& path) {
+  return CreateDirectoryA(path.c_str(), nullptr) != 0;
+}
+
+bool MakeFolderChain(const std::string& path) {
+  if (path.empty()) return false;
+  std::string p = WithoutTrailingBackslash(path);
+  if (p.size() < 3) return true;
+  if (IsExistingFolder(p)) return true;
+  std::string parent = FolderOfPath(p);
+  if (parent == p) return true;
+  return MakeFolderChain(parent) && MakeFolder(p);
+}
+
+bool RemoveFile(const std::string& path) {
+  return DeleteFileA(path.c_str()) != 0;
+}
+
+bool RemoveEmptyFolder(const std::string& path) {
+  return RemoveDirectoryA(path.c_str()) != 0;
+}
+
+std::string DecimalText(int32_t n) {
+  return std::to_string(n);
+}
+
+std::string HexText(uint32_t n, int digits) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  if (digits > 32) digits = 0;
+  std::string text;
+  do {
+    text.insert(text.begin(), kDigits[n & 0xF]);
+    n >>= 4;
+  } while (n != 0);
+  if (static_cast<int>(text.size()) < digits) text.insert(0, digits - text.size(), '0');
+  return text;
+}
+
+int32_t ScanFirst(const std::string& pattern, uint32_t mask, TSearchRec& rec) {
+  rec.SkipMask = ~mask & 0x16;
+  rec.SearchHandle = FindFirstFileA(pattern.c_str(), &rec.PlatformData);
+  if (rec.SearchHandle == INVALID_HANDLE_VALUE) return static_cast<int32_t>(GetLastError());
+  int32_t result = AcceptEntry(rec);
+  if (result != 0) ScanClose(rec);
+  return result;
+}
+
+int32_t ScanNext(TSearchRec& rec) {
+  if (!FindNextFileA(rec.SearchHandle, &rec.PlatformData)) return static_cast<int32_t>(GetLastError());
+  return AcceptEntry(rec);
+}
+
+void ScanClose(TSearchRec& rec) {
+  if (rec.SearchHandle != INVALID_HANDLE_VALUE) {
+    FindClose(rec.SearchHandle);
+    rec.SearchHandle = INVALID_HANDLE_VALUE;
+  }
+}
+
+bool DeleteFolderTree(const std::string& folder) {
+  std::string f = WithoutTrailingBackslash(folder);
+  // A junction or symbolic link is removed as itself; its target may belong to
+  // someone else, so it is never entered.
+  int32_t own = ReadAttributes(f);
+  if (own != -1 && (own & FILE_ATTRIBUTE_REPARSE_POINT)) return RemoveEmptyFolder(f);
+
+  bool ok = true;
+  TSearchRec rec;
+  for (int32_t r = ScanFirst(f + "\\*.*", 0x3F, rec); r == 0; r = ScanNext(rec)) {
+    if (rec.EntryName == "." || rec.EntryName == "..") continue;
+    std::string child = f + "\\" + rec.EntryName;
+    if (rec.EntryAttributes & kReadOnlyBit) {
+      int32_t a = ReadAttributes(child);
+      WriteAttributes(child, static_cast<uint32_t>(a) & ~kReadOnlyBit);
+    }
+    if (!ok) continue;
+    ok = (rec.EntryAttributes & kFolderBit) ? DeleteFolderTree(child) : RemoveFile(child);
+  }
+  ScanClose(rec);
+  return ok && RemoveEmptyFolder(f);
+}
+
+void DeleteFolderIfPresent(const std::string& folder) {
+  if (!folder.empty() && IsExistingFolder(folder)) DeleteFolderTree(folder);
+}
+
+void DeleteFileIfPresent(const std::string& file) {
+  if (!file.empty() && IsExistingFile(file)) RemoveFile(file);
+}

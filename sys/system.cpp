@@ -1,0 +1,110 @@
+#include "sys/system.h"
+
+#include <shlobj.h>
+
+#include "sys/paths.h"
+
+namespace {
+
+const char kMakerFolder[] = "Morvane\\Common";
+
+// The text of a buffer the platform filled, up to its first NUL.
+std::string BufferText(const char* buffer, size_t capacity) {
+  return std::string(buffer, strnlen(buffer, capacity));
+}
+
+}  // namespace
+
+bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
+  return CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.data(), static_cast<int>(a.size()), b.data(),
+                        static_cast<int>(b.size())) == CSTR_EQUAL;
+}
+
+bool StartsWithIgnoringCase(const std::string& prefix, const std::string& text) {
+  if (text.size() < prefix.size()) return false;
+  int n = static_cast<int>(prefix.size());
+  return CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, text.data(), n, prefix.data(), n) == CSTR_EQUAL;
+}
+
+std::string WithoutTrailingBlanks(const std::string& text) {
+  size_t n = text.size();
+  while (n > 0 && static_cast<unsigned char>(text[n - 1]) <= 0x20) --n;
+  return text.substr(0, n);
+}
+
+bool IsUserAdministrator() {
+  HMODULE shell = LoadLibraryA("shell32.dll");
+  if (!shell) return false;
+  auto isUserAnAdmin = LookUpFunction<BOOL(WINAPI*)()>(shell, "IsUserAnAdmin");
+  bool admin = isUserAnAdmin && isUserAnAdmin() != 0;
+  FreeLibrary(shell);
+  return admin;
+}
+
+bool IsNt6OrLater() {
+  OSVERSIONINFOA info{};
+  info.dwOSVersionInfoSize = sizeof info;  // the basic record, 148 bytes
+  static_assert(sizeof info == 148, "basic OSVERSIONINFOA");
+  return GetVersionExA(&info) && info.dwPlatformId == VER_PLATFORM_WIN32_NT && info.dwMajorVersion >= 6;
+}
+
+std::string SystemLanguageAbbreviation() {
+  char buffer[256];
+  if (GetLocaleInfoA(LOCALE_SYSTEM_DEFAULT, LOCALE_SABBREVLANGNAME, buffer, sizeof buffer) > 0) {
+    std::string name = BufferText(buffer, sizeof buffer);
+    if (name.size() == 3) return name;
+  }
+  return "ENU";
+}
+
+std::string CommonDataFolder() {
+  std::string result;
+  bool loadedHere = false;
+  HMODULE shell = GetModuleHandleA("Shell32.dll");
+  if (!shell) {
+    shell = LoadLibraryA("Shell32.dll");
+    loadedHere = shell != nullptr;
+  }
+  if (!shell) return result;
+
+  using GetFolderPath = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPSTR);
+  auto getFolderPath = LookUpFunction<GetFolderPath>(shell, "SHGetFolderPathA");
+  char buffer[MAX_PATH];
+  if (getFolderPath && getFolderPath(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, buffer) == S_OK) {
+    std::string base = BufferText(buffer, sizeof buffer);
+    if (IsExistingFolder(base)) {
+      std::string folder = WithTrailingBackslash(base) + kMakerFolder;
+      if (!IsExistingFolder(folder)) MakeFolderChain(folder);
+      if (IsExistingFolder(folder)) result = folder;
+    }
+  }
+  if (loadedHere) FreeLibrary(shell);
+  return result;
+}
+
+std::string CreateCabinetTempFile() {
+  std::string folder = CommonDataFolder();
+  char buffer[MAX_PATH + 1];
+  if (folder.empty() && GetTempPathA(MAX_PATH, buffer) != 0) folder = BufferText(buffer, sizeof buffer);
+  if (!folder.empty() && IsExistingFolder(folder) && GetTempFileNameA(folder.c_str(), "cab", 0, buffer) != 0)
+    return BufferText(buffer, sizeof buffer);
+  return std::string();
+}
+
+std::string SystemFolder() {
+  char buffer[MAX_PATH + 1] = "";
+  GetSystemDirectoryA(buffer, sizeof buffer);
+  return BufferText(buffer, sizeof buffer);
+}
+
+std::string CurrentFolder() {
+  char buffer[MAX_PATH + 1] = "";
+  GetCurrentDirectoryA(sizeof buffer, buffer);
+  return BufferText(buffer, sizeof buffer);
+}
+
+void RestrictDllSearchToSystemFolder() {
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  auto setDefaultDllDirectories = LookUpFunction<BOOL(WINAPI*)(DWORD)>(kernel, "SetDefaultDllDirectories");
+  if (setDefaultDllDirectories) setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}

@@ -1,0 +1,18 @@
+#!/bin/sh
+# Fails when the executable is not a 32-bit GUI program or imports a DLL that is not
+# one of the system's known DLLs (always loaded from the system folder).
+objdump=$1 exe=$2
+allowed="kernel32.dll user32.dll gdi32.dll advapi32.dll shell32.dll ole32.dll msvcrt.dll"
+headers=$("$objdump" -p "$exe") || exit 1
+echo "$headers" | grep -q 'file format pei-i386' || { echo "not a PE32 i386 file"; exit 1; }
+echo "$headers" | grep -Eq 'Subsystem[[:space:]]+0*2[[:space:]]' || { echo "not a GUI executable"; exit 1; }
+dlls=$(echo "$headers" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)
+[ -n "$dlls" ] || { echo "no imports found"; exit 1; }
+bad=0
+for dll in $dlls; do
+  case " $allowed " in
+    *" $dll "*) echo "ok: $dll" ;;
+    *) echo "not allowed: $dll"; bad=1 ;;
+  esac
+done
+exit $bad

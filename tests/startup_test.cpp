@@ -1,0 +1,249 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstring>
+
+#include "runner/protected.h"
+#include "runner/protected_plain.h"
+#include "runner/startup.h"
+#include "runner/state.h"
+#include "sys/paths.h"
+#include "tests/test_support.h"
+
+namespace {
+
+// The cipher written out once more, step by step, apart from the shared key schedule.
+std::string ReferenceEncipher(const std::string& plain, unsigned start, unsigned position) {
+  unsigned length = plain.size();
+  unsigned s0 = start & 0xFF, l0 = length & 0xFF;
+  unsigned k = (((s0 * length) & 0xFFFF) % 256) ^ (((start * length) % 65536) >> 8);
+  unsigned prev = 0;
+  std::string out;
+  for (unsigned char p : plain) {
+    unsigned x = (~(p ^ prev) ^ k) & 0xFF;
+    out += static_cast<char>(x);
+    prev = x;
+    k = (k * ((s0 + l0) % 256) + position) % 256;
+  }
+  return out;
+}
+
+TEST(ProtectedStrings, TablesHoldThePlainTextsEnciphered) {
+  for (int e = 0; e < ProtectedCount; ++e) {
+    const uint8_t* entry = ProtectedIndex + e * 5;
+    unsigned start = entry[1] | entry[2] << 8, length = entry[3] | entry[4] << 8;
+    ASSERT_EQ(entry[0], ProtectedPlain[e].Id) << "entry " << e;
+    ASSERT_EQ(length, std::strlen(ProtectedPlain[e].Text));
+    std::string stored(reinterpret_cast<const char*>(ProtectedText) + start - 1, length);
+    EXPECT_EQ(stored, ReferenceEncipher(ProtectedPlain[e].Text, start, e)) << "entry " << e;
+    EXPECT_EQ(DecodeProtected(entry[0]), ProtectedPlain[e].Text);
+  }
+}
+
+TEST(ProtectedStrings, EveryIdOnceAndUnknownIdsEmpty) {
+  bool seen[ProtectedCount] = {};
+  for (const ProtectedPlainEntry& entry : ProtectedPlain) {
+    EXPECT_FALSE(seen[entry.Id]) << "id " << int(entry.Id) << " twice";
+    seen[entry.Id] = true;
+  }
+  EXPECT_EQ(DecodeProtected(43), "");
+  EXPECT_EQ(DecodeProtected(255), "");
+}
+
+TEST(ProtectedStrings, DecodedAtStartInIdOrder) {
+  DecodeProtectedStrings();
+  for (const ProtectedPlainEntry& entry : ProtectedPlain) EXPECT_EQ(ProtectedStrings[entry.Id], entry.Text);
+}
+
+TEST(ProtectedStrings, NoPlainTextInTheRunner) {
+  std::string exe = ReadWholeFile(CABRUN_EXE_PATH);
+  ASSERT_GT(exe.size(), 1000u) << CABRUN_EXE_PATH;
+  for (const ProtectedPlainEntry& entry : ProtectedPlain) {
+    if (std::strlen(entry.Text) < 4) continue;
+    EXPECT_EQ(exe.find(entry.Text), std::string::npos) << "\"" << entry.Text << "\" stands in plain text";
+  }
+}
+
+class StartupTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    DecodeProtectedStrings();
+    PackageOptions = TPackageOptions();
+    ExtractOnlyMode = false;
+    ChosenFolder.clear();
+    LanguageId = "0409";
+    LanguageName = "ENU";
+    JapaneseMode = false;
+  }
+  // Options from an option list given as one text with NULs.
+  TPackageOptions OptionsFrom(const std::string& bytes) {
+    PackageOptions = TPackageOptions();
+    ReadOptionList(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    return PackageOptions;
+  }
+};
+
+TEST_F(StartupTest, OptionList) {
+  using O = TPackageOptions;
+  const struct {
+    std::string Bytes;
+    bool O::*Member;
+    bool Expected;
+  } cases[] = {
+      {std::string("\0\0", 2), &O::AllowExtractSwitch, true},
+      {std::string("HideWindow=1\0\0", 14), &O::HideWhileRunning, true},
+      {std::string("hIDEwINDOW=1\0\0", 14), &O::HideWhileRunning, true},
+      {std::string("ExtractSwitch=\0\0", 16), &O::AllowExtractSwitch, false},
+      {std::string("LanguageSwitch=no\0\0", 19), &O::AllowLanguageSwitch, false},
+      {std::string("NoWait=1=1\0\0", 12), &O::StartWithoutWaiting, false},
+      {std::string("=1\0NoWait\0\0", 11), &O::StartWithoutWaiting, false},
+      {std::string("NoWait=1\0NoWait=0\0\0", 19), &O::StartWithoutWaiting, false},
+      {std::string("NoWait=0\0NoWait=1\0\0", 19), &O::StartWithoutWaiting, true},
+      {std::string("Unknown=1\0PowerStatus=1\0\0", 25), &O::ReportPowerStatus, true},
+      {std::string("BidWord=1\0RomText=1\0BidText=1\0BidCode=1\0FlagValue=1\0\0", 53), &O::ReportBidText4, true},
+      {std::string("\0HideWindow=1\0\0", 15), &O::HideWhileRunning, false},  // an empty entry ends the list
+      {std::string("HideWindow=1", 12), &O::HideWhileRunning, true},         // no terminating NULs at all
+  };
+  for (const auto& c : cases) EXPECT_EQ(OptionsFrom(c.Bytes).*c.Member, c.Expected) << c.Bytes.c_str();
+  TPackageOptions all = OptionsFrom(std::string("BidWord=1\0RomText=1\0BidText=1\0BidCode=1\0FlagValue=1\0\0", 53));
+  EXPECT_TRUE(all.ReportBidWord && all.ReportRomText7 && all.ReportBidText8 && all.ReportBidText4 && all.ReportFlagValue);
+  EXPECT_FALSE(all.ReportPowerStatus || all.HideWhileRunning || all.StartWithoutWaiting);
+}
+
+// The walk must never read past the resource, however its bytes end: the list is put
+// right against a page that cannot be read.
+TEST_F(StartupTest, OptionListNeverReadsPastItsEnd) {
+  SYSTEM_INFO info;
+  GetSystemInfo(&info);
+  size_t page = info.dwPageSize;
+  auto* block = static_cast<uint8_t*>(VirtualAlloc(nullptr, 2 * page, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+  ASSERT_NE(block, nullptr);
+  DWORD old;
+  ASSERT_TRUE(VirtualProtect(block + page, page, PAGE_NOACCESS, &old));
+  const std::string lists[] = {"HideWindow=1", std::string("NoWait=1\0HideWindow", 19), "=", "x",
+                               std::string(page, 'K'), "HideWindow=" + std::string(page - 11, '1')};
+  for (const std::string& list : lists) {
+    uint8_t* at = block + page - list.size();
+    std::memcpy(at, list.data(), list.size());
+    PackageOptions = TPackageOptions();
+    ReadOptionList(at, list.size());
+  }
+  EXPECT_TRUE(PackageOptions.AllowExtractSwitch);
+  ReadOptionList(block + page, 0);
+  VirtualFree(block, 0, MEM_RELEASE);
+}
+
+TEST_F(StartupTest, RealOptionResource) {
+  ReadOptionResource();
+  EXPECT_TRUE(PackageOptions.HideWhileRunning);
+  EXPECT_FALSE(PackageOptions.AllowExtractSwitch);
+  EXPECT_TRUE(PackageOptions.AllowLanguageSwitch);
+}
+
+TEST(CommandLine, Splitting) {
+  using Args = std::vector<std::string>;
+  const struct {
+    const char* Line;
+    Args Expected;
+  } cases[] = {
+      {"prog.exe", {}},
+      {"\"C:\\My Dir\\prog.exe\" a b", {"a", "b"}},
+      {"prog  a\tb\x01" "c", {"a", "b", "c"}},
+      {"prog \"a b\" c", {"a b", "c"}},
+      {"prog x\"a b\"y", {"xa by"}},
+      {"prog \"\" a", {"a"}},
+      {"prog \"\"\"\" a", {"a"}},
+      {"prog a \"\"", {"a"}},
+      {"prog a \"", {"a"}},
+      {"prog \"a\"\"b\"", {"ab"}},
+      {"prog \"unterminated arg", {"unterminated arg"}},
+      {"prog \xe3\x81\x82 \x95\x5C", {"\xe3\x81\x82", "\x95\x5C"}},
+      {"prog /lang=JPN /extract \"C:\\Out Dir\"", {"/lang=JPN", "/extract", "C:\\Out Dir"}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(SplitCommandLine(c.Line), c.Expected) << c.Line;
+}
+
+TEST_F(StartupTest, Switches) {
+  TempFolder temp;
+  std::string existing = temp.Path;
+  std::string fresh = temp / "New\\Dir";
+  const std::string own = "D:\\pkg\\update.exe";
+  const std::string current = "C:\\Work";
+  const struct {
+    std::vector<std::string> Arguments;
+    bool AllowExtract, AllowLanguage;
+    bool ExtractOnly;
+    std::string Chosen, Id, Name;
+  } cases[] = {
+      {{}, true, true, false, "", "0409", "ENU"},
+      {{"/extract"}, true, true, true, "C:\\Work\\update", "0409", "ENU"},
+      {{"/EXTRACT", existing}, true, true, true, existing + "\\update", "0409", "ENU"},
+      {{"/extract", fresh}, true, true, true, fresh, "0409", "ENU"},
+      {{"/extract", "/lang=JPN"}, true, true, true, "C:\\Work\\update", "0411", "JPN"},
+      {{"/extract", fresh, "/extract"}, true, true, true, "C:\\Work\\update", "0409", "ENU"},
+      {{"/extract", fresh}, false, true, false, "", "0409", "ENU"},
+      {{"/lang=jpn"}, true, true, false, "", "0411", "JPN"},
+      {{"/lang=JPN", "/Lang=enu"}, true, true, false, "", "0409", "ENU"},
+      {{"/lang=DEU"}, true, true, false, "", "0409", "ENU"},
+      {{"/lang==JPN"}, true, true, false, "", "0409", "ENU"},
+      {{"/langx=JPN"}, true, true, false, "", "0409", "ENU"},
+      {{"/lang=JPN"}, true, false, false, "", "0409", "ENU"},
+  };
+  for (const auto& c : cases) {
+    SetUp();
+    PackageOptions.AllowExtractSwitch = c.AllowExtract;
+    PackageOptions.AllowLanguageSwitch = c.AllowLanguage;
+    RunnerArguments = {own};
+    RunnerArguments.insert(RunnerArguments.end(), c.Arguments.begin(), c.Arguments.end());
+    ReadCommandLine(current);
+    std::string label = c.Arguments.empty() ? "(none)" : c.Arguments[0] + " ...";
+    EXPECT_EQ(ExtractOnlyMode, c.ExtractOnly) << label;
+    if (c.ExtractOnly) {
+      EXPECT_EQ(ChosenFolder, c.Chosen) << label;
+    }
+    EXPECT_EQ(LanguageId, c.Id) << label;
+    EXPECT_EQ(LanguageName, c.Name) << label;
+    EXPECT_EQ(JapaneseMode, c.Name == "JPN") << label;
+  }
+}
+
+TEST_F(StartupTest, RelativeTargetIsTakenFromTheCurrentFolder) {
+  TempFolder temp;
+  char saved[MAX_PATH];
+  GetCurrentDirectoryA(sizeof saved, saved);
+  SetCurrentDirectoryA(temp.Path.c_str());
+  RunnerArguments = {"C:\\x\\pkg.exe", "/extract", "out"};
+  ReadCommandLine(temp.Path);
+  SetCurrentDirectoryA(saved);
+  EXPECT_EQ(ChosenFolder, temp / "out");
+}
+
+TEST(Language, EnglishSystem) {
+  ChooseLanguage();
+  EXPECT_EQ(LanguageId, "0409");
+  EXPECT_EQ(LanguageName, "ENU");
+  EXPECT_FALSE(JapaneseMode);
+}
+
+TEST(Language, JapaneseSystem) {
+  ChooseLanguage();
+  EXPECT_EQ(LanguageId, "0411");
+  EXPECT_EQ(LanguageName, "JPN");
+  EXPECT_TRUE(JapaneseMode);
+}
+
+TEST(Runner, StartsAndEndsWithExitCodeZero) {
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  std::string line = std::string("\"") + CABRUN_EXE_PATH + "\" /lang=JPN";
+  ASSERT_TRUE(CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+  ASSERT_EQ(WaitForSingleObject(pi.hProcess, 60000), WAIT_OBJECT_0);
+  DWORD code = 1;
+  GetExitCodeProcess(pi.hProcess, &code);
+  EXPECT_EQ(code, 0u);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+}
+
+}  // namespace

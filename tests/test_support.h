@@ -1,0 +1,47 @@
+// Small helpers for tests that work with real files under Wine.
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+#include "sys/paths.h"
+
+// A fresh folder under the temp folder, removed with everything in it afterwards.
+class TempFolder {
+ public:
+  TempFolder() {
+    char base[MAX_PATH + 1];
+    GetTempPathA(sizeof base, base);
+    static int counter = 0;
+    Path = std::string(base) + "cabrun_test_" + std::to_string(GetCurrentProcessId()) + "_" +
+           std::to_string(++counter);
+    DeleteFolderIfPresent(Path);
+    CreateDirectoryA(Path.c_str(), nullptr);
+  }
+  ~TempFolder() { DeleteFolderIfPresent(Path); }
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+
+  std::string operator/(const std::string& name) const { return Path + "\\" + name; }
+  std::string Path;
+};
+
+inline bool WriteTextFile(const std::string& path, const std::string& text) {
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  BOOL ok = WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  CloseHandle(h);
+  return ok && written == text.size();
+}
+
+inline std::string ReadWholeFile(const std::string& path) {
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return std::string();
+  std::string text(GetFileSize(h, nullptr), '\0');
+  DWORD read = 0;
+  if (!text.empty()) ReadFile(h, &text[0], static_cast<DWORD>(text.size()), &read, nullptr);
+  CloseHandle(h);
+  text.resize(read);
+  return text;
+}
