@@ -1,0 +1,240 @@
+// The cabinet writer checked against an independent reader: cabextract lists and extracts
+// what it writes, byte for byte.
+#include "tools/cab_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+namespace {
+
+class CabWriterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/cab_writer_test_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    Folder = pattern;
+  }
+  void TearDown() override { std::system(("rm -rf '" + Folder + "'").c_str()); }
+
+  std::string Path(const std::string& name) const { return Folder + "/" + name; }
+
+  static std::string Run(const std::string& command, int* status = nullptr) {
+    std::string output;
+    std::FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (!pipe) return output;
+    char buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
+    int rc = pclose(pipe);
+    if (status) *status = rc;
+    return output;
+  }
+
+  static std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+  static void WriteFile(const std::string& path, const std::string& data) {
+    std::ofstream(path, std::ios::binary) << data;
+  }
+
+  // Extracts the cabinet with cabextract into a fresh folder and checks every file's bytes.
+  void ExpectCabextractGives(const std::string& cabinet, const std::vector<CabFile>& files) {
+    std::string out = Path("out");
+    int status = -1;
+    std::string log = Run("rm -rf '" + out + "' && cabextract -q -d '" + out + "' '" + cabinet + "'", &status);
+    ASSERT_EQ(status, 0) << log;
+    for (const CabFile& file : files) {
+      std::string name = file.Name;
+      for (char& c : name)
+        if (c == '\\') c = '/';
+      std::string expected = file.SourcePath.empty() ? file.Data : ReadFile(file.SourcePath);
+      EXPECT_EQ(ReadFile(out + "/" + name), expected) << name;
+    }
+  }
+
+  std::string Folder;
+};
+
+std::string RandomBytes(size_t count, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string data(count, '\0');
+  for (char& c : data) c = static_cast<char>(random());
+  return data;
+}
+
+// Text that compresses well but is not trivial, longer than several blocks.
+std::string Prose(size_t count) {
+  std::string data;
+  for (unsigned i = 0; data.size() < count; ++i) data += "line " + std::to_string(i * 7919 % 1000) + " of the payload\r\n";
+  data.resize(count);
+  return data;
+}
+
+struct CompressionCase {
+  CabCompression Compression;
+  uint16_t Reserved;
+};
+
+class CabWriterFormats : public CabWriterTest, public ::testing::WithParamInterface<CompressionCase> {};
+
+TEST_P(CabWriterFormats, CabextractExtractsEveryFileByteForByte) {
+  WriteFile(Path("big.bin"), RandomBytes(100000, 1));
+  std::vector<CabFile> files(5);
+  files[0].Name = "setup.exe";
+  files[0].Data = Prose(70001);
+  files[0].Attributes = 0x60;
+  files[1].Name = "data\\empty.txt";
+  files[2].Name = "data\\sub\\big.bin";
+  files[2].SourcePath = Path("big.bin");
+  files[3].Name = "one.txt";
+  files[3].Data = "x";
+  files[4].Name = "hidden.sys";
+  files[4].Data = Prose(32768);
+  files[4].Attributes = 0x07;
+  CabOptions options;
+  options.Compression = GetParam().Compression;
+  options.ReservedHeaderBytes = GetParam().Reserved;
+  std::string error;
+  ASSERT_TRUE(WriteCabinet(files, options, Path("a.cab"), error)) << error;
+  EXPECT_TRUE(error.empty());
+
+  int status = -1;
+  std::string test = Run("cabextract -t '" + Path("a.cab") + "'", &status);
+  EXPECT_EQ(status, 0) << test;  // checksums and sizes
+  EXPECT_NE(test.find("All done, no errors."), std::string::npos) << test;
+  ExpectCabextractGives(Path("a.cab"), files);
+}
+
+INSTANTIATE_TEST_SUITE_P(All, CabWriterFormats,
+                         ::testing::Values(CompressionCase{CabCompression::None, 0},
+                                           CompressionCase{CabCompression::Mszip, 0},
+                                           CompressionCase{CabCompression::None, 20},
+                                           CompressionCase{CabCompression::Mszip, 1}));
+
+TEST_F(CabWriterTest, ListingShowsNamesSizesDatesAndTimes) {
+  std::vector<CabFile> files(2);
+  files[0].Name = "a.txt";
+  files[0].Data = "hello";
+  files[0].Date = (20 << 9) | (1 << 5) | 1;  // 2000-01-01
+  files[0].Time = (12 << 11) | (0 << 5) | 0;  // 12:00:00
+  files[1].Name = "dir\\b.txt";
+  files[1].Data = std::string(1234, 'b');
+  files[1].Date = (43 << 9) | (12 << 5) | 31;  // 2023-12-31
+  files[1].Time = (23 << 11) | (59 << 5) | 29;  // 23:59:58
+  std::string error;
+  ASSERT_TRUE(WriteCabinet(files, CabOptions(), Path("l.cab"), error)) << error;
+  std::string listing = Run("cabextract -l '" + Path("l.cab") + "'");
+  EXPECT_NE(listing.find("5 | 01.01.2000 12:00:00 | a.txt"), std::string::npos) << listing;
+  EXPECT_NE(listing.find("1234 | 31.12.2023 23:59:58 | dir/b.txt"), std::string::npos) << listing;
+}
+
+TEST_F(CabWriterTest, HeaderFieldsFollowTheFormat) {
+  std::vector<CabFile> files(1);
+  files[0].Name = "run.exe";
+  files[0].Data = "MZ";
+  files[0].Attributes = 0x40;
+  CabOptions options;
+  options.Compression = CabCompression::None;
+  options.ReservedHeaderBytes = 6;
+  std::string error;
+  ASSERT_TRUE(WriteCabinet(files, options, Path("h.cab"), error)) << error;
+  std::string cab = ReadFile(Path("h.cab"));
+  auto u16 = [&](size_t at) { return unsigned(uint8_t(cab[at])) | unsigned(uint8_t(cab[at + 1])) << 8; };
+  auto u32 = [&](size_t at) { return u16(at) | u16(at + 2) << 16; };
+  ASSERT_GE(cab.size(), 36u);
+  EXPECT_EQ(cab.substr(0, 4), "MSCF");
+  EXPECT_EQ(u32(8), cab.size());
+  EXPECT_EQ(u16(26), 1u);      // folders
+  EXPECT_EQ(u16(28), 1u);      // files
+  EXPECT_EQ(u16(30), 4u);      // reserve present
+  EXPECT_EQ(u16(36), 6u);      // reserved header bytes
+  size_t folder = 36 + 4 + 6;
+  EXPECT_EQ(u32(16), folder + 8);  // first file entry
+  EXPECT_EQ(u16(folder + 4), 1u);  // one data block
+  EXPECT_EQ(u16(folder + 6), 0u);  // stored
+  EXPECT_EQ(u16(folder + 8 + 14), 0x40u);
+  EXPECT_EQ(cab.substr(folder + 8 + 16, 8), std::string("run.exe\0", 8));
+  EXPECT_EQ(cab.substr(cab.size() - 2), "MZ");
+}
+
+TEST_F(CabWriterTest, SameInputsGiveTheSameBytes) {
+  std::vector<CabFile> files(2);
+  files[0].Name = "a";
+  files[0].Data = Prose(90000);
+  files[1].Name = "b";
+  files[1].Data = RandomBytes(40000, 7);
+  std::string error;
+  ASSERT_TRUE(WriteCabinet(files, CabOptions(), Path("1.cab"), error)) << error;
+  ASSERT_TRUE(WriteCabinet(files, CabOptions(), Path("2.cab"), error)) << error;
+  EXPECT_EQ(ReadFile(Path("1.cab")), ReadFile(Path("2.cab")));
+  EXPECT_LT(ReadFile(Path("1.cab")).size(), 90000u + 40000u);  // the prose did compress
+}
+
+TEST_F(CabWriterTest, CorruptedBlockFailsTheChecksum) {
+  std::vector<CabFile> files(1);
+  files[0].Name = "a";
+  files[0].Data = Prose(5000);
+  CabOptions options;
+  options.Compression = CabCompression::None;
+  std::string error;
+  ASSERT_TRUE(WriteCabinet(files, options, Path("c.cab"), error)) << error;
+  std::string cab = ReadFile(Path("c.cab"));
+  cab[cab.size() - 100] ^= 0x10;
+  WriteFile(Path("c.cab"), cab);
+  int status = 0;
+  std::string log = Run("cabextract -t '" + Path("c.cab") + "'", &status);
+  EXPECT_NE(status, 0) << log;
+}
+
+TEST_F(CabWriterTest, FailuresLeaveNoFileAndSaySo) {
+  struct Case {
+    const char* What;
+    CabFile File;
+    uint16_t Reserved;
+  };
+  CabFile missing;
+  missing.Name = "a";
+  missing.SourcePath = Path("does-not-exist");
+  CabFile unnamed;
+  CabFile longName;
+  longName.Name = std::string(256, 'n');
+  CabFile zeroInName;
+  zeroInName.Name = std::string("a\0b", 3);
+  CabFile fine;
+  fine.Name = "ok";
+  const Case cases[] = {{"missing source", missing, 0},
+                        {"empty name", unnamed, 0},
+                        {"name too long", longName, 0},
+                        {"zero byte in name", zeroInName, 0},
+                        {"reserved area too large", fine, 60001}};
+  for (const Case& c : cases) {
+    WriteFile(Path("old.cab"), "old");
+    CabOptions options;
+    options.ReservedHeaderBytes = c.Reserved;
+    std::string error;
+    EXPECT_FALSE(WriteCabinet({c.File}, options, Path("old.cab"), error)) << c.What;
+    EXPECT_FALSE(error.empty()) << c.What;
+    EXPECT_EQ(error.back(), '.') << c.What;
+  }
+  std::string error;
+  EXPECT_FALSE(WriteCabinet({fine}, CabOptions(), Path("no-such-folder/x.cab"), error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_FALSE(std::ifstream(Path("no-such-folder/x.cab")).good());
+}
+
+TEST_F(CabWriterTest, EmptyCabinetHasNoBlocks) {
+  std::string error;
+  ASSERT_TRUE(WriteCabinet({}, CabOptions(), Path("e.cab"), error)) << error;
+  std::string cab = ReadFile(Path("e.cab"));
+  EXPECT_EQ(cab.size(), 36u + 8u);
+}
+
+}  // namespace

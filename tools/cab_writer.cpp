@@ -1,0 +1,270 @@
+// The cabinet is written front to back in one pass: header, folder and file table first with
+// the two values only known at the end (cabinet size, block count) patched in afterwards.
+#include "tools/cab_writer.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+
+namespace {
+
+constexpr uint32_t BlockSize = 32768;            // uncompressed bytes per data block
+constexpr uint32_t FolderLimit = 0x7FFF8000;     // largest uncompressed folder the format allows
+constexpr uint16_t ReservePresent = 0x0004;
+constexpr uint16_t MaxReservedHeaderBytes = 60000;
+constexpr size_t MaxNameBytes = 255;
+
+void Put16(std::string& out, uint32_t v) {
+  out.push_back(static_cast<char>(v & 0xFF));
+  out.push_back(static_cast<char>((v >> 8) & 0xFF));
+}
+
+void Put32(std::string& out, uint32_t v) {
+  Put16(out, v & 0xFFFF);
+  Put16(out, v >> 16);
+}
+
+// The format's data-block checksum: 32-bit little-endian words XORed, the tail bytes
+// gathered with the first one highest.
+uint32_t BlockChecksum(const unsigned char* data, size_t count, uint32_t sum) {
+  for (size_t words = count / 4; words > 0; --words, data += 4)
+    sum ^= uint32_t(data[0]) | uint32_t(data[1]) << 8 | uint32_t(data[2]) << 16 | uint32_t(data[3]) << 24;
+  uint32_t tail = 0;
+  switch (count & 3) {
+    case 3: tail |= uint32_t(*data++) << 16; [[fallthrough]];
+    case 2: tail |= uint32_t(*data++) << 8; [[fallthrough]];
+    case 1: tail |= *data; break;
+    default: break;
+  }
+  return sum ^ tail;
+}
+
+// Reads the files' data one after the other as one stream, in pieces of at most a block.
+class TDataStream {
+ public:
+  TDataStream(const std::vector<CabFile>& files, const std::vector<uint32_t>& sizes) : Files(files), Sizes(sizes) {}
+
+  // Fills up to `want` bytes; returns false with `error` set when a source cannot be read.
+  bool Read(unsigned char* buffer, uint32_t want, uint32_t& got, std::string& error) {
+    got = 0;
+    while (got < want && Index < Files.size()) {
+      const CabFile& file = Files[Index];
+      uint32_t left = Sizes[Index] - Offset;
+      uint32_t take = std::min(left, want - got);
+      if (take > 0) {
+        if (file.SourcePath.empty()) {
+          file.Data.copy(reinterpret_cast<char*>(buffer + got), take, Offset);
+        } else {
+          if (!Source.is_open()) Source.open(file.SourcePath, std::ios::binary);
+          if (!Source.read(reinterpret_cast<char*>(buffer + got), take)) {
+            error = "Could not read \"" + file.SourcePath + "\", or it became shorter while being packed.";
+            return false;
+          }
+        }
+        got += take;
+        Offset += take;
+      }
+      if (Offset == Sizes[Index]) {
+        Source.close();
+        Source.clear();
+        ++Index;
+        Offset = 0;
+      }
+    }
+    return true;
+  }
+
+ private:
+  const std::vector<CabFile>& Files;
+  const std::vector<uint32_t>& Sizes;
+  size_t Index = 0;
+  uint32_t Offset = 0;
+  std::ifstream Source;
+};
+
+// Compresses one block as an MSZIP block: "CK" and a complete raw deflate stream. Each block is
+// compressed on its own, so it never refers back into the previous one.
+bool CompressBlock(z_stream& z, const unsigned char* in, uint32_t count, std::vector<unsigned char>& out,
+                   uint32_t& outCount) {
+  if (deflateReset(&z) != Z_OK) return false;
+  out[0] = 'C';
+  out[1] = 'K';
+  z.next_in = const_cast<unsigned char*>(in);
+  z.avail_in = count;
+  z.next_out = out.data() + 2;
+  z.avail_out = static_cast<uInt>(out.size() - 2);
+  if (deflate(&z, Z_FINISH) != Z_STREAM_END) return false;
+  outCount = static_cast<uint32_t>(out.size() - z.avail_out);
+  return true;
+}
+
+bool CheckInputs(const std::vector<CabFile>& files, const CabOptions& options, std::vector<uint32_t>& sizes,
+                 std::string& error) {
+  if (files.size() > 0xFFFF) {
+    error = "A cabinet can hold at most 65535 files.";
+    return false;
+  }
+  if (options.ReservedHeaderBytes > MaxReservedHeaderBytes) {
+    error = "The reserved area of a cabinet header can be at most 60000 bytes.";
+    return false;
+  }
+  uint64_t total = 0;
+  for (const CabFile& file : files) {
+    if (file.Name.empty() || file.Name.size() > MaxNameBytes || file.Name.find('\0') != std::string::npos) {
+      error = "The name \"" + file.Name + "\" cannot be stored: it must have 1 to 255 bytes and no zero byte.";
+      return false;
+    }
+    uint64_t size = file.Data.size();
+    if (!file.SourcePath.empty()) {
+      std::ifstream source(file.SourcePath, std::ios::binary | std::ios::ate);
+      std::streamoff end = source ? static_cast<std::streamoff>(source.tellg()) : -1;
+      if (end < 0) {
+        error = "Could not open \"" + file.SourcePath + "\" for reading.";
+        return false;
+      }
+      size = static_cast<uint64_t>(end);
+    }
+    total += size;
+    if (total > FolderLimit) {
+      error = "The files add up to more than the 2147450880 bytes a cabinet folder can hold.";
+      return false;
+    }
+    sizes.push_back(static_cast<uint32_t>(size));
+  }
+  return true;
+}
+
+bool WriteAll(std::FILE* out, const void* data, size_t count) {
+  return std::fwrite(data, 1, count, out) == count;
+}
+
+bool WriteCabinetFile(std::FILE* out, const std::vector<CabFile>& files, const std::vector<uint32_t>& sizes,
+                      const CabOptions& options, std::string& error) {
+  const bool reserve = options.ReservedHeaderBytes > 0;
+  const uint32_t headerSize = 36 + (reserve ? 4 + options.ReservedHeaderBytes : 0);
+  const uint32_t folderOffset = headerSize;
+  const uint32_t filesOffset = folderOffset + 8;
+  uint32_t dataOffset = filesOffset;
+  for (const CabFile& file : files) dataOffset += 16 + static_cast<uint32_t>(file.Name.size()) + 1;
+
+  // Header, folder and file table; the cabinet size and the block count follow at the end.
+  std::string head;
+  Put32(head, 0x4643534D);  // "MSCF"
+  Put32(head, 0);
+  Put32(head, 0);           // cabinet size, patched
+  Put32(head, 0);
+  Put32(head, filesOffset);
+  Put32(head, 0);
+  head.push_back(3);        // format version 1.3
+  head.push_back(1);
+  Put16(head, 1);           // one folder
+  Put16(head, static_cast<uint32_t>(files.size()));
+  Put16(head, reserve ? ReservePresent : 0);
+  Put16(head, 0);           // set identifier
+  Put16(head, 0);           // index in the set
+  if (reserve) {
+    Put16(head, options.ReservedHeaderBytes);
+    head.push_back(0);      // no reserved bytes per folder
+    head.push_back(0);      // nor per data block
+    head.append(options.ReservedHeaderBytes, '\0');
+  }
+  Put32(head, dataOffset);
+  Put16(head, 0);           // block count, patched
+  Put16(head, options.Compression == CabCompression::Mszip ? 1 : 0);
+  uint32_t folderStart = 0;
+  for (size_t i = 0; i < files.size(); ++i) {
+    Put32(head, sizes[i]);
+    Put32(head, folderStart);
+    Put16(head, 0);         // in the first (only) folder
+    Put16(head, files[i].Date);
+    Put16(head, files[i].Time);
+    Put16(head, files[i].Attributes);
+    head.append(files[i].Name);
+    head.push_back('\0');
+    folderStart += sizes[i];
+  }
+  if (!WriteAll(out, head.data(), head.size())) {
+    error = "Could not write the cabinet.";
+    return false;
+  }
+
+  z_stream z{};
+  if (options.Compression == CabCompression::Mszip &&
+      deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+    error = "Could not start the compressor.";
+    return false;
+  }
+  std::unique_ptr<z_stream, int (*)(z_stream*)> compressor(
+      options.Compression == CabCompression::Mszip ? &z : nullptr, deflateEnd);
+
+  std::vector<unsigned char> in(BlockSize);
+  std::vector<unsigned char> packed(compressor ? 2 + deflateBound(&z, BlockSize) : 0);
+  TDataStream stream(files, sizes);
+  uint32_t blocks = 0;
+  uint64_t cabinetSize = dataOffset;
+  for (uint64_t left = folderStart; left > 0;) {
+    uint32_t got = 0;
+    if (!stream.Read(in.data(), BlockSize, got, error)) return false;
+    const unsigned char* body = in.data();
+    uint32_t bodySize = got;
+    if (compressor) {
+      if (!CompressBlock(z, in.data(), got, packed, bodySize) || bodySize > 0xFFFF) {
+        error = "Could not compress the data.";
+        return false;
+      }
+      body = packed.data();
+    }
+    std::string blockHead;
+    Put16(blockHead, bodySize);
+    Put16(blockHead, got);
+    uint32_t sum = BlockChecksum(body, bodySize, 0);
+    sum = BlockChecksum(reinterpret_cast<const unsigned char*>(blockHead.data()), 4, sum);
+    std::string sumBytes;
+    Put32(sumBytes, sum);
+    if (!WriteAll(out, sumBytes.data(), 4) || !WriteAll(out, blockHead.data(), 4) || !WriteAll(out, body, bodySize)) {
+      error = "Could not write the cabinet.";
+      return false;
+    }
+    cabinetSize += 8 + bodySize;
+    ++blocks;
+    left -= got;
+  }
+  if (cabinetSize > 0xFFFFFFFF) {
+    error = "The cabinet would be larger than 4 GB.";
+    return false;
+  }
+
+  std::string size, count;
+  Put32(size, static_cast<uint32_t>(cabinetSize));
+  Put16(count, blocks);
+  if (std::fseek(out, 8, SEEK_SET) != 0 || !WriteAll(out, size.data(), 4) ||
+      std::fseek(out, static_cast<long>(folderOffset + 4), SEEK_SET) != 0 || !WriteAll(out, count.data(), 2)) {
+    error = "Could not write the cabinet.";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool WriteCabinet(const std::vector<CabFile>& files, const CabOptions& options, const std::string& outputPath,
+                  std::string& error) {
+  error.clear();
+  std::vector<uint32_t> sizes;
+  if (!CheckInputs(files, options, sizes, error)) return false;
+  std::FILE* raw = std::fopen(outputPath.c_str(), "wb");
+  if (!raw) {
+    error = "Could not create \"" + outputPath + "\".";
+    return false;
+  }
+  bool written = WriteCabinetFile(raw, files, sizes, options, error);
+  if (std::fclose(raw) != 0 && written) {
+    error = "Could not write the cabinet.";
+    written = false;
+  }
+  if (!written) std::remove(outputPath.c_str());
+  return written;
+}
