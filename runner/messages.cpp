@@ -1,0 +1,77 @@
+#include "runner/messages.h"
+
+#include "runner/state.h"
+#include "ui/display_text.h"
+
+namespace {
+
+// "ファイルの抽出"
+const char kJapaneseCaption[] = "\x83t\x83@\x83" "C\x83\x8B\x82\xCC\x92\x8A\x8Fo";
+// "ファイルを " and the opening double quote
+const char kJapaneseFilesTo[] = "\x83t\x83@\x83" "C\x83\x8B\x82\xF0 \"";
+
+bool IsJapanese(const TRunnerMessage& message) { return JapaneseMode && message.JapaneseText; }
+
+}  // namespace
+
+const TRunnerMessage MsgConfirm = {
+    "Extracts of files", "Are files extracted to \"", "\"?",
+    kJapaneseFilesTo, "\" \x82\xD6\x92\x8A\x8Fo\x82\xB5\x82\xDC\x82\xB7\x82\xA9\x81H",  // "ファイルを " … " へ抽出しますか？"
+    MB_OKCANCEL | MB_ICONQUESTION};
+const TRunnerMessage MsgDeclined = {
+    "Extracts of files", "Extraction of file was canceled.", nullptr,
+    // "ファイルの抽出を中止しました。"
+    "\x83t\x83@\x83" "C\x83\x8B\x82\xCC\x92\x8A\x8Fo\x82\xF0\x92\x86\x8E~\x82\xB5\x82\xDC\x82\xB5\x82\xBD\x81" "B",
+    nullptr, MB_OK};
+const TRunnerMessage MsgFolderFailed = {
+    "Extracts of files", "Could not create \"", "\" folder!",
+    // "フォルダ " … " を作成できません！"
+    "\x83t\x83H\x83\x8B\x83_ \"", "\" \x82\xF0\x8D\xEC\x90\xAC\x82\xC5\x82\xAB\x82\xDC\x82\xB9\x82\xF1\x81I",
+    MB_ICONERROR};
+const TRunnerMessage MsgNoPackageFile = {"Error", "Could not create package!", nullptr, nullptr, nullptr, MB_ICONERROR};
+const TRunnerMessage MsgPackageNotWritten = {"Error", "Could not extract package!", nullptr, nullptr, nullptr,
+                                             MB_ICONERROR};
+const TRunnerMessage MsgExtractionFailed = {
+    "Extracts of files", "Could not extract files!", nullptr,
+    // "ファイルを抽出できません！"
+    "\x83t\x83@\x83" "C\x83\x8B\x82\xF0\x92\x8A\x8Fo\x82\xC5\x82\xAB\x82\xDC\x82\xB9\x82\xF1\x81I", nullptr,
+    MB_ICONERROR};
+const TRunnerMessage MsgExtracted = {
+    "Extracts of files", "Files are extracted to \"", "\".",
+    kJapaneseFilesTo, "\" \x82\xD6\x92\x8A\x8Fo\x82\xB5\x82\xDC\x82\xB5\x82\xBD\x81" "B",  // … " へ抽出しました。"
+    MB_OK};
+const TRunnerMessage MsgNoProgramNamed = {"Error", "An executable file is not specified!", nullptr, nullptr, nullptr,
+                                          MB_ICONERROR};
+const TRunnerMessage MsgProgramMissing = {"Error", "An executable file is not found!", nullptr, nullptr, nullptr,
+                                          MB_ICONERROR};
+const TRunnerMessage MsgStartFailed = {"Error", "Could not execute the executable file!", nullptr, nullptr, nullptr,
+                                       MB_ICONERROR};
+
+std::string MessageText(const TRunnerMessage& message, const std::string& folder) {
+  bool japanese = IsJapanese(message);
+  std::string text = japanese ? message.JapaneseText : message.EnglishText;
+  const char* after = japanese ? message.JapaneseAfter : message.EnglishAfter;
+  if (after) text += folder + after;
+  return text;
+}
+
+std::string MessageCaption(const TRunnerMessage& message) {
+  return IsJapanese(message) ? kJapaneseCaption : message.EnglishCaption;
+}
+
+int ShowRunnerMessage(const TRunnerMessage& message, HWND owner, const std::string& folder) {
+  if (!IsJapanese(message) || SystemUsesCodePage932())
+    return MessageBoxA(owner, MessageText(message, folder).c_str(), MessageCaption(message).c_str(), message.Type);
+  // Another code page would garble the Japanese pieces; the folder name is in the system's own.
+  std::wstring text = WideFromCodePage(message.JapaneseText, 932);
+  if (message.JapaneseAfter) text += WideFromCodePage(folder, CP_ACP) + WideFromCodePage(message.JapaneseAfter, 932);
+  return MessageBoxW(owner, text.c_str(), WideFromCodePage(kJapaneseCaption, 932).c_str(), message.Type);
+}
+
+const char* ExtractingCaption() {
+  return JapaneseMode ? "\x92\x8A\x8Fo\x82\xB5\x82\xC4\x82\xA2\x82\xDC\x82\xB7...." : "Extracting....";  // "抽出しています...."
+}
+
+const char* ExecutingCaption() {
+  return JapaneseMode ? "\x8E\xC0\x8Ds\x82\xB5\x82\xC4\x82\xA2\x82\xDC\x82\xB7...." : "Executing....";  // "実行しています...."
+}

@@ -1,0 +1,29 @@
+// The runner's message boxes and window captions, in English and Japanese.
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+struct TRunnerMessage {
+  const char* EnglishCaption;  // "Error" for the English-only messages
+  const char* EnglishText;     // the text, or the part before the folder name
+  const char* EnglishAfter;    // the part after the folder name; null: no folder in the text
+  const char* JapaneseText;    // code page 932; null: English only
+  const char* JapaneseAfter;
+  UINT Type;
+};
+
+extern const TRunnerMessage MsgConfirm, MsgDeclined, MsgFolderFailed, MsgNoPackageFile, MsgPackageNotWritten,
+    MsgExtractionFailed, MsgExtracted, MsgNoProgramNamed, MsgProgramMissing, MsgStartFailed;
+
+// The text as it is shown in the run's language, with the folder in double quotes where
+// the message names one.
+std::string MessageText(const TRunnerMessage& message, const std::string& folder);
+std::string MessageCaption(const TRunnerMessage& message);
+
+// Shows the message in the run's language; the result is MessageBoxA's.
+int ShowRunnerMessage(const TRunnerMessage& message, HWND owner, const std::string& folder = std::string());
+
+// The progress window's captions in the run's language.
+const char* ExtractingCaption();
+const char* ExecutingCaption();

@@ -1,0 +1,185 @@
+#include "runner/run.h"
+
+#include <windows.h>
+
+#include "cabinet/cab_reader.h"
+#include "runner/arguments.h"
+#include "runner/messages.h"
+#include "runner/report.h"
+#include "runner/state.h"
+#include "sys/paths.h"
+#include "sys/system.h"
+#include "ui/display_text.h"
+#include "ui/progress_window.h"
+
+namespace {
+
+// Japanese captions go through the wide window functions where the system's code page
+// is not the one they are stored in.
+bool WideCaptions() { return JapaneseMode && !SystemUsesCodePage932(); }
+
+void CreateProgressWindow() {
+  const char* caption = ExtractingCaption();
+  ProgressWindow = WideCaptions() ? new TDlg(WideFromCodePage(caption, 932)) : new TDlg(caption);
+  ProgressWindow->UpdateVisibility(true, true);
+}
+
+void SetWindowCaption(const char* caption) {
+  if (WideCaptions())
+    ProgressWindow->SetCaption(WideFromCodePage(caption, 932));
+  else
+    ProgressWindow->SetCaption(caption);
+}
+
+// Writes the "CAB" resource into the temporary file, in one write.
+void WriteCabinetFile() {
+  DeleteFileIfPresent(CabinetTempFile);
+  HRSRC info = FindResourceA(nullptr, "CAB", MAKEINTRESOURCEA(10));
+  if (!info) return;
+  DWORD size = SizeofResource(nullptr, info);
+  HGLOBAL resource = size ? LoadResource(nullptr, info) : nullptr;
+  if (!resource) return;
+  if (const void* data = LockResource(resource)) {
+    HANDLE file = CreateFileA(CabinetTempFile.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+      DWORD written = 0;
+      bool ok = WriteFile(file, data, size, &written, nullptr) && written == size;
+      CloseHandle(file);
+      if (!ok) DeleteFileIfPresent(CabinetTempFile);
+    }
+  }
+  FreeResource(resource);
+}
+
+void ExpandCabinet() {
+  TCabReader reader;
+  if (reader.CheckCabinet(CabinetTempFile) > 0) {
+    reader.OnProgress = [](const std::string& target, int32_t done, int32_t total, bool& cancel) {
+      ProgressWindow->ExtractionProgress(target, done, total, cancel);
+    };
+    if (!reader.Expand(CabinetTempFile, ExtractFolder)) DeleteFolderIfPresent(ExtractFolder);
+    PayloadName = reader.LaunchFileName;
+  }
+}
+
+// The window lets the user cancel in the short pause after the expansion too.
+bool PauseAfterExpansion() {
+  for (int round = 0; round < 10; ++round) {
+    Sleep(50);
+    if (!ProgressWindow->PumpMessages()) return false;
+  }
+  return true;
+}
+
+void LaunchPayload() {
+  LaunchArguments.clear();
+  AppendArgument(LaunchArguments, "/" + Protected(PsRunnerSection) + Protected(PsKeySeparator) + RunnerArguments[0],
+                 " ");
+  for (size_t i = 1; i < RunnerArguments.size(); ++i) AppendArgument(LaunchArguments, RunnerArguments[i], " ");
+
+  PayloadPath = WithTrailingBackslash(ExtractFolder) + PayloadName;
+  if (!IsExistingFile(PayloadPath)) {
+    ShowRunnerMessage(MsgProgramMissing, ProgressWindow->Window);
+    return;
+  }
+  std::string extension = ExtensionOfPath(PayloadPath);
+  if (EqualsIgnoringCase(extension, Protected(PsHostExtension1)) ||
+      EqualsIgnoringCase(extension, Protected(PsHostExtension2))) {
+    LaunchArguments = "\"" + PayloadPath + "\" " + LaunchArguments;
+    PayloadPath = WithTrailingBackslash(SystemFolder()) + Protected(PsHostProgram);
+    if (!IsExistingFile(PayloadPath)) PayloadPath = Protected(PsHostProgram);
+  }
+  std::string launchFolder = CurrentFolder();
+
+  TDlg& window = *ProgressWindow;
+  if (PackageOptions.HideWhileRunning) window.UpdateVisibility(true, false);
+  window.HideMarkerFile = WithTrailingBackslash(ExtractFolder) + Protected(PsHideMarker);
+  SetWindowCaption(ExecutingCaption());
+  window.SetProgress(100, ProgressMarquee);
+  bool ok;
+  if (PackageOptions.StartWithoutWaiting) {
+    ok = window.LaunchProgram(PayloadPath, LaunchArguments, launchFolder, false, SW_HIDE, nullptr, false);
+    Sleep(300);
+  } else {
+    ok = window.LaunchProgram(PayloadPath, LaunchArguments, launchFolder, true, SW_HIDE, window.Window, false);
+  }
+  if (ok) Sleep(200);
+  window.SetProgress(0, ProgressReset);
+  if (!ok) ShowRunnerMessage(MsgStartFailed, window.Window);
+}
+
+// Everything between the window's creation and the clean-up.
+void RunWithWindow() {
+  ExtractFolder = ExtractOnlyMode ? ChosenFolder : FolderOfPath(CabinetTempFile) + "_" + NameOfPath(CabinetTempFile);
+  try {
+    WriteCabinetFile();
+  } catch (...) {
+    DeleteFileIfPresent(CabinetTempFile);
+  }
+  HWND owner = ProgressWindow->Window;
+  if (!IsExistingFile(CabinetTempFile)) {
+    ShowRunnerMessage(MsgPackageNotWritten, owner);
+    return;
+  }
+  DeleteFolderIfPresent(ExtractFolder);
+  try {
+    ExpandCabinet();
+  } catch (...) {
+    DeleteFolderIfPresent(ExtractFolder);
+  }
+  DeleteFileIfPresent(CabinetTempFile);
+  if (ProgressWindow->Cancelled) return;
+  // A cancel during the pause ends the run as well: a user who cancelled must not see
+  // the payload start.
+  if (!PauseAfterExpansion()) return;
+  if (!IsExistingFolder(ExtractFolder)) {
+    ShowRunnerMessage(MsgExtractionFailed, owner);
+    return;
+  }
+  if (ExtractOnlyMode) {
+    ShowRunnerMessage(MsgExtracted, owner, ChosenFolder);
+    return;
+  }
+  if (PayloadName.empty()) {
+    ShowRunnerMessage(MsgNoProgramNamed, owner);
+    return;
+  }
+  WriteEnvironmentReport();
+  LaunchPayload();
+}
+
+// The window goes first, then what the run created; an extract-only target and the
+// folder of a program that still runs stay.
+void CleanUp() {
+  delete ProgressWindow;
+  ProgressWindow = nullptr;
+  if (!ExtractOnlyMode && !PackageOptions.StartWithoutWaiting) DeleteFolderIfPresent(ExtractFolder);
+  DeleteFileIfPresent(CabinetTempFile);
+}
+
+}  // namespace
+
+void RunPackage() {
+  if (ExtractOnlyMode) {
+    if (ShowRunnerMessage(MsgConfirm, nullptr, ChosenFolder) != IDOK) {
+      ShowRunnerMessage(MsgDeclined, nullptr);
+      return;
+    }
+    if (!IsExistingFolder(ChosenFolder) && !MakeFolderChain(ChosenFolder)) {
+      ShowRunnerMessage(MsgFolderFailed, nullptr, ChosenFolder);
+      return;
+    }
+  }
+  CabinetTempFile = CreateCabinetTempFile();
+  if (CabinetTempFile.empty()) {
+    ShowRunnerMessage(MsgNoPackageFile, nullptr);
+    return;
+  }
+  CreateProgressWindow();
+  try {
+    RunWithWindow();
+  } catch (...) {
+  }
+  CleanUp();
+}

@@ -1,0 +1,97 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include "runner/messages.h"
+#include "runner/protected_plain.h"
+#include "runner/report.h"
+#include "runner/startup.h"
+#include "runner/state.h"
+#include "tests/test_support.h"
+
+namespace {
+
+TEST(RuntimeError, NumberEndsInTheFourthBlank) {
+  const struct {
+    uint32_t Error;
+    uintptr_t Address;
+    const char* Expected;
+  } cases[] = {
+      {5, 0x00401234, "Runtime error   5 at 00401234"},
+      {112, 0xABC, "Runtime error 112 at 00000ABC"},
+      {1784, 0x7FFFFFFF, "Runtime error1784 at 7FFFFFFF"},
+      {0, 0, "Runtime error   0 at 00000000"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(RuntimeErrorText(c.Error, c.Address), c.Expected);
+}
+
+TEST(Messages, TextsInBothLanguages) {
+  JapaneseMode = false;
+  EXPECT_EQ(MessageText(MsgConfirm, "C:\\Out\\update"), "Are files extracted to \"C:\\Out\\update\"?");
+  EXPECT_EQ(MessageText(MsgFolderFailed, "X:\\a"), "Could not create \"X:\\a\" folder!");
+  EXPECT_EQ(MessageText(MsgExtracted, "C:\\o"), "Files are extracted to \"C:\\o\".");
+  EXPECT_EQ(MessageText(MsgDeclined, ""), "Extraction of file was canceled.");
+  EXPECT_EQ(MessageCaption(MsgDeclined), "Extracts of files");
+  EXPECT_EQ(MessageCaption(MsgStartFailed), "Error");
+
+  JapaneseMode = true;
+  // "ファイルを "C:\o" へ抽出しますか？" in code page 932
+  EXPECT_EQ(MessageText(MsgConfirm, "C:\\o"),
+            "\x83t\x83@\x83" "C\x83\x8B\x82\xF0 \"C:\\o\" \x82\xD6\x92\x8A\x8Fo\x82\xB5\x82\xDC\x82\xB7\x82\xA9\x81H");
+  EXPECT_EQ(MessageCaption(MsgExtractionFailed), "\x83t\x83@\x83" "C\x83\x8B\x82\xCC\x92\x8A\x8Fo");
+  // The English-only messages stay English in Japanese mode.
+  EXPECT_EQ(MessageText(MsgProgramMissing, ""), "An executable file is not found!");
+  EXPECT_EQ(MessageCaption(MsgProgramMissing), "Error");
+  JapaneseMode = false;
+}
+
+class ReportTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    DecodeProtectedStrings();
+    PackageOptions = TPackageOptions();
+    ExtractFolder = Folder.Path;
+    RunnerArguments = {"C:\\My Packages\\update.exe"};
+    LanguageId = "0411";
+    LanguageName = "JPN";
+  }
+  static std::string Plain(ProtectedId id) {
+    for (const ProtectedPlainEntry& e : ProtectedPlain)
+      if (e.Id == id) return e.Text;
+    return "";
+  }
+  TempFolder Folder;
+};
+
+TEST_F(ReportTest, FirstSectionBesideTheProgram) {
+  const struct {
+    std::string Payload, ReportName;
+  } cases[] = {
+      {"setup.exe", "setup." + Plain(PsReportExtension)},
+      {"tool\\flash.cmd", "tool\\flash." + Plain(PsReportExtension)},
+      {"noextension", "noextension." + Plain(PsReportExtension)},
+  };
+  CreateDirectoryA((Folder / "tool").c_str(), nullptr);
+  for (const auto& c : cases) {
+    PayloadName = c.Payload;
+    WriteEnvironmentReport();
+    EXPECT_EQ(ReportPath, Folder / c.ReportName);
+    std::string separator = Plain(PsKeySeparator);
+    std::string expected = "[" + Plain(PsRunnerSection) + "]\r\n" +
+                           Plain(PsRunnerPathKey) + separator + "C:\\My Packages\\update.exe\r\n" +
+                           Plain(PsLanguageIdKey) + separator + "0411\r\n" +
+                           Plain(PsLanguageNameKey) + separator + "JPN\r\n" +
+                           Plain(PsAdministratorKey) + separator + "1\r\n";
+    EXPECT_EQ(ReadWholeFile(ReportPath), expected) << c.Payload;
+  }
+}
+
+TEST_F(ReportTest, OldReportIsReplaced) {
+  PayloadName = "setup.exe";
+  std::string report = Folder / ("setup." + Plain(PsReportExtension));
+  WriteTextFile(report, std::string(5000, 'x'));
+  WriteEnvironmentReport();
+  EXPECT_EQ(ReadWholeFile(report).find('x'), std::string::npos);
+  EXPECT_LT(ReadWholeFile(report).size(), 500u);
+}
+
+}  // namespace
