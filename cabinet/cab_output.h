@@ -1,0 +1,13 @@
+// What happens to each file the cabinet library extracts: progress, folders, the output file,
+// its time stamps and attributes, and the name of the file flagged to be run.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "cabinet/cab_reader.h"
+
+INT_PTR HandleNotification(TCabReader& reader, FDINOTIFICATIONTYPE kind, FDINOTIFICATION& record);
+bool SetOutputFileInfo(const std::string& path, uint16_t date, uint16_t time, uint16_t attributes, int32_t& error);
+
+// True for a stored name that stays inside the destination folder.
+bool IsSafeStoredName(const std::string& name);

@@ -1,0 +1,180 @@
+#include "cabinet/cab_reader.h"
+
+#include <cstdlib>
+
+#include "cabinet/cab_output.h"
+#include "cabinet/raw_file.h"
+#include "sys/paths.h"
+#include "sys/system.h"
+
+int32_t CabLastError = 0;
+
+namespace {
+
+constexpr uint32_t CabinetSignature = 0x4643534D;  // "MSCF"
+constexpr DWORD HeaderSize = 36;
+constexpr DWORD FileEntrySize = 16;
+
+struct TFdiFunctions {
+  decltype(&FDICreate) Create = nullptr;
+  decltype(&FDICopy) Copy = nullptr;
+  decltype(&FDIDestroy) Destroy = nullptr;
+};
+
+// cabinet.dll is taken from the system folder by its full path only, never through the search
+// path: an elevated runner started from a download folder must not load a planted copy.
+const TFdiFunctions& FdiFunctions() {
+  static const TFdiFunctions functions = [] {
+    TFdiFunctions f;
+    HMODULE module = LoadLibraryExA((WithTrailingBackslash(SystemFolder()) + "cabinet.dll").c_str(), nullptr,
+                                    LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (!module) return f;
+    f.Create = LookUpFunction<decltype(&FDICreate)>(module, "FDICreate");
+    f.Copy = LookUpFunction<decltype(&FDICopy)>(module, "FDICopy");
+    f.Destroy = LookUpFunction<decltype(&FDIDestroy)>(module, "FDIDestroy");
+    if (!f.Create || !f.Copy || !f.Destroy) f = TFdiFunctions();
+    return f;
+  }();
+  return functions;
+}
+
+void NoteError(int32_t error) {
+  if (error != 0) CabLastError = error;
+}
+
+FNALLOC(CabAlloc) {
+  return static_cast<int32_t>(cb) > 0 ? std::malloc(cb) : nullptr;
+}
+
+FNFREE(CabFree) {
+  std::free(pv);
+}
+
+FNOPEN(CabOpen) {
+  int32_t error = 0;
+  intptr_t result = RawOpen(pszFile, oflag, pmode, error);
+  NoteError(error);
+  return result;
+}
+
+FNREAD(CabRead) {
+  int32_t error = 0;
+  int32_t result = RawRead(hf, pv, cb, error);
+  NoteError(error);
+  return static_cast<UINT>(result);
+}
+
+FNWRITE(CabWrite) {
+  int32_t error = 0;
+  int32_t result = RawWrite(hf, pv, cb, error);
+  NoteError(error);
+  return static_cast<UINT>(result);
+}
+
+FNCLOSE(CabClose) {
+  int32_t error = 0;
+  int32_t result = RawClose(hf, error);
+  NoteError(error);
+  return result;
+}
+
+FNSEEK(CabSeek) {
+  int32_t error = 0;
+  int32_t result = RawSeek(hf, dist, seektype, error);
+  NoteError(error);
+  return result;
+}
+
+// Nothing may be thrown back into the library: a failure in here abandons the copy.
+FNFDINOTIFY(CabNotify) {
+  try {
+    return HandleNotification(*static_cast<TCabReader*>(pfdin->pv), fdint, *pfdin);
+  } catch (...) {
+    CabLastError = ERROR_NOT_ENOUGH_MEMORY;
+    return -1;
+  }
+}
+
+class TReadOnlyFile {
+ public:
+  explicit TReadOnlyFile(const std::string& path)
+      : Handle(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
+                           nullptr)) {}
+  ~TReadOnlyFile() {
+    if (IsOpen()) CloseHandle(Handle);
+  }
+  TReadOnlyFile(const TReadOnlyFile&) = delete;
+  TReadOnlyFile& operator=(const TReadOnlyFile&) = delete;
+
+  bool IsOpen() const { return Handle != INVALID_HANDLE_VALUE; }
+  bool ReadExactly(void* buffer, DWORD count) {
+    DWORD done = 0;
+    return ReadFile(Handle, buffer, count, &done, nullptr) && done == count;
+  }
+  bool MoveTo(uint32_t position) {
+    return SetFilePointer(Handle, static_cast<LONG>(position), nullptr, FILE_BEGIN) == position;
+  }
+
+ private:
+  HANDLE Handle;
+};
+
+uint32_t Little32(const unsigned char* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+}  // namespace
+
+TCabReader::TCabReader() : Context(nullptr), ErrorRecord(), TotalBytes(0), DoneBytes(0) {
+  CabLastError = 0;
+  const TFdiFunctions& fdi = FdiFunctions();
+  if (fdi.Create)
+    Context = fdi.Create(CabAlloc, CabFree, CabOpen, CabRead, CabWrite, CabClose, CabSeek, cpuUNKNOWN, &ErrorRecord);
+}
+
+TCabReader::~TCabReader() {
+  if (Context) FdiFunctions().Destroy(Context);
+}
+
+int32_t TCabReader::CheckCabinet(const std::string& cabinetPath) {
+  TotalBytes = 0;
+  if (!Context) return 0;
+  TReadOnlyFile file(cabinetPath);
+  if (!file.IsOpen()) return 0;
+  unsigned char header[HeaderSize];
+  if (!file.ReadExactly(header, HeaderSize) || Little32(header) != CabinetSignature) return 0;
+  if (!file.MoveTo(Little32(header + 16))) return 0;
+  const unsigned count = header[28] | header[29] << 8;
+  // The sum wraps like a signed 32-bit value, so a total of 2 GB or more shows as negative.
+  uint32_t total = 0;
+  for (unsigned i = 0; i < count; ++i) {
+    unsigned char entry[FileEntrySize];
+    if (!file.ReadExactly(entry, FileEntrySize)) break;
+    char c = 1;
+    bool named = true;
+    while (c != '\0' && (named = file.ReadExactly(&c, 1))) {
+    }
+    if (!named) break;
+    total += Little32(entry);
+  }
+  TotalBytes = static_cast<int32_t>(total);
+  return TotalBytes;
+}
+
+bool TCabReader::Expand(const std::string& cabinetPath, const std::string& destinationFolder) {
+  DoneBytes = 0;
+  std::string fullPath = FullPathOf(cabinetPath);
+  DestFolder = WithTrailingBackslash(destinationFolder);
+  CabLastError = 0;
+  if (!Context) {
+    CabLastError = ERROR_MOD_NOT_FOUND;
+    return false;
+  }
+  std::string name = NameOfPath(fullPath);
+  std::string folder = FolderOfPath(fullPath);
+  BOOL copied = FdiFunctions().Copy(Context, name.data(), folder.data(), 0, CabNotify, nullptr, this);
+  // The library also gives up by itself (damaged data, bad checksum, unknown compression);
+  // only a cancellation through the hook ends the copy early without being a failure.
+  if (!copied && CabLastError == 0 && ErrorRecord.erfOper != FDIERROR_USER_ABORT) CabLastError = ERROR_INVALID_DATA;
+  return CabLastError == 0;
+}

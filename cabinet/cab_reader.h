@@ -1,0 +1,34 @@
+// Expands a cabinet file into a folder through cabinet.dll's decompression interface (FDI).
+// One reader at a time: the file callbacks report into the module-wide CabLastError.
+#pragma once
+#include <windows.h>
+#include <fdi.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "sys/object.h"
+
+// Called once per file before it is written; setting cancel ends the expansion.
+using TProgressHook =
+    std::function<void(const std::string& targetPath, int32_t doneBytes, int32_t totalBytes, bool& cancel)>;
+
+// 0, or the system error code of the last failed file operation (-1: a folder could not be made).
+extern int32_t CabLastError;
+
+class TCabReader : public TObject {
+ public:
+  TCabReader();
+  ~TCabReader() override;
+  int32_t CheckCabinet(const std::string& cabinetPath);
+  bool Expand(const std::string& cabinetPath, const std::string& destinationFolder);
+
+  HFDI Context;  // null when cabinet.dll or its context is not available
+  std::string DestFolder;
+  std::string LaunchFileName;
+  ERF ErrorRecord;
+  int32_t TotalBytes;
+  int32_t DoneBytes;
+  TProgressHook OnProgress;  // empty = not bound
+};
