@@ -1,0 +1,47 @@
+# The packager end to end. The host cabpack packs a probe program (which then checks its own
+# resources and cabinet under Wine) and the real runner; the Windows build of cabpack must
+# make the same bytes as the host one.
+set(CABPACK_WORK ${CMAKE_CURRENT_BINARY_DIR}/cabpack)
+set(CABPACK_TEST_ENV ${WINE_TEST_ENV} ${ENGLISH_LOCALE})
+
+add_executable(cabpack_probe cabpack_probe_test.cpp cabpack_probe.rc)
+target_link_libraries(cabpack_probe PRIVATE cabrun_runner cabinet GTest::gtest)
+add_executable(cabpack_payload cabpack_payload.cpp)
+
+# cabpack itself, cross-built: it has to build for Windows as well.
+set(ZLIB_USE_STATIC_LIBS ON)
+find_package(ZLIB REQUIRED)
+add_executable(cabpack_windows
+  ${CMAKE_SOURCE_DIR}/tools/cabpack.cpp ${CMAKE_SOURCE_DIR}/tools/package_cli.cpp
+  ${CMAKE_SOURCE_DIR}/tools/pe_resources.cpp ${CMAKE_SOURCE_DIR}/tools/package_options.cpp
+  ${CMAKE_SOURCE_DIR}/tools/package_cabinet.cpp ${CMAKE_SOURCE_DIR}/tools/package_host.cpp
+  ${CMAKE_SOURCE_DIR}/tools/cab_writer.cpp)
+set_target_properties(cabpack_windows PROPERTIES OUTPUT_NAME cabpack)
+target_link_libraries(cabpack_windows PRIVATE ZLIB::ZLIB)
+
+# The runner goes beside the host packager, which takes it as its default stub.
+add_custom_command(OUTPUT ${HOST_TOOLS_DIR}/cabrun.exe
+  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:cabrun> ${HOST_TOOLS_DIR}/cabrun.exe
+  DEPENDS cabrun)
+add_custom_target(cabpack_stub ALL DEPENDS ${HOST_TOOLS_DIR}/cabrun.exe)
+
+add_test(NAME cabpack_make_packages
+  COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/cabpack_make_packages.sh ${HOST_TOOLS_DIR}/cabpack
+    $<TARGET_FILE:cabpack_probe> $<TARGET_FILE:cabpack_payload> ${CABPACK_WORK})
+set_tests_properties(cabpack_make_packages PROPERTIES FIXTURES_SETUP cabpack_packages)
+
+# cabpack_wine(TEST PROGRAM ARGS...): runs a package under Wine.
+function(cabpack_wine test program)
+  add_test(NAME ${test} COMMAND wine ${CABPACK_WORK}/${program} ${ARGN})
+  set_tests_properties(${test} PROPERTIES ENVIRONMENT "${CABPACK_TEST_ENV}" TIMEOUT 300
+    FIXTURES_REQUIRED cabpack_packages)
+endfunction()
+cabpack_wine(cabpack_package probe_pkg.exe Z:${CABPACK_WORK}/src "bin\\payload.exe"
+  "HideWhileRunning=1,AllowExtractSwitch=0")
+cabpack_wine(cabpack_repackage probe_repkg.exe Z:${CABPACK_WORK}/src2 "setup.exe" "ReportPowerStatus=1")
+cabpack_wine(cabpack_runner_package cabrun_pkg.exe)
+
+add_test(NAME cabpack_windows_build
+  COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/cabpack_windows_build.sh $<TARGET_FILE:cabpack_windows> ${CABPACK_WORK})
+set_tests_properties(cabpack_windows_build PROPERTIES ENVIRONMENT "${CABPACK_TEST_ENV}" TIMEOUT 300
+  FIXTURES_REQUIRED cabpack_packages)

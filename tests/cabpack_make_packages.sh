@@ -1,0 +1,50 @@
+#!/bin/sh
+# cabpack_make_packages.sh CABPACK PROBE PAYLOAD WORK: makes the packages the Wine tests run,
+# and checks on the host what needs no Windows: same bytes twice, the default stub, the
+# cabinet taken out again (read by cabextract), --cab unchanged, --list.
+set -eu
+cabpack=$1 probe=$2 payload=$3 work=$4
+stub=$(dirname "$cabpack")/cabrun.exe
+fail() { echo "cabpack_make_packages: $*" >&2; exit 1; }
+
+chmod -R u+w "$work" 2>/dev/null || true
+rm -rf "$work"
+mkdir -p "$work/src/bin" "$work/src/docs/deep" "$work/src2"
+cp "$payload" "$work/src/bin/payload.exe"
+printf 'read me\r\n' > "$work/src/docs/readme.txt"
+chmod a-w "$work/src/docs/readme.txt"
+seq 1 40000 > "$work/src/docs/numbers.txt"
+head -c 300000 /dev/urandom > "$work/src/docs/deep/random.bin"
+printf 'x' > "$work/src/.hidden"
+: > "$work/src/empty.txt"
+cp "$payload" "$work/src2/setup.exe"
+echo two > "$work/src2/two.txt"
+
+export SOURCE_DATE_EPOCH=946728000
+pack() { "$cabpack" --source "$work/src" --run bin/payload.exe --on HideWhileRunning --off allowextractswitch "$@"; }
+pack --stub "$probe" -o "$work/probe_pkg.exe"
+pack --stub "$probe" -o "$work/probe_pkg_again.exe"
+cmp "$work/probe_pkg.exe" "$work/probe_pkg_again.exe" || fail "two runs gave different bytes"
+
+# Packing a package again replaces its cabinet and option list.
+"$cabpack" --source "$work/src2" --run setup.exe --on ReportPowerStatus --compression none \
+  --stub "$work/probe_pkg.exe" -o "$work/probe_repkg.exe"
+
+# The real runner, named and by default.
+pack --stub "$stub" -o "$work/cabrun_pkg.exe"
+pack -o "$work/cabrun_default.exe"
+cmp "$work/cabrun_pkg.exe" "$work/cabrun_default.exe" || fail "the default stub is not the runner beside cabpack"
+
+"$cabpack" --save-cab "$work/cabrun_pkg.exe" -o "$work/taken.cab"
+cabextract -l "$work/taken.cab"
+cabextract -q -d "$work/taken" "$work/taken.cab"
+diff -r "$work/src" "$work/taken" || fail "cabextract does not give back the source files"
+
+"$cabpack" --cab "$work/taken.cab" --stub "$stub" -o "$work/from_cab.exe"
+"$cabpack" --save-cab "$work/from_cab.exe" -o "$work/taken_again.cab"
+cmp "$work/taken.cab" "$work/taken_again.cab" || fail "--cab did not embed the cabinet unchanged"
+
+"$cabpack" --list "$work/probe_pkg.exe" | tee "$work/list.txt"
+grep -q 'HideWhileRunning  *on  *(HideWindow=1)' "$work/list.txt" || fail "--list misses the option"
+grep -q 'bin\\payload.exe *<- run after extraction' "$work/list.txt" || fail "--list misses the flagged file"
+grep -q 'KEEP' "$work/list.txt" || fail "--list misses the probe's own resource"

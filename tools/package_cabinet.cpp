@@ -1,0 +1,263 @@
+#include "tools/package_cabinet.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include "tools/package_host.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr uint64_t RunnerSizeLimit = 0x80000000;  // the runner sums sizes in a signed 32-bit value
+
+uint32_t Get16(const std::string& b, size_t at) { return uint8_t(b[at]) | uint32_t(uint8_t(b[at + 1])) << 8; }
+uint32_t Get32(const std::string& b, size_t at) { return Get16(b, at) | Get16(b, at + 2) << 16; }
+
+std::string Upper(std::string s) {
+  for (char& c : s)
+    if (c >= 'a' && c <= 'z') c = char(c - 32);
+  return s;
+}
+
+// One path component as it will be stored; `shown` is the name in messages.
+bool StoredComponent(const std::string& utf8, int codePage, const std::string& shown, std::string& stored,
+                     std::string& error) {
+  for (unsigned char c : utf8) {
+    if (c < 0x20 || std::string("<>:\"\\|?*").find(char(c)) != std::string::npos) {
+      error = "the file name \"" + shown + "\" holds a character that Windows file names cannot hold";
+      return false;
+    }
+  }
+  if (utf8.back() == '.' || utf8.back() == ' ') {
+    error = "the file name \"" + shown + "\" ends in a dot or blank, which Windows drops";
+    return false;
+  }
+  bool ascii = std::all_of(utf8.begin(), utf8.end(), [](unsigned char c) { return c < 0x7F; });
+  if (ascii) {
+    stored = utf8;
+    return true;
+  }
+  if (codePage == 0) {
+    error = "the file name \"" + shown +
+            "\" holds characters outside printable ASCII; name the target systems' code page with --codepage N "
+            "(for example 932 or 1252)";
+    return false;
+  }
+  if (!ConvertToCodePage(utf8, codePage, stored)) {
+    error = "code page " + std::to_string(codePage) + " cannot hold the file name \"" + shown + "\"";
+    return false;
+  }
+  // The runner splits paths byte by byte: a trail byte 0x5C would read as a folder separator.
+  if (stored.find('\\') != std::string::npos) {
+    error = "the file name \"" + shown + "\" in code page " + std::to_string(codePage) +
+            " contains the byte of a backslash, which the runner would take for a folder separator";
+    return false;
+  }
+  return true;
+}
+
+struct Collected {
+  std::string Shown;  // relative path in UTF-8 with '\'
+  CabFile File;
+  uint64_t Size = 0;
+};
+
+bool CheckNameClashes(const std::vector<Collected>& files, std::string& error) {
+  // Windows compares names without regard to case; two such files would land on one.
+  std::set<std::string> names;
+  for (const Collected& c : files) {
+    if (!names.insert(Upper(c.File.Name)).second) {
+      error = "\"" + c.Shown + "\" differs from another file's name only in case, which Windows cannot keep apart";
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+void DosDateTime(int64_t seconds, bool utc, uint16_t& date, uint16_t& time) {
+  std::tm t{};
+  if (!CalendarTime(seconds, utc, t) || t.tm_year < 80) {
+    t = std::tm{};
+    t.tm_year = 80;
+    t.tm_mday = 1;
+  } else if (t.tm_year > 207) {
+    t = std::tm{};
+    t.tm_year = 207, t.tm_mon = 11, t.tm_mday = 31, t.tm_hour = 23, t.tm_min = 59, t.tm_sec = 58;
+  }
+  date = uint16_t((t.tm_year - 80) << 9 | (t.tm_mon + 1) << 5 | t.tm_mday);
+  time = uint16_t(t.tm_hour << 11 | t.tm_min << 5 | std::min(t.tm_sec, 59) / 2);
+}
+
+bool CollectSourceFiles(const SourceSettings& settings, std::vector<CabFile>& files, std::string& error) {
+  files.clear();
+  std::error_code ec;
+  const fs::path root(settings.Folder);
+  if (!fs::is_directory(root, ec)) {
+    error = "the source folder \"" + settings.Folder + "\" does not exist or is not a folder";
+    return false;
+  }
+  std::string probe;
+  if (settings.CodePage != 0 && !ConvertToCodePage("A", settings.CodePage, probe)) {
+    error = "code page " + std::to_string(settings.CodePage) + " is not known on this system";
+    return false;
+  }
+
+  std::vector<Collected> found;
+  fs::recursive_directory_iterator it(root, ec), end;
+  for (; !ec && it != end; it.increment(ec)) {
+    const fs::path& path = it->path();
+    fs::path relative = path.lexically_relative(root);
+    std::string shown;
+    for (const fs::path& part : relative) shown += (shown.empty() ? "" : "\\") + part.u8string();
+    fs::file_status status = it->status(ec);
+    if (ec) break;
+    if (fs::is_directory(status)) {
+      if (it->is_symlink()) {
+        error = "\"" + shown + "\" is a link to a folder; links to folders are not followed";
+        return false;
+      }
+      continue;
+    }
+    if (!fs::is_regular_file(status)) {
+      error = "\"" + shown + "\" is not a regular file";
+      return false;
+    }
+    Collected c;
+    c.Shown = shown;
+    for (const fs::path& part : relative) {
+      std::string stored;
+      if (!StoredComponent(part.u8string(), settings.CodePage, shown, stored, error)) return false;
+      c.File.Name += (c.File.Name.empty() ? "" : "\\") + stored;
+    }
+    c.Size = fs::file_size(path, ec);
+    std::ifstream readable(path, std::ios::binary);
+    int64_t modified = 0;
+    if (ec || !readable || !ReadFileFacts(path, modified, c.File.Attributes)) {
+      error = "cannot read \"" + shown + "\" in the source folder";
+      return false;
+    }
+    try {
+      c.File.SourcePath = path.string();
+    } catch (const std::exception&) {
+      error = "\"" + shown + "\" cannot be opened by name on this system";
+      return false;
+    }
+    DosDateTime(settings.FixedTime ? settings.FixedSeconds : modified, settings.FixedTime, c.File.Date,
+                c.File.Time);
+    found.push_back(c);
+  }
+  if (ec) {
+    error = "cannot read the source folder \"" + settings.Folder + "\": " + ec.message();
+    return false;
+  }
+  if (found.empty()) {
+    error = "the source folder \"" + settings.Folder + "\" holds no files: the cabinet would be empty";
+    return false;
+  }
+  std::sort(found.begin(), found.end(), [](const Collected& a, const Collected& b) { return a.File.Name < b.File.Name; });
+  if (!CheckNameClashes(found, error)) return false;
+
+  uint64_t total = 0;
+  for (const Collected& c : found) total += c.Size;
+  if (total >= RunnerSizeLimit) {
+    error = "the files add up to " + std::to_string(total) +
+            " bytes; the runner can only check a cabinet whose files add up to less than 2^31 bytes";
+    return false;
+  }
+  if (total == 0) {
+    error = "every file in the source folder is empty; the runner does not expand a cabinet without content";
+    return false;
+  }
+
+  std::string run = settings.RunPath;
+  std::replace(run.begin(), run.end(), '/', '\\');
+  while (run.compare(0, 2, ".\\") == 0) run.erase(0, 2);
+  auto flagged = std::find_if(found.begin(), found.end(), [&](const Collected& c) { return c.Shown == run; });
+  if (flagged == found.end()) {
+    error = "--run \"" + settings.RunPath + "\" is not a file under \"" + settings.Folder + "\"";
+    return false;
+  }
+  flagged->File.Attributes |= RunAfterExtraction;
+  for (Collected& c : found) files.push_back(std::move(c.File));
+  return true;
+}
+
+bool ReadCabinetTable(const std::string& b, CabinetTable& table, std::string& error) {
+  table = CabinetTable();
+  error = "the cabinet is damaged or not a cabinet";
+  if (b.size() < 36 || b.compare(0, 4, "MSCF") != 0) return false;
+  table.CabinetSize = Get32(b, 8);
+  uint32_t filesAt = Get32(b, 16);
+  uint32_t folders = Get16(b, 26), count = Get16(b, 28);
+  table.Flags = uint16_t(Get16(b, 30));
+  size_t at = 36, folderReserve = 0;
+  if (table.Flags & 0x0004) {
+    if (b.size() < 40) return false;
+    folderReserve = uint8_t(b[38]);
+    at = 40 + Get16(b, 36);
+  }
+  for (int name = 0; name < ((table.Flags & 1) ? 2 : 0) + ((table.Flags & 2) ? 2 : 0); ++name) {
+    size_t zero = b.find('\0', at);
+    if (zero == std::string::npos) return false;
+    at = zero + 1;
+  }
+  for (uint32_t i = 0; i < folders; ++i, at += 8 + folderReserve) {
+    if (at + 8 > b.size()) return false;
+    table.FolderCompression.push_back(uint16_t(Get16(b, at + 6)));
+  }
+  at = filesAt;
+  for (uint32_t i = 0; i < count; ++i) {
+    if (at + 16 > b.size()) return false;
+    size_t zero = b.find('\0', at + 16);
+    if (zero == std::string::npos) return false;
+    CabinetEntry e;
+    e.Size = Get32(b, at);
+    e.Folder = uint16_t(Get16(b, at + 8));
+    e.Date = uint16_t(Get16(b, at + 10));
+    e.Time = uint16_t(Get16(b, at + 12));
+    e.Attributes = uint16_t(Get16(b, at + 14));
+    e.Name = b.substr(at + 16, zero - at - 16);
+    table.Files.push_back(e);
+    at = zero + 1;
+  }
+  error.clear();
+  return true;
+}
+
+bool CheckRunnable(const CabinetTable& table, std::string& error) {
+  uint64_t total = 0;
+  bool flagged = false;
+  for (const CabinetEntry& e : table.Files) {
+    total += e.Size;
+    flagged = flagged || (e.Attributes & RunAfterExtraction);
+  }
+  if (table.Flags & 0x0003)
+    error = "the cabinet is part of a set; a package needs one self-contained cabinet";
+  else if (table.Files.empty())
+    error = "the cabinet holds no files";
+  else if (total >= RunnerSizeLimit)
+    error = "the cabinet's files add up to " + std::to_string(total) +
+            " bytes; the runner can only check a cabinet whose files add up to less than 2^31 bytes";
+  else if (total == 0)
+    error = "every file in the cabinet is empty; the runner does not expand a cabinet without content";
+  else if (!flagged)
+    error = "no file in the cabinet is flagged to be run (attribute 0x40)";
+  else
+    return true;
+  return false;
+}
+
+std::string CompressionName(uint16_t typeCompress) {
+  switch (typeCompress & 0x000F) {
+    case 0: return "none";
+    case 1: return "MSZIP";
+    case 2: return "Quantum";
+    case 3: return "LZX (window 2^" + std::to_string((typeCompress >> 8) & 0x1F) + ")";
+    default: return "unknown (" + std::to_string(typeCompress) + ")";
+  }
+}

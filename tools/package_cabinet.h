@@ -1,0 +1,45 @@
+// What goes into a package's cabinet, and what a cabinet's file table says.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tools/cab_writer.h"
+
+constexpr uint16_t RunAfterExtraction = 0x40;
+
+struct SourceSettings {
+  std::string Folder;       // every file under it goes in, named relative to it
+  std::string RunPath;      // relative path of the file to flag, '/' or '\' separated
+  int CodePage = 0;         // 0: names must be printable ASCII
+  bool FixedTime = false;   // SOURCE_DATE_EPOCH: every file gets FixedSeconds (read as UTC)
+  int64_t FixedSeconds = 0;
+};
+
+// The cabinet's files in a fixed order (by stored name), with times, attributes and the run flag.
+bool CollectSourceFiles(const SourceSettings& settings, std::vector<CabFile>& files, std::string& error);
+
+// MS-DOS date and time of `seconds`, local or UTC; clamped to 1980..2107.
+void DosDateTime(int64_t seconds, bool utc, uint16_t& date, uint16_t& time);
+
+struct CabinetEntry {
+  std::string Name;
+  uint32_t Size = 0;
+  uint16_t Folder = 0, Date = 0, Time = 0, Attributes = 0;
+};
+
+struct CabinetTable {
+  uint32_t CabinetSize = 0;
+  uint16_t Flags = 0;
+  std::vector<uint16_t> FolderCompression;  // the typeCompress field of each folder
+  std::vector<CabinetEntry> Files;
+};
+
+// Reads the header, folders and file table of a cabinet held in memory.
+bool ReadCabinetTable(const std::string& cabinet, CabinetTable& table, std::string& error);
+
+// Whether the runner can run the cabinet: one cabinet, not a set, with content below 2^31
+// bytes and a file flagged to be run.
+bool CheckRunnable(const CabinetTable& table, std::string& error);
+
+std::string CompressionName(uint16_t typeCompress);

@@ -1,0 +1,9 @@
+// The packager's command line: packing, re-packing and listing packages.
+#pragma once
+#include <ostream>
+#include <string>
+#include <vector>
+
+// Runs cabpack with `args` (without the program name). Returns the exit code:
+// 0 done, 1 failed (nothing left behind), 2 usage error.
+int RunCabpack(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

@@ -1,0 +1,21 @@
+// The few things the packager needs from the host system, kept apart: file times and
+// attributes, time conversion, code-page conversion, and where the packager itself lives.
+#pragma once
+#include <cstdint>
+#include <ctime>
+#include <filesystem>
+#include <string>
+
+// Last-write time (seconds since 1970, UTC) and the DOS attributes the host knows of
+// (read-only, hidden, system, archive).
+bool ReadFileFacts(const std::filesystem::path& path, int64_t& modified, uint16_t& attributes);
+
+// Broken-down time of `seconds`: local time, or UTC when `utc`. False when it cannot be had.
+bool CalendarTime(int64_t seconds, bool utc, std::tm& out);
+
+// `utf8` converted into Windows code page `codePage`; false when the code page is unknown here
+// or cannot hold every character.
+bool ConvertToCodePage(const std::string& utf8, int codePage, std::string& out);
+
+// The packager's own executable, or an empty path when the host cannot tell.
+std::filesystem::path OwnExecutablePath();

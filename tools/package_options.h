@@ -1,0 +1,30 @@
+// The package's option list ("OPT"): built from option names, read back for listing.
+// The keys and the switching-on value come from the runner's own tables.
+#pragma once
+#include <string>
+#include <vector>
+
+// A choice made on the command line: option index in PackageOptionTable, on or off.
+struct OptionChoice {
+  int Option = 0;
+  bool On = false;
+};
+
+// Index of the option named `name` (any case), or -1.
+int FindPackageOption(const std::string& name);
+
+// The resource bytes: one "key=value" entry per option chosen (the last choice wins), in table
+// order, and the closing empty entry.
+std::string BuildOptionList(const std::vector<OptionChoice>& choices);
+
+// One line per entry of an option list: the option's name and state, or the raw entry when
+// its key names no option.
+struct OptionListEntry {
+  std::string Key, Value;
+  int Option = -1;
+  bool On = false;
+};
+std::vector<OptionListEntry> ReadOptionList(const std::string& data);
+
+// The runner's defaults, by option index.
+bool DefaultOptionState(int option);

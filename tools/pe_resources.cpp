@@ -1,0 +1,423 @@
+// The resource tree is read into a flat list of items and written back as a fresh section laid
+// out the way resource compilers do it: all directories, then the names, the data entries and
+// the data. Nothing of the old section is reused, so stale bytes never survive a repack.
+#include "tools/pe_resources.h"
+
+#include <algorithm>
+#include <map>
+
+namespace {
+
+constexpr uint32_t SectionHeaderSize = 40;
+constexpr uint32_t ResourceDirectory = 2;
+constexpr uint32_t SecurityDirectory = 4;
+constexpr uint32_t ResourceCharacteristics = 0x40000040;  // initialized data, readable
+
+uint32_t Get16(const std::string& b, size_t at) {
+  return uint8_t(b[at]) | uint32_t(uint8_t(b[at + 1])) << 8;
+}
+uint32_t Get32(const std::string& b, size_t at) { return Get16(b, at) | Get16(b, at + 2) << 16; }
+void Set16(std::string& b, size_t at, uint32_t v) {
+  b[at] = char(v & 0xFF);
+  b[at + 1] = char((v >> 8) & 0xFF);
+}
+void Set32(std::string& b, size_t at, uint32_t v) {
+  Set16(b, at, v & 0xFFFF);
+  Set16(b, at + 2, v >> 16);
+}
+uint64_t AlignUp(uint64_t v, uint32_t alignment) { return (v + alignment - 1) / alignment * alignment; }
+
+struct Section {
+  uint32_t VirtualSize, VirtualAddress, RawSize, RawPointer;
+};
+
+Section SectionAt(const PeImage& image, int i) {
+  size_t at = image.SectionTable + size_t(i) * SectionHeaderSize;
+  return {Get32(image.Bytes, at + 8), Get32(image.Bytes, at + 12), Get32(image.Bytes, at + 16),
+          Get32(image.Bytes, at + 20)};
+}
+
+uint32_t DirectoryCount(const PeImage& image) { return Get32(image.Bytes, image.OptionalHeader + 92); }
+size_t DirectoryAt(const PeImage& image, uint32_t index) { return image.OptionalHeader + 96 + index * 8; }
+
+// File offset of `size` bytes at `rva`, or false when they do not lie within one section's file data.
+bool RvaToOffset(const PeImage& image, uint32_t rva, uint32_t size, size_t& offset) {
+  for (int i = 0; i < image.SectionCount; ++i) {
+    Section s = SectionAt(image, i);
+    if (rva >= s.VirtualAddress && uint64_t(rva) + size <= uint64_t(s.VirtualAddress) + s.RawSize) {
+      offset = s.RawPointer + (rva - s.VirtualAddress);
+      return offset + size <= image.Bytes.size();
+    }
+  }
+  return false;
+}
+
+class TTreeReader {
+ public:
+  TTreeReader(const PeImage& image, size_t base, uint32_t size) : Image(image), Base(base), Size(size) {}
+
+  bool Read(std::vector<ResourceItem>& items, std::string& error) {
+    ResourceItem item;
+    if (!Directory(0, 0, item, items)) {
+      error = "The resource section is damaged.";
+      return false;
+    }
+    return true;
+  }
+
+ private:
+  bool Key(uint32_t field, ResourceKey& key) {
+    key = ResourceKey();
+    if (!(field & 0x80000000)) {
+      key.Id = uint16_t(field);
+      return true;
+    }
+    uint32_t at = field & 0x7FFFFFFF;
+    if (uint64_t(at) + 2 > Size) return false;
+    uint32_t length = Get16(Image.Bytes, Base + at);
+    if (uint64_t(at) + 2 + 2ull * length > Size) return false;
+    key.Named = true;
+    for (uint32_t i = 0; i < length; ++i) key.Text += char16_t(Get16(Image.Bytes, Base + at + 2 + 2 * i));
+    return true;
+  }
+
+  bool Directory(uint32_t at, int level, ResourceItem& item, std::vector<ResourceItem>& items) {
+    if (level > 2 || uint64_t(at) + 16 > Size || ++Visited > 100000) return false;
+    const std::string& b = Image.Bytes;
+    uint32_t count = Get16(b, Base + at + 12) + Get16(b, Base + at + 14);
+    if (uint64_t(at) + 16 + 8ull * count > Size) return false;
+    for (uint32_t i = 0; i < count; ++i) {
+      size_t entry = Base + at + 16 + 8 * i;
+      uint32_t nameField = Get32(b, entry), target = Get32(b, entry + 4);
+      ResourceKey key;
+      if (!Key(nameField, key)) return false;
+      if (level == 0) item.Type = key;
+      if (level == 1) item.Name = key;
+      if (level == 2) item.Language = key.Id;
+      bool isDirectory = (target & 0x80000000) != 0;
+      if (isDirectory != (level < 2)) return false;
+      if (isDirectory) {
+        if (!Directory(target & 0x7FFFFFFF, level + 1, item, items)) return false;
+      } else if (!Data(target, item, items)) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  bool Data(uint32_t at, ResourceItem& item, std::vector<ResourceItem>& items) {
+    if (uint64_t(at) + 16 > Size) return false;
+    uint32_t rva = Get32(Image.Bytes, Base + at), size = Get32(Image.Bytes, Base + at + 4);
+    size_t offset = 0;
+    if (size > 0 && !RvaToOffset(Image, rva, size, offset)) return false;
+    item.CodePage = Get32(Image.Bytes, Base + at + 8);
+    item.Data.assign(Image.Bytes, size > 0 ? offset : 0, size);
+    items.push_back(item);
+    return true;
+  }
+
+  const PeImage& Image;
+  size_t Base;
+  uint32_t Size;
+  int Visited = 0;
+};
+
+// Names sort before numbers; names by upper-cased text, as the loader searches them.
+bool KeyLess(const ResourceKey& a, const ResourceKey& b) {
+  if (a.Named != b.Named) return a.Named;
+  if (!a.Named) return a.Id < b.Id;
+  auto upper = [](char16_t c) { return c >= u'a' && c <= u'z' ? char16_t(c - 32) : c; };
+  return std::lexicographical_compare(a.Text.begin(), a.Text.end(), b.Text.begin(), b.Text.end(),
+                                      [&](char16_t x, char16_t y) { return upper(x) < upper(y); });
+}
+
+struct KeyOrder {
+  bool operator()(const ResourceKey& a, const ResourceKey& b) const { return KeyLess(a, b); }
+};
+
+// Lays out the tree at `sectionRva`.
+std::string WriteTree(const std::vector<ResourceItem>& items, uint32_t sectionRva) {
+  using Languages = std::map<uint16_t, const ResourceItem*>;
+  using Names = std::map<ResourceKey, Languages, KeyOrder>;
+  std::map<ResourceKey, Names, KeyOrder> tree;
+  for (const ResourceItem& item : items) tree[item.Type][item.Name][item.Language] = &item;
+
+  auto directorySize = [](size_t entries) { return uint32_t(16 + 8 * entries); };
+  // First pass: offsets of every directory, then names, data entries and data.
+  uint32_t end = directorySize(tree.size());
+  for (const auto& type : tree) {
+    end += directorySize(type.second.size());
+    for (const auto& name : type.second) end += directorySize(name.second.size());
+  }
+  std::map<std::u16string, uint32_t> nameAt;
+  auto placeName = [&](const ResourceKey& key) {
+    if (key.Named && !nameAt.count(key.Text)) {
+      nameAt[key.Text] = end;
+      end += uint32_t(2 + 2 * key.Text.size());
+    }
+  };
+  for (const auto& type : tree) {
+    placeName(type.first);
+    for (const auto& name : type.second) placeName(name.first);
+  }
+  end = uint32_t(AlignUp(end, 4));
+  uint32_t dataEntries = end;
+  end += uint32_t(16 * items.size());
+  std::string out(end, '\0');
+
+  uint32_t nextDirectory = 0, nextEntry = dataEntries;
+  auto writeDirectory = [&](size_t named, size_t total) {
+    uint32_t at = nextDirectory;
+    Set16(out, at + 12, uint32_t(named));
+    Set16(out, at + 14, uint32_t(total - named));
+    nextDirectory += directorySize(total);
+    return at;
+  };
+  auto keyField = [&](const ResourceKey& key) { return key.Named ? (0x80000000 | nameAt[key.Text]) : key.Id; };
+  auto countNamed = [](const auto& map) {
+    return size_t(std::count_if(map.begin(), map.end(), [](const auto& e) { return e.first.Named; }));
+  };
+
+  // Breadth-first, so each directory's children follow it in order.
+  uint32_t root = writeDirectory(countNamed(tree), tree.size());
+  std::vector<std::pair<uint32_t, const Names*>> typeDirs;
+  uint32_t i = 0;
+  for (const auto& type : tree) {
+    uint32_t dir = writeDirectory(countNamed(type.second), type.second.size());
+    Set32(out, root + 16 + 8 * i, keyField(type.first));
+    Set32(out, root + 20 + 8 * i, 0x80000000 | dir);
+    typeDirs.push_back({dir, &type.second});
+    ++i;
+  }
+  for (const auto& typeDir : typeDirs) {
+    i = 0;
+    for (const auto& name : *typeDir.second) {
+      uint32_t dir = writeDirectory(0, name.second.size());
+      Set32(out, typeDir.first + 16 + 8 * i, keyField(name.first));
+      Set32(out, typeDir.first + 20 + 8 * i, 0x80000000 | dir);
+      uint32_t j = 0;
+      for (const auto& language : name.second) {
+        Set32(out, dir + 16 + 8 * j, language.first);
+        Set32(out, dir + 20 + 8 * j, nextEntry);
+        const ResourceItem& item = *language.second;
+        out.resize(AlignUp(out.size(), 8), '\0');
+        Set32(out, nextEntry, uint32_t(sectionRva + out.size()));
+        Set32(out, nextEntry + 4, uint32_t(item.Data.size()));
+        Set32(out, nextEntry + 8, item.CodePage);
+        nextEntry += 16;
+        out += item.Data;
+        ++j;
+      }
+      ++i;
+    }
+  }
+  for (const auto& name : nameAt) {
+    Set16(out, name.second, uint32_t(name.first.size()));
+    for (size_t k = 0; k < name.first.size(); ++k) Set16(out, name.second + 2 + 2 * k, name.first[k]);
+  }
+  return out;
+}
+
+// The usual PE checksum: 16-bit one's-complement-style sum of the file plus its length.
+uint32_t ImageChecksum(const std::string& b, size_t checksumAt) {
+  uint64_t sum = 0;
+  for (size_t i = 0; i + 1 < b.size(); i += 2) {
+    if (i == checksumAt || i == checksumAt + 2) continue;
+    sum += Get16(b, i);
+    sum = (sum & 0xFFFF) + (sum >> 16);
+  }
+  if (b.size() & 1) sum += uint8_t(b.back());
+  sum = (sum & 0xFFFF) + (sum >> 16);
+  sum = (sum & 0xFFFF) + (sum >> 16);
+  return uint32_t(sum + b.size());
+}
+
+}  // namespace
+
+ResourceKey ResourceId(uint16_t id) {
+  ResourceKey key;
+  key.Id = id;
+  return key;
+}
+
+ResourceKey ResourceName(const std::string& asciiName) {
+  ResourceKey key;
+  key.Named = true;
+  for (char c : asciiName) key.Text += char16_t(uint8_t(c));
+  return key;
+}
+
+std::string ResourceKeyText(const ResourceKey& key) {
+  if (!key.Named) return "#" + std::to_string(key.Id);
+  std::string text;
+  for (char16_t c : key.Text) text += c >= 0x20 && c < 0x7F ? char(c) : '?';
+  return text;
+}
+
+bool SameResourceKey(const ResourceKey& a, const ResourceKey& b) { return !KeyLess(a, b) && !KeyLess(b, a); }
+
+bool ReadPeImage(const std::string& bytes, PeImage& image, std::string& error) {
+  image = PeImage();
+  error = "The stub is not a 32-bit Windows program (PE32).";
+  if (bytes.size() < 0x40 || bytes.compare(0, 2, "MZ") != 0) return false;
+  uint32_t pe = Get32(bytes, 0x3C);
+  if (uint64_t(pe) + 24 > bytes.size() || bytes.compare(pe, 4, std::string("PE\0\0", 4)) != 0) return false;
+  uint32_t optionalSize = Get16(bytes, pe + 20);
+  image.OptionalHeader = pe + 24;
+  if (optionalSize < 96 || uint64_t(image.OptionalHeader) + optionalSize > bytes.size() ||
+      Get16(bytes, image.OptionalHeader) != 0x10B)
+    return false;
+  image.Bytes = bytes;
+  if (uint64_t(DirectoryCount(image)) * 8 + 96 > optionalSize || DirectoryCount(image) <= SecurityDirectory) {
+    error = "The stub's header has no resource or signature directory.";
+    return false;
+  }
+  image.SectionCount = uint16_t(Get16(bytes, pe + 6));
+  image.SectionTable = image.OptionalHeader + optionalSize;
+  if (image.SectionCount == 0 ||
+      uint64_t(image.SectionTable) + uint64_t(image.SectionCount) * SectionHeaderSize > bytes.size()) {
+    error = "The stub's section table is damaged.";
+    return false;
+  }
+  uint32_t sectionAlignment = Get32(bytes, image.OptionalHeader + 32);
+  uint32_t fileAlignment = Get32(bytes, image.OptionalHeader + 36);
+  if (fileAlignment == 0 || sectionAlignment == 0 || (fileAlignment & (fileAlignment - 1)) ||
+      (sectionAlignment & (sectionAlignment - 1))) {
+    error = "The stub's section alignment is damaged.";
+    return false;
+  }
+  for (int i = 0; i < image.SectionCount; ++i) {
+    Section s = SectionAt(image, i);
+    if (uint64_t(s.RawPointer) + s.RawSize > bytes.size()) {
+      error = "The stub is cut short: a section lies beyond its end.";
+      return false;
+    }
+  }
+  error.clear();
+  return true;
+}
+
+bool ReadResources(const PeImage& image, std::vector<ResourceItem>& items, std::string& error) {
+  items.clear();
+  size_t dir = DirectoryAt(image, ResourceDirectory);
+  uint32_t rva = Get32(image.Bytes, dir), size = Get32(image.Bytes, dir + 4);
+  if (rva == 0 && size == 0) return true;
+  // The size on record may run past the section's file data (the zero fill); read what is there.
+  for (int i = 0; i < image.SectionCount; ++i) {
+    Section s = SectionAt(image, i);
+    if (rva < s.VirtualAddress || rva - s.VirtualAddress >= s.RawSize) continue;
+    uint32_t have = std::min(size, s.RawSize - (rva - s.VirtualAddress));
+    return TTreeReader(image, s.RawPointer + (rva - s.VirtualAddress), have).Read(items, error);
+  }
+  error = "The resource directory lies outside the program's sections.";
+  return false;
+}
+
+bool RebuildResources(const PeImage& image, const std::vector<ResourceItem>& items, std::string& output,
+                      std::string& error) {
+  std::string b = image.Bytes;
+  const uint32_t opt = image.OptionalHeader;
+  const uint32_t sectionAlignment = Get32(b, opt + 32), fileAlignment = Get32(b, opt + 36);
+
+  // A signature cannot survive the change; it is taken off (with its bytes when it ends the file).
+  size_t security = DirectoryAt(image, SecurityDirectory);
+  uint32_t certificateAt = Get32(b, security), certificateSize = Get32(b, security + 4);
+  if (certificateSize > 0 && uint64_t(certificateAt) + certificateSize == b.size()) b.resize(certificateAt);
+  Set32(b, security, 0);
+  Set32(b, security + 4, 0);
+
+  // The old resource section is replaced when it is the last one both in memory and in the file
+  // and nothing follows it; otherwise the new one goes behind everything.
+  size_t resource = DirectoryAt(image, ResourceDirectory);
+  uint32_t oldRva = Get32(b, resource);
+  int reuse = -1, lastInMemory = 0, lastInFile = -1;
+  uint64_t memoryEnd = 0, fileEnd = 0;
+  for (int i = 0; i < image.SectionCount; ++i) {
+    Section s = SectionAt(image, i);
+    uint64_t end = uint64_t(s.VirtualAddress) + std::max(s.VirtualSize, s.RawSize);
+    if (end >= memoryEnd) memoryEnd = end, lastInMemory = i;
+    if (s.RawSize > 0 && uint64_t(s.RawPointer) + s.RawSize >= fileEnd)
+      fileEnd = uint64_t(s.RawPointer) + s.RawSize, lastInFile = i;
+  }
+  Section last = SectionAt(image, lastInMemory);
+  if (oldRva != 0 && last.VirtualAddress == oldRva && (lastInFile == lastInMemory || last.RawSize == 0) &&
+      (last.RawSize == 0 || uint64_t(last.RawPointer) + last.RawSize >= b.size()))
+    reuse = lastInMemory;
+
+  Section fresh{};
+  size_t header = 0;
+  uint32_t oldRawSize = 0;
+  if (reuse >= 0) {
+    header = image.SectionTable + size_t(reuse) * SectionHeaderSize;
+    fresh.VirtualAddress = last.VirtualAddress;
+    fresh.RawPointer = last.RawSize > 0 ? last.RawPointer : uint32_t(AlignUp(b.size(), fileAlignment));
+    oldRawSize = last.RawSize;
+  } else {
+    header = image.SectionTable + size_t(image.SectionCount) * SectionHeaderSize;
+    uint64_t firstData = Get32(b, opt + 60);  // SizeOfHeaders
+    for (int i = 0; i < image.SectionCount; ++i) {
+      Section s = SectionAt(image, i);
+      if (s.RawSize > 0) firstData = std::min<uint64_t>(firstData, s.RawPointer);
+    }
+    if (header + SectionHeaderSize > firstData ||
+        b.find_first_not_of('\0', header) < header + SectionHeaderSize) {
+      error = "The stub has no room in its header for another section.";
+      return false;
+    }
+    fresh.VirtualAddress = uint32_t(AlignUp(memoryEnd, sectionAlignment));
+    fresh.RawPointer = uint32_t(AlignUp(b.size(), fileAlignment));
+    Set16(b, opt - 20 + 2, image.SectionCount + 1u);
+  }
+
+  std::string section = WriteTree(items, fresh.VirtualAddress);
+  fresh.VirtualSize = uint32_t(section.size());
+  uint64_t rawSize = AlignUp(section.size(), fileAlignment);
+  uint64_t imageSize = AlignUp(uint64_t(fresh.VirtualAddress) + section.size(), sectionAlignment);
+  if (rawSize + fresh.RawPointer > 0x7FFFFFFF || imageSize > 0x7FFFFFFF) {
+    error = "The package would be larger than a 32-bit program can be.";
+    return false;
+  }
+  fresh.RawSize = uint32_t(rawSize);
+
+  b.resize(fresh.RawPointer, '\0');
+  b += section;
+  b.resize(fresh.RawPointer + fresh.RawSize, '\0');
+
+  static const char name[8] = {'.', 'r', 's', 'r', 'c', 0, 0, 0};
+  b.replace(header, 8, name, 8);
+  Set32(b, header + 8, fresh.VirtualSize);
+  Set32(b, header + 12, fresh.VirtualAddress);
+  Set32(b, header + 16, fresh.RawSize);
+  Set32(b, header + 20, fresh.RawPointer);
+  for (size_t at = header + 24; at < header + 36; ++at) b[at] = '\0';
+  Set32(b, header + 36, ResourceCharacteristics);
+
+  Set32(b, opt + 8, uint32_t(Get32(b, opt + 8) - oldRawSize + fresh.RawSize));  // SizeOfInitializedData
+  Set32(b, opt + 56, uint32_t(imageSize));  // the new section is the last in memory
+  Set32(b, resource, fresh.VirtualAddress);
+  Set32(b, resource + 4, fresh.VirtualSize);
+  Set32(b, opt + 64, 0);
+  Set32(b, opt + 64, ImageChecksum(b, opt + 64));
+  output.swap(b);
+  return true;
+}
+
+void PutRcData(std::vector<ResourceItem>& items, const std::string& name, const std::string& data) {
+  ResourceItem item;
+  item.Type = ResourceId(RtRcData);
+  item.Name = ResourceName(name);
+  item.Data = data;
+  items.erase(std::remove_if(items.begin(), items.end(),
+                             [&](const ResourceItem& i) {
+                               return SameResourceKey(i.Type, item.Type) && SameResourceKey(i.Name, item.Name);
+                             }),
+              items.end());
+  items.push_back(item);
+}
+
+const ResourceItem* FindRcData(const std::vector<ResourceItem>& items, const std::string& name) {
+  ResourceKey type = ResourceId(RtRcData), key = ResourceName(name);
+  for (const ResourceItem& item : items)
+    if (SameResourceKey(item.Type, type) && SameResourceKey(item.Name, key)) return &item;
+  return nullptr;
+}
