@@ -1,0 +1,133 @@
+// The payload of the end-to-end packages. Started by the runner, it writes down what it was
+// given and then behaves as the test asks through its environment, which the runner hands on:
+//   PROBE_RECORD       file that the record is appended to (without it the probe does nothing)
+//   PROBE_HIDE_AFTER   ms after start at which the hide marker is made beside the probe
+//   PROBE_HIDE_FOR     ms the marker is kept before it is deleted again
+//   PROBE_SLEEP        ms to wait before ending (after the marker's time)
+//   PROBE_BOX          text of a message box to show (caption PROBE_BOX_CAPTION, style
+//                      PROBE_BOX_STYLE in decimal); lets the driver be checked on its own
+// The record is a block of name=value lines that starts with "begin" and ends with "end=";
+// backslash, CR and LF in values are written as \\, \r and \n.
+#include <windows.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "runner/protected_plain.h"
+
+namespace {
+
+std::string Variable(const char* name) {
+  char buffer[1024];
+  DWORD length = GetEnvironmentVariableA(name, buffer, sizeof buffer);
+  return length && length < sizeof buffer ? std::string(buffer, length) : std::string();
+}
+
+DWORD Milliseconds(const char* name) { return static_cast<DWORD>(std::strtoul(Variable(name).c_str(), nullptr, 10)); }
+
+const char* Plain(ProtectedId id) {
+  for (const ProtectedPlainEntry& entry : ProtectedPlain)
+    if (entry.Id == id) return entry.Text;
+  return "";
+}
+
+// Wall-clock milliseconds, comparable between processes.
+std::string Now() {
+  FILETIME time;
+  GetSystemTimeAsFileTime(&time);
+  ULONGLONG ticks = (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+  return std::to_string(ticks / 10000);
+}
+
+std::string Escaped(const std::string& value) {
+  std::string text;
+  for (char c : value) {
+    if (c == '\\')
+      text += "\\\\";
+    else if (c == '\r')
+      text += "\\r";
+    else if (c == '\n')
+      text += "\\n";
+    else
+      text += c;
+  }
+  return text;
+}
+
+std::string Line(const std::string& name, const std::string& value) { return name + "=" + Escaped(value) + "\n"; }
+
+void Append(const std::string& record, const std::string& text) {
+  HANDLE file = CreateFileA(record.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  CloseHandle(file);
+}
+
+bool ReadFileBytes(const std::string& path, std::string& bytes) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  bytes.assign(GetFileSize(file, nullptr), '\0');
+  DWORD read = 0;
+  bool ok = bytes.empty() || ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr);
+  CloseHandle(file);
+  bytes.resize(read);
+  return ok;
+}
+
+bool IsFolder(const std::string& path) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  std::string record = Variable("PROBE_RECORD");
+  if (record.empty()) return 1;
+
+  char buffer[MAX_PATH + 1];
+  DWORD length = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
+  std::string self(buffer, length);
+  std::string folder = self.substr(0, self.find_last_of('\\'));
+  length = GetCurrentDirectoryA(sizeof buffer, buffer);
+  std::string current(buffer, length);
+
+  // The report has the probe's own base name and the report extension.
+  std::string name = self.substr(folder.size() + 1);
+  std::string report = folder + "\\" + name.substr(0, name.find_last_of('.')) + "." + Plain(PsReportExtension);
+  std::string reportBytes;
+  bool reportFound = ReadFileBytes(report, reportBytes);
+
+  std::string text = "begin\n";
+  text += Line("Start", Now());
+  text += Line("ProcessId", std::to_string(GetCurrentProcessId()));
+  text += Line("CommandLine", GetCommandLineA());
+  text += Line("CurrentFolder", current);
+  text += Line("Module", self);
+  text += Line("FolderExists", IsFolder(folder) ? "1" : "0");
+  text += reportFound ? Line("Report", reportBytes) : Line("ReportMissing", report);
+  Append(record, text);
+
+  std::string box = Variable("PROBE_BOX");
+  if (!box.empty()) {
+    int answer = MessageBoxA(nullptr, box.c_str(), Variable("PROBE_BOX_CAPTION").c_str(), Milliseconds("PROBE_BOX_STYLE"));
+    Append(record, Line("BoxAnswer", std::to_string(answer)));
+  }
+
+  std::string hideAfter = Variable("PROBE_HIDE_AFTER");
+  if (!hideAfter.empty()) {
+    std::string marker = folder + "\\" + Plain(PsHideMarker);
+    Sleep(Milliseconds("PROBE_HIDE_AFTER"));
+    HANDLE file = CreateFileA(marker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    Append(record, Line("MarkerMade", Now()));
+    Sleep(Milliseconds("PROBE_HIDE_FOR"));
+    DeleteFileA(marker.c_str());
+    Append(record, Line("MarkerGone", Now()));
+  }
+  Sleep(Milliseconds("PROBE_SLEEP"));
+  Append(record, Line("end", Now()));
+  return 0;
+}

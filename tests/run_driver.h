@@ -1,0 +1,77 @@
+// Plays the user of a package: starts it, answers its message boxes from a script, watches its
+// progress window and cancels it at a chosen moment. Every wait is bounded, so a hung runner
+// fails its test instead of hanging the test run.
+#pragma once
+#include <windows.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+enum class TBoxOwner { None, ProgressWindow, Other };
+
+struct TBoxSeen {
+  std::wstring Caption;
+  std::wstring Text;
+  TBoxOwner Owner = TBoxOwner::None;
+  UINT Type = 0;  // buttons and icon as read back from the box, as MB_ bits
+};
+
+// One look at the progress window that differed from the look before it.
+struct TWindowState {
+  DWORD AtMs = 0;  // since the package was started
+  std::wstring Caption;
+  bool Visible = false;
+  bool Marquee = false;
+  int Position = 0;
+};
+
+enum class TCancelMoment {
+  Never,
+  WhenShown,       // the window first became visible
+  AfterPositions,  // the bar changed its position Positions times
+  WhenMarquee,     // the bar turned into a marquee: the payload is being started
+};
+enum class TCancelWay { Command, EscapeKey };
+
+struct TRunScript {
+  std::vector<int> Answers;  // IDOK or IDCANCEL for each box in turn; OK once the list is used up
+  TCancelMoment CancelAt = TCancelMoment::Never;
+  int Positions = 1;
+  DWORD CancelDelayMs = 0;  // how long after the moment the cancel is sent
+  TCancelWay CancelWay = TCancelWay::Command;
+  // A name in the extract folder that is deleted as soon as the expansion is over (the
+  // temporary cabinet is gone), before the runner looks for it.
+  std::string RemoveWhenExpanded;
+  DWORD TimeLimitMs = 60000;
+};
+
+struct TRunOutcome {
+  bool Started = false;
+  bool TimedOut = false;  // the driver had to end the runner
+  DWORD ExitCode = 0;
+  ULONGLONG StartedAt = 0, EndedAt = 0;  // wall-clock ms, comparable with the probe's record
+  std::vector<TBoxSeen> Boxes;
+  std::vector<TWindowState> WindowStates;
+  bool CancelSent = false;
+  bool Removed = false;      // RemoveWhenExpanded was deleted
+  std::string ExtractFolder;  // the extract folder seen beside the temporary cabinet, if any
+};
+
+// Starts commandLine in folder (empty: the driver's own) and plays the script until the
+// process ends or the time limit runs out.
+TRunOutcome DriveRun(const std::string& commandLine, const std::string& folder, const TRunScript& script);
+
+// Where the runner makes its temporary cabinet and extract folder: "Morvane\Common" in the
+// common application data.
+std::string RunWorkFolder();
+
+// Wall-clock milliseconds, on the probe's clock.
+ULONGLONG WallClockMs();
+
+// The temporary cabinets (cab*.tmp) and extract folders (_cab*.tmp) in folder.
+std::vector<std::string> RunLeftovers(const std::string& folder);
+
+// The probe's record: one map of name to value per started payload, in order.
+using TProbeRecord = std::map<std::string, std::string>;
+std::vector<TProbeRecord> ReadProbeRecords(const std::string& path);
