@@ -1,0 +1,333 @@
+// What each extracted file becomes: folders, contents, time stamps, attributes, progress and
+// cancellation, the launch name, and the names and cabinets that are refused.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <stdexcept>
+
+#include "cabinet/cab_output.h"
+#include "cabinet/cab_reader.h"
+#include "sys/paths.h"
+#include "tests/cab_test_support.h"
+
+namespace {
+
+constexpr uint16_t Jan1st2000 = (20 << 9) | (1 << 5) | 1;
+constexpr uint16_t Noon = 12 << 11;
+
+struct HookCall {
+  std::string Target;
+  int32_t Done, Total;
+  bool TargetExisted, FolderExisted;
+};
+
+// Expands with a hook that records its calls and cancels at call number `cancelAt` (1-based).
+bool ExpandRecording(TCabReader& reader, const std::string& cab, const std::string& dest,
+                     std::vector<HookCall>& calls, size_t cancelAt = 0) {
+  reader.CheckCabinet(cab);
+  reader.OnProgress = [&calls, cancelAt](const std::string& target, int32_t done, int32_t total, bool& cancel) {
+    EXPECT_FALSE(cancel);
+    calls.push_back({target, done, total, IsExistingFile(target), IsExistingFolder(FolderOfPath(target))});
+    if (calls.size() == cancelAt) cancel = true;
+  };
+  return reader.Expand(cab, dest);
+}
+
+TEST(ExtractionOutput, AttributesAreMaskedAndTheLastFlaggedFileIsRecorded) {
+  TempFolder folder;
+  const struct {
+    const char* Name;
+    uint16_t Stored;
+    DWORD OnDisk;  // of read-only, hidden, system, archive
+  } cases[] = {
+      {"run.exe", 0x60, FILE_ATTRIBUTE_ARCHIVE},
+      {"hidden-system.dat", 0x26, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE},
+      {"all.dat", 0x27, 0x27},
+      {"utf8-flag.txt", 0xA0, FILE_ATTRIBUTE_ARCHIVE},
+      {"sub\\second-run.exe", 0x41, FILE_ATTRIBUTE_READONLY},
+      {"system.dat", 0x04, FILE_ATTRIBUTE_SYSTEM},
+      {"plain.txt", 0x00, 0},
+  };
+  std::vector<CabFile> files;
+  for (const auto& c : cases) files.push_back(MakeCabFile(c.Name, c.Name, c.Stored));
+  ASSERT_EQ(MakeCabinet(folder / "a.cab", files), "");
+  TCabReader reader;
+  ASSERT_TRUE(reader.Expand(folder / "a.cab", folder / "out"));
+  for (const auto& c : cases) {
+    std::string path = folder / ("out\\" + std::string(c.Name));
+    EXPECT_EQ(ReadWholeFile(path), c.Name);
+    // Wine marks every file as archive, so only read-only, hidden and system tell.
+    EXPECT_EQ(static_cast<DWORD>(ReadAttributes(path)) & 0x07, c.OnDisk & 0x07) << c.Name;
+    if (c.OnDisk & FILE_ATTRIBUTE_ARCHIVE) {
+      EXPECT_TRUE(ReadAttributes(path) & FILE_ATTRIBUTE_ARCHIVE) << c.Name;
+    }
+    WriteAttributes(path, FILE_ATTRIBUTE_NORMAL);
+  }
+  // As stored, relative to the destination, last flagged one in the cabinet's order.
+  EXPECT_EQ(reader.LaunchFileName, "sub\\second-run.exe");
+}
+
+TEST(ExtractionOutput, DosTimeIsLocalTimeAndSetsCreationAndLastWrite) {
+  TempFolder folder;
+  ASSERT_EQ(MakeCabinet(folder / "t.cab", {MakeCabFile("t.txt", "t", 0x20, Jan1st2000, Noon)}), "");
+  TCabReader reader;
+  ASSERT_TRUE(reader.Expand(folder / "t.cab", folder / "out"));
+  SYSTEMTIME noon = {2000, 1, 6, 1, 12, 0, 0, 0};
+  FILETIME local, expected;
+  ASSERT_TRUE(SystemTimeToFileTime(&noon, &local));
+  ASSERT_TRUE(LocalFileTimeToFileTime(&local, &expected));
+  FILETIME creation, access;
+  FILETIME write = WriteTimeOf(folder / "out\\t.txt", &creation, &access);
+  EXPECT_EQ(CompareFileTime(&write, &expected), 0);
+  EXPECT_EQ(CompareFileTime(&creation, &expected), 0);
+  EXPECT_NE(CompareFileTime(&access, &expected), 0);  // left as the writing set it
+}
+
+TEST(ExtractionOutput, RejectedDateKeepsTheWritingTimeButSetsAttributes) {
+  TempFolder folder;
+  const uint16_t month13 = (20 << 9) | (13 << 5) | 1;
+  FILETIME probe;
+  ASSERT_FALSE(DosDateTimeToFileTime(month13, Noon, &probe));
+  ASSERT_EQ(MakeCabinet(folder / "t.cab", {MakeCabFile("t.txt", "t", 0x22, month13, Noon)}), "");
+  FILETIME before;
+  GetSystemTimeAsFileTime(&before);
+  before.dwLowDateTime = 0;  // file systems may round down
+  TCabReader reader;
+  ASSERT_TRUE(reader.Expand(folder / "t.cab", folder / "out"));
+  FILETIME write = WriteTimeOf(folder / "out\\t.txt");
+  EXPECT_GE(CompareFileTime(&write, &before), 0);
+  EXPECT_EQ(ReadAttributes(folder / "out\\t.txt") & 0x27, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE);
+  WriteAttributes(folder / "out\\t.txt", FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST(ExtractionOutput, ExistingTargetsAreOverwrittenWholeEvenReadOnlyOrHidden) {
+  TempFolder folder;
+  CreateDirectoryA((folder / "out").c_str(), nullptr);
+  WriteTextFile(folder / "out\\ro.txt", "an old and much longer text");
+  WriteAttributes(folder / "out\\ro.txt", FILE_ATTRIBUTE_READONLY);
+  WriteTextFile(folder / "out\\hidden.txt", "an old and much longer text");
+  WriteAttributes(folder / "out\\hidden.txt", FILE_ATTRIBUTE_HIDDEN);
+  ASSERT_EQ(MakeCabinet(folder / "o.cab", {MakeCabFile("ro.txt", "new", 0x21), MakeCabFile("hidden.txt", "new", 0x20)}),
+            "");
+  for (int round = 0; round < 2; ++round) {
+    TCabReader reader;
+    EXPECT_TRUE(reader.Expand(folder / "o.cab", folder / "out")) << round;
+    EXPECT_EQ(ReadWholeFile(folder / "out\\ro.txt"), "new");
+    EXPECT_EQ(ReadWholeFile(folder / "out\\hidden.txt"), "new");
+    EXPECT_TRUE(ReadAttributes(folder / "out\\ro.txt") & FILE_ATTRIBUTE_READONLY);  // read-only again
+  }
+  WriteAttributes(folder / "out\\ro.txt", FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST(ExtractionOutput, HookIsCalledBeforeEachFileWithRunningTotals) {
+  TempFolder folder;
+  ASSERT_EQ(MakeCabinet(folder / "h.cab", {MakeCabFile("a.txt", "aaaa"), MakeCabFile("sub\\empty.txt", ""),
+                                           MakeCabFile("sub\\b.txt", "bb")}),
+            "");
+  TCabReader reader;
+  std::vector<HookCall> calls;
+  ASSERT_TRUE(ExpandRecording(reader, folder / "h.cab", folder / "out", calls));
+  const std::string dest = folder / "out\\";
+  ASSERT_EQ(calls.size(), 3u);
+  EXPECT_EQ(calls[0].Target, dest + "a.txt");
+  EXPECT_EQ(calls[0].Done, 4);
+  EXPECT_FALSE(calls[0].FolderExisted);  // the folder comes after the announcement
+  EXPECT_EQ(calls[1].Target, dest + "sub\\empty.txt");
+  EXPECT_EQ(calls[1].Done, 4);
+  EXPECT_FALSE(calls[1].FolderExisted);
+  EXPECT_EQ(calls[2].Done, 6);
+  EXPECT_FALSE(calls[2].TargetExisted);
+  for (const HookCall& call : calls) EXPECT_EQ(call.Total, 6);
+  EXPECT_EQ(ReadWholeFile(dest + "sub\\b.txt"), "bb");
+}
+
+TEST(ExtractionOutput, CancelAtTheFirstFileCreatesNothing) {
+  TempFolder folder;
+  ASSERT_EQ(MakeCabinet(folder / "c.cab", {MakeCabFile("sub\\a.txt", "aaaaa", 0x60), MakeCabFile("b.txt", "b")}), "");
+  TCabReader reader;
+  std::vector<HookCall> calls;
+  EXPECT_TRUE(ExpandRecording(reader, folder / "c.cab", folder / "out", calls, 1));
+  EXPECT_EQ(CabLastError, 0);
+  EXPECT_EQ(calls.size(), 1u);
+  EXPECT_EQ(reader.DoneBytes, 5);
+  EXPECT_FALSE(IsExistingFolder(folder / "out"));
+  EXPECT_EQ(reader.LaunchFileName, "");
+}
+
+TEST(ExtractionOutput, CancelLaterKeepsTheFilesFinishedBefore) {
+  TempFolder folder;
+  ASSERT_EQ(MakeCabinet(folder / "c.cab", {MakeCabFile("a.txt", "aa"), MakeCabFile("b.txt", "bbb"),
+                                           MakeCabFile("c.txt", "c")}),
+            "");
+  TCabReader reader;
+  std::vector<HookCall> calls;
+  EXPECT_TRUE(ExpandRecording(reader, folder / "c.cab", folder / "out", calls, 2));
+  EXPECT_EQ(ReadWholeFile(folder / "out\\a.txt"), "aa");
+  EXPECT_FALSE(IsExistingFile(folder / "out\\b.txt"));
+  EXPECT_FALSE(IsExistingFile(folder / "out\\c.txt"));
+  EXPECT_EQ(reader.DoneBytes, 5);
+}
+
+TEST(ExtractionOutput, WithoutAHookEverythingIsExtracted) {
+  TempFolder folder;
+  ASSERT_EQ(MakeCabinet(folder / "n.cab", {MakeCabFile("a.txt", "a"), MakeCabFile("b\\c.txt", "c")}), "");
+  TCabReader reader;
+  ASSERT_FALSE(reader.OnProgress);
+  EXPECT_EQ(reader.CheckCabinet(folder / "n.cab"), 2);
+  EXPECT_TRUE(reader.Expand(folder / "n.cab", folder / "out"));
+  EXPECT_EQ(reader.DoneBytes, 2);
+  EXPECT_EQ(ReadWholeFile(folder / "out\\b\\c.txt"), "c");
+}
+
+TEST(ExtractionOutput, AThrowingHookAbandonsTheCopy) {
+  TempFolder folder;
+  ASSERT_EQ(MakeCabinet(folder / "x.cab", {MakeCabFile("a.txt", "a")}), "");
+  TCabReader reader;
+  reader.OnProgress = [](const std::string&, int32_t, int32_t, bool&) { throw std::runtime_error("hook"); };
+  EXPECT_FALSE(reader.Expand(folder / "x.cab", folder / "out"));
+  EXPECT_FALSE(IsExistingFile(folder / "out\\a.txt"));
+}
+
+TEST(ExtractionOutput, FolderOrFileThatCannotBeMadeFailsTheExpansion) {
+  TempFolder folder;
+  CreateDirectoryA((folder / "out").c_str(), nullptr);
+  WriteTextFile(folder / "out\\blocker", "a file where a folder should be");
+  CreateDirectoryA((folder / "out\\folder.txt").c_str(), nullptr);
+  ASSERT_EQ(MakeCabinet(folder / "f.cab", {MakeCabFile("blocker\\x.txt", "x")}), "");
+  ASSERT_EQ(MakeCabinet(folder / "g.cab", {MakeCabFile("folder.txt", "x")}), "");
+  TCabReader reader;
+  EXPECT_FALSE(reader.Expand(folder / "f.cab", folder / "out"));
+  EXPECT_EQ(CabLastError, -1);
+  EXPECT_FALSE(reader.Expand(folder / "g.cab", folder / "out"));
+  EXPECT_EQ(CabLastError, ERROR_ACCESS_DENIED);
+}
+
+TEST(StoredNames, ThoseLeavingTheDestinationAreRefused) {
+  const struct {
+    const char* Name;
+    bool Safe;
+  } cases[] = {
+      {"a.txt", true}, {"sub\\a.txt", true}, {"sub\\deeper\\a..b.txt", true}, {"..a", true},
+      {"", false}, {"..\\a", false}, {"sub\\..\\..\\a", false}, {"sub\\..\\a", false}, {"..", false},
+      {"\\a", false}, {"\\\\server\\share\\a", false}, {"C:\\a", false}, {"C:a", false}, {"a:b", false},
+      {"../a", false}, {"sub/../../a", false}, {"/a", false}, {". .\\a", false}, {"...\\a", false},
+      {"sub\\.\\a", false}, {"sub\\\\a", false}, {"sub\\", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(IsSafeStoredName(c.Name), c.Safe) << c.Name;
+}
+
+TEST(StoredNames, AnUnsafeNameAbandonsTheCopyAndNothingLeavesTheDestination) {
+  const char* names[] = {"..\\evil.txt",     "sub\\..\\..\\evil.txt", "\\evil.txt",  "\\\\localhost\\C$\\evil.txt",
+                         "C:\\evil.txt",    "C:evil.txt",            "a:evil.txt",  "../evil.txt",
+                         "sub/../../evil.txt", "/evil.txt",          ". .\\evil.txt", "..."};
+  for (const char* name : names) {
+    TempFolder folder;
+    CreateDirectoryA((folder / "box").c_str(), nullptr);
+    ASSERT_EQ(MakeCabinet(folder / "e.cab", {MakeCabFile("first.txt", "1"), MakeCabFile(name, "evil", 0x60),
+                                             MakeCabFile("after.txt", "2")}),
+              "");
+    TCabReader reader;
+    std::vector<HookCall> calls;
+    EXPECT_FALSE(ExpandRecording(reader, folder / "e.cab", folder / "box\\out", calls)) << name;
+    EXPECT_EQ(CabLastError, ERROR_INVALID_NAME) << name;
+    EXPECT_EQ(calls.size(), 1u) << name;
+    EXPECT_EQ(ReadWholeFile(folder / "box\\out\\first.txt"), "1") << name;
+    EXPECT_FALSE(IsExistingFile(folder / "box\\out\\after.txt")) << name;
+    EXPECT_FALSE(IsExistingFile(folder / "box\\evil.txt")) << name;
+    EXPECT_FALSE(IsExistingFile(folder / "evil.txt")) << name;
+    EXPECT_FALSE(IsExistingFile("C:\\evil.txt")) << name;
+    EXPECT_EQ(reader.LaunchFileName, "") << name;
+  }
+}
+
+// Damage that cabinet.dll finds by itself must not pass as a finished expansion.
+TEST(DamagedCabinets, AreNotReportedAsExtracted) {
+  TempFolder folder;
+  std::string data;
+  for (int i = 0; data.size() < 80000; ++i) data += std::to_string(i * 31 % 1009) + ",";
+  const std::vector<CabFile> files = {MakeCabFile("a.txt", "small"), MakeCabFile("b.txt", data)};
+  ASSERT_EQ(MakeCabinet(folder / "stored.cab", files, CabCompression::None), "");
+  ASSERT_EQ(MakeCabinet(folder / "zip.cab", files, CabCompression::Mszip), "");
+  const std::string stored = ReadWholeFile(folder / "stored.cab");
+  const std::string zip = ReadWholeFile(folder / "zip.cab");
+  const size_t storedFolder = LayoutOf(stored).FolderOffset, zipFolder = LayoutOf(zip).FolderOffset;
+
+  struct Case {
+    const char* What;
+    std::string Bytes;
+  };
+  std::vector<Case> cases;
+  std::string flipped = stored;
+  flipped[stored.size() - 1000] ^= 0x01;
+  cases.push_back({"stored data with a bad checksum", flipped});
+  flipped = zip;
+  flipped[zip.size() - 100] ^= 0x40;
+  cases.push_back({"compressed data with a bad checksum", flipped});
+  std::string unchecked = zip;
+  Put32At(unchecked, Get32(zip, zipFolder), 0);  // no checksum: the deflate data itself is damaged
+  unchecked[Get32(zip, zipFolder) + 8 + 2] ^= 0xFF;
+  cases.push_back({"damaged deflate data", unchecked});
+  cases.push_back({"stored, cut in its data", stored.substr(0, stored.size() - 5000)});
+  cases.push_back({"compressed, cut in its data", zip.substr(0, zip.size() - 300)});
+  std::string unknown = stored;
+  Put16At(unknown, storedFolder + 6, 0x000F);
+  cases.push_back({"unknown compression", unknown});
+  std::string partial = stored;
+  Put16At(partial, LayoutOf(stored).Entries[1] + 8, 0xFFFD);  // continued from a previous cabinet
+  cases.push_back({"file continued from a previous cabinet", partial});
+
+  for (const Case& c : cases) {
+    WriteTextFile(folder / "d.cab", c.Bytes);
+    TCabReader reader;
+    EXPECT_FALSE(reader.Expand(folder / "d.cab", folder / "out")) << c.What;
+    EXPECT_NE(CabLastError, 0) << c.What;
+    DeleteFolderIfPresent(folder / "out");
+  }
+}
+
+// A cabinet that asks for the next one of a set: the copy ends there, even with that file present.
+TEST(DamagedCabinets, ARequestForANextCabinetFails) {
+  TempFolder folder;
+  ASSERT_EQ(MakeCabinet(folder / "s.cab", {MakeCabFile("a.txt", std::string(100000, 'a'))}, CabCompression::None), "");
+  std::string cab = ReadWholeFile(folder / "s.cab");
+  const std::string names("next.cab\0disk 2\0", 16);
+  const size_t folderOffset = LayoutOf(cab).FolderOffset;
+  cab.insert(36, names);
+  Put16At(cab, 30, 0x0002);                                       // a next cabinet follows
+  Put32At(cab, 16, Get32(cab, 16) + names.size());                // file table
+  Put32At(cab, 8, Get32(cab, 8) + names.size());                  // cabinet size
+  const size_t movedFolder = folderOffset + names.size();
+  const size_t block = Get32(cab, movedFolder) + names.size();
+  Put32At(cab, movedFolder, block);                               // first data block
+  Put32At(cab, block, 0);                                         // no checksum
+  Put16At(cab, block + 6, 0);                                     // the block goes on in the next cabinet
+  WriteTextFile(folder / "first.cab", cab);
+  CopyFileA((folder / "s.cab").c_str(), (folder / "next.cab").c_str(), FALSE);
+  TCabReader reader;
+  EXPECT_FALSE(reader.Expand(folder / "first.cab", folder / "out"));
+  EXPECT_NE(CabLastError, 0);
+}
+
+TEST(Notifications, OnlyFilesAreAnsweredAndOtherCabinetsAreRefused) {
+  TCabReader reader;
+  const struct {
+    int Kind;
+    INT_PTR Result;
+    int32_t Error;
+  } cases[] = {
+      {fdintCABINET_INFO, 0, 0},  {fdintENUMERATE, 0, 0},          {0x42, 0, 0},
+      {0x100, 0, 0},              {fdintPARTIAL_FILE, -1, ERROR_INVALID_DATA},
+      {fdintNEXT_CABINET, -1, ERROR_INVALID_DATA},
+  };
+  for (const auto& c : cases) {
+    CabLastError = 0;
+    FDINOTIFICATION record{};
+    char name[] = "next.cab";
+    record.psz1 = name;
+    record.pv = &reader;
+    EXPECT_EQ(HandleNotification(reader, static_cast<FDINOTIFICATIONTYPE>(c.Kind), record), c.Result) << c.Kind;
+    EXPECT_EQ(CabLastError, c.Error) << c.Kind;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,229 @@
+// The cabinet reader with the real cabinet.dll: the quick check, the raw file layer, and
+// expansion of cabinets made by our writer.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <fcntl.h>
+
+#include "cabinet/cab_reader.h"
+#include "cabinet/raw_file.h"
+#include "sys/paths.h"
+#include "tests/cab_test_support.h"
+
+namespace {
+
+TEST(CheckCabinet, GivesTheSumOfTheFileSizesOrZero) {
+  TempFolder folder;
+  const std::vector<CabFile> three = {MakeCabFile("a", std::string(10, 'a')), MakeCabFile("d\\b", ""),
+                                      MakeCabFile("c", std::string(70000, 'c'))};
+  ASSERT_EQ(MakeCabinet(folder / "three.cab", three), "");
+  ASSERT_EQ(MakeCabinet(folder / "reserved.cab", three, CabCompression::None, 200), "");
+  ASSERT_EQ(MakeCabinet(folder / "none.cab", {}), "");
+  ASSERT_EQ(MakeCabinet(folder / "empty.cab", {MakeCabFile("a", ""), MakeCabFile("b", "")}), "");
+  const std::string cab = ReadWholeFile(folder / "three.cab");
+  const TCabLayout layout = LayoutOf(cab);
+  ASSERT_EQ(layout.Entries.size(), 3u);
+  WriteTextFile(folder / "short.cab", cab.substr(0, 35));
+  WriteTextFile(folder / "signature.cab", "MSCG" + cab.substr(4));
+  // Only the header and the file table are read: the data may be missing.
+  WriteTextFile(folder / "no-data.cab", cab.substr(0, layout.Entries[2] + 16 + 2));
+  WriteTextFile(folder / "cut-fixed.cab", cab.substr(0, layout.Entries[2] + 15));
+  WriteTextFile(folder / "cut-name.cab", cab.substr(0, layout.Entries[2] + 16));
+  std::string wrapped = cab;
+  Put32At(wrapped, layout.Entries[0], 0x7FFFFFF0);
+  Put32At(wrapped, layout.Entries[2], 0x10);  // 2^31 exactly
+  WriteTextFile(folder / "wrapped.cab", wrapped);
+  std::string beyond = cab;
+  Put32At(beyond, 16, 0x00100000);
+  WriteTextFile(folder / "beyond.cab", beyond);
+
+  const struct {
+    const char* Name;
+    int32_t Expected;
+  } cases[] = {
+      {"missing.cab", 0},     {"short.cab", 0},       {"signature.cab", 0},    {"none.cab", 0},
+      {"empty.cab", 0},       {"three.cab", 70010},   {"reserved.cab", 70010}, {"no-data.cab", 70010},
+      {"cut-fixed.cab", 10},  {"cut-name.cab", 10},   {"wrapped.cab", INT32_MIN}, {"beyond.cab", 0},
+  };
+  for (const auto& c : cases) {
+    TCabReader reader;
+    ASSERT_NE(reader.Context, nullptr);
+    EXPECT_EQ(reader.CheckCabinet(folder / c.Name), c.Expected) << c.Name;
+    EXPECT_EQ(reader.TotalBytes, c.Expected) << c.Name;
+  }
+}
+
+TEST(CheckCabinet, ResetsTheTotalAndClosesTheFile) {
+  TempFolder folder;
+  ASSERT_EQ(MakeCabinet(folder / "a.cab", {MakeCabFile("a", "12345")}), "");
+  TCabReader reader;
+  EXPECT_EQ(reader.CheckCabinet(folder / "a.cab"), 5);
+  EXPECT_EQ(reader.CheckCabinet(folder / "missing.cab"), 0);
+  EXPECT_EQ(reader.TotalBytes, 0);
+  EXPECT_EQ(reader.CheckCabinet(folder / "a.cab"), 5);
+  EXPECT_TRUE(DeleteFileA((folder / "a.cab").c_str()));
+}
+
+TEST(RawFile, OpenFlagsChooseAccessAndDisposition) {
+  TempFolder folder;
+  const std::string present = folder / "present", absent = folder / "absent";
+  const struct {
+    const char* What;
+    int Flags;
+    bool Exists;
+    bool Opens;
+    int32_t Error;
+    std::string After;  // content after open, write of "NEW" and close
+  } cases[] = {
+      {"read only", _O_RDONLY, true, true, 0, "old data"},
+      {"write only", _O_WRONLY, true, true, 0, "NEW data"},
+      {"read and write", _O_RDWR, true, true, 0, "NEW data"},
+      {"both access bits", 3, true, true, 0, "NEW data"},
+      {"missing without create", _O_WRONLY, false, false, ERROR_FILE_NOT_FOUND, ""},
+      {"create keeps content", _O_WRONLY | _O_CREAT, true, true, 0, "NEW data"},
+      {"create makes file", _O_WRONLY | _O_CREAT, false, true, 0, "NEW"},
+      {"create exclusive on existing", _O_WRONLY | _O_CREAT | _O_EXCL, true, false, ERROR_FILE_EXISTS, "old data"},
+      {"create exclusive", _O_WRONLY | _O_CREAT | _O_EXCL, false, true, 0, "NEW"},
+      {"exclusive without create", _O_WRONLY | _O_EXCL, true, true, 0, "NEW data"},
+      {"truncate and create", _O_WRONLY | _O_CREAT | _O_TRUNC, true, true, 0, "NEW"},
+      {"truncate existing", _O_WRONLY | _O_TRUNC, true, true, 0, "NEW"},
+      {"truncate missing", _O_WRONLY | _O_TRUNC, false, false, ERROR_FILE_NOT_FOUND, ""},
+      {"append", _O_WRONLY | _O_APPEND, true, true, 0, "old dataNEW"},
+      {"binary, text, no-inherit ignored", _O_WRONLY | _O_BINARY | _O_TEXT | _O_NOINHERIT, true, true, 0, "NEW data"},
+  };
+  for (const auto& c : cases) {
+    DeleteFileA(present.c_str());
+    DeleteFileA(absent.c_str());
+    WriteTextFile(present, "old data");
+    const std::string& path = c.Exists ? present : absent;
+    int32_t error = 0;
+    intptr_t h = RawOpen(path.c_str(), c.Flags, 0, error);
+    EXPECT_EQ(h != -1, c.Opens) << c.What;
+    EXPECT_EQ(error, c.Error) << c.What;
+    if (h != -1) {
+      int32_t ignored = 0;
+      int32_t written = RawWrite(h, "NEW", 3, ignored);
+      EXPECT_EQ(written, (c.Flags & 3) == _O_RDONLY ? -1 : 3) << c.What;
+      EXPECT_EQ(RawClose(h, ignored), 0) << c.What;
+    }
+    EXPECT_EQ(ReadWholeFile(path), c.After) << c.What;
+  }
+}
+
+TEST(RawFile, WriteOnlyCannotReadAndDeleteOnCloseApplies) {
+  TempFolder folder;
+  int32_t error = 0;
+  intptr_t h = RawOpen((folder / "w").c_str(), _O_WRONLY | _O_CREAT, 0, error);
+  ASSERT_NE(h, -1);
+  char byte;
+  EXPECT_EQ(RawRead(h, &byte, 1, error), -1);
+  EXPECT_NE(error, 0);
+  RawClose(h, error);
+
+  error = 0;
+  h = RawOpen((folder / "gone").c_str(), _O_RDWR | _O_CREAT | _O_TEMPORARY, 0, error);
+  ASSERT_NE(h, -1);
+  EXPECT_TRUE(IsExistingFile(folder / "gone"));
+  RawClose(h, error);
+  EXPECT_FALSE(IsExistingFile(folder / "gone"));
+  EXPECT_EQ(error, 0);
+}
+
+TEST(RawFile, ReadSeekAndSharedReaders) {
+  TempFolder folder;
+  WriteTextFile(folder / "f", "0123456789");
+  int32_t error = 0;
+  intptr_t a = RawOpen((folder / "f").c_str(), _O_RDONLY | _O_BINARY, 0, error);
+  intptr_t b = RawOpen((folder / "f").c_str(), _O_RDONLY | _O_BINARY, 0, error);
+  ASSERT_NE(a, -1);
+  ASSERT_NE(b, -1);  // every raw open shares read access
+  EXPECT_EQ(RawSeek(a, 0, 2, error), 10);
+  EXPECT_EQ(RawSeek(a, -4, 1, error), 6);
+  char buffer[8] = {};
+  EXPECT_EQ(RawRead(a, buffer, 8, error), 4);
+  EXPECT_EQ(std::string(buffer, 4), "6789");
+  EXPECT_EQ(RawRead(a, buffer, 8, error), 0);
+  EXPECT_EQ(RawSeek(b, 3, 0, error), 3);
+  EXPECT_EQ(RawRead(b, buffer, 2, error), 2);
+  EXPECT_EQ(std::string(buffer, 2), "34");
+  EXPECT_EQ(error, 0);
+  EXPECT_EQ(RawSeek(a, -20, 0, error), -1);
+  EXPECT_EQ(error, ERROR_NEGATIVE_SEEK);
+  RawClose(a, error);
+  RawClose(b, error);
+  error = 0;
+  EXPECT_EQ(RawClose(a, error), -1);  // already closed
+  EXPECT_NE(error, 0);
+}
+
+struct ExpandCase {
+  const char* What;
+  CabCompression Compression;
+  uint16_t Reserved;
+};
+
+class ExpandFormats : public ::testing::TestWithParam<ExpandCase> {};
+
+// Our writer's cabinets, read by cabinet.dll itself, come out byte for byte.
+TEST_P(ExpandFormats, EveryFileComesOutByteForByte) {
+  TempFolder folder;
+  std::string random(200000, '\0');
+  uint32_t x = 12345;
+  for (char& c : random) c = static_cast<char>((x = x * 1103515245 + 12345) >> 16);
+  std::string prose;
+  for (int i = 0; prose.size() < 100000; ++i) prose += "entry " + std::to_string(i % 977) + "\r\n";
+  const std::vector<CabFile> files = {
+      MakeCabFile("setup.exe", prose, 0x60), MakeCabFile("data\\random.bin", random),
+      MakeCabFile("data\\deep\\er\\empty.txt", ""), MakeCabFile("one.txt", "1"),
+      MakeCabFile("blocks.bin", std::string(65536, 'z'))};
+  ASSERT_EQ(MakeCabinet(folder / "p.cab", files, GetParam().Compression, GetParam().Reserved), "");
+  TCabReader reader;
+  ASSERT_GT(reader.CheckCabinet(folder / "p.cab"), 0);
+  EXPECT_TRUE(reader.Expand(folder / "p.cab", folder / "out"));
+  EXPECT_EQ(CabLastError, 0);
+  for (const CabFile& file : files) EXPECT_EQ(ReadWholeFile(folder / ("out\\" + file.Name)), file.Data) << file.Name;
+  EXPECT_EQ(reader.DoneBytes, reader.TotalBytes);
+  EXPECT_EQ(reader.LaunchFileName, "setup.exe");
+}
+
+INSTANTIATE_TEST_SUITE_P(Cabinet, ExpandFormats,
+                         ::testing::Values(ExpandCase{"stored", CabCompression::None, 0},
+                                           ExpandCase{"mszip", CabCompression::Mszip, 0},
+                                           ExpandCase{"stored reserved", CabCompression::None, 32},
+                                           ExpandCase{"mszip reserved", CabCompression::Mszip, 1}));
+
+TEST(Expand, DestinationEndsInOneBackslashAndRelativeCabinetPathsWork) {
+  TempFolder folder;
+  ASSERT_EQ(MakeCabinet(folder / "r.cab", {MakeCabFile("a.txt", "A")}), "");
+  char previous[MAX_PATH];
+  GetCurrentDirectoryA(MAX_PATH, previous);
+  ASSERT_TRUE(SetCurrentDirectoryA(folder.Path.c_str()));
+  for (const std::string& dest : {folder / "one", folder / "two\\"}) {
+    TCabReader reader;
+    EXPECT_TRUE(reader.Expand("r.cab", dest)) << dest;
+    EXPECT_EQ(reader.DestFolder, WithoutTrailingBackslash(dest) + "\\");
+    EXPECT_EQ(ReadWholeFile(WithTrailingBackslash(dest) + "a.txt"), "A");
+  }
+  SetCurrentDirectoryA(previous);
+}
+
+TEST(Expand, MissingCabinetFailsWithTheSystemError) {
+  TempFolder folder;
+  TCabReader reader;
+  EXPECT_FALSE(reader.Expand(folder / "missing.cab", folder / "out"));
+  EXPECT_EQ(CabLastError, ERROR_FILE_NOT_FOUND);
+}
+
+TEST(Expand, LaunchFileNameIsKeptWhenNothingIsFlagged) {
+  TempFolder folder;
+  ASSERT_EQ(MakeCabinet(folder / "plain.cab", {MakeCabFile("a.txt", "A")}), "");
+  ASSERT_EQ(MakeCabinet(folder / "flagged.cab", {MakeCabFile("bin\\run.exe", "MZ", 0x40), MakeCabFile("b", "B")}), "");
+  TCabReader reader;
+  EXPECT_TRUE(reader.Expand(folder / "plain.cab", folder / "out"));
+  EXPECT_EQ(reader.LaunchFileName, "");
+  EXPECT_TRUE(reader.Expand(folder / "flagged.cab", folder / "out"));
+  EXPECT_EQ(reader.LaunchFileName, "bin\\run.exe");
+  EXPECT_TRUE(reader.Expand(folder / "plain.cab", folder / "out"));
+  EXPECT_EQ(reader.LaunchFileName, "bin\\run.exe");
+}
+
+}  // namespace
