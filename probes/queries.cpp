@@ -78,9 +78,7 @@ std::string QueryBidText4() {
   return block == 0 ? std::string() : ReadFirmwareText(block + 8, 4);
 }
 
-std::string QueryRomText7() {
-  return WithoutTrailingBlanks(ReadFirmwareText(RomText7Address, 7));
-}
+std::string QueryRomText7() { return WithoutTrailingBlanks(ReadFirmwareText(RomText7Address, 7)); }
 
 std::string QueryBidText8() {
   uint32_t block = BidBlock();

@@ -48,14 +48,14 @@ class FakeDriver {
   const void* LastOutput = nullptr;
 
   // Each fake stands for a new run: the run's caches start empty, the device closed.
-  FakeDriver() : saved_(DevicePlatform) {
+  FakeDriver() : saved_(DevicePlatform), outer_(Active) {
     Active = this;
     DevicePlatform = {Open, Close, Control, Pause};
     ForgetRun();
   }
   ~FakeDriver() {
     DevicePlatform = saved_;
-    Active = nullptr;
+    Active = outer_;
     ForgetRun();
   }
   FakeDriver(const FakeDriver&) = delete;
@@ -74,6 +74,7 @@ class FakeDriver {
   static inline FakeDriver* Active = nullptr;
   static inline const HANDLE FakeHandle = reinterpret_cast<HANDLE>(0x5150);
   DevicePlatformCalls saved_;
+  FakeDriver* outer_;  // a fake that a test set up before this one
 
   static void ForgetRun() {
     FirmwareWordCache = FirmwareWord();
@@ -81,11 +82,10 @@ class FakeDriver {
     DeviceHandle = INVALID_HANDLE_VALUE;
   }
 
-  static HANDLE WINAPI Open(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
-                            DWORD disposition, DWORD flags, HANDLE templateFile) {
-    bool asExpected = std::strcmp(name, "\\\\.\\QZMIO") == 0 && access == GENERIC_READ &&
-                      share == FILE_SHARE_READ && !security && disposition == OPEN_EXISTING &&
-                      flags == FILE_ATTRIBUTE_NORMAL && !templateFile;
+  static HANDLE WINAPI Open(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                            DWORD flags, HANDLE templateFile) {
+    bool asExpected = std::strcmp(name, "\\\\.\\QZMIO") == 0 && access == GENERIC_READ && share == FILE_SHARE_READ &&
+                      !security && disposition == OPEN_EXISTING && flags == FILE_ATTRIBUTE_NORMAL && !templateFile;
     if (!asExpected) ++Active->Misuses;
     if (!asExpected || !Active->Present) {
       ++Active->FailedOpens;

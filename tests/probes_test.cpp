@@ -40,8 +40,8 @@ TEST(DeviceRecord, FieldsLieWhereTheDriverReadsThem) {
   r.Value = 4;
   r.Operand = 0x44494224;
   r.Answer = 0x000F1230;
-  const uint8_t expected[24] = {0x00, 0xFE, 0, 0, 0x69, 0, 0, 0, 4, 0, 0, 0,
-                                '$',  'B',  'I', 'D', 0, 0, 0, 0, 0x30, 0x12, 0x0F, 0};
+  const uint8_t expected[24] = {0x00, 0xFE, 0,   0,   0x69, 0, 0, 0, 4,    0,    0,    0,
+                                '$',  'B',  'I', 'D', 0,    0, 0, 0, 0x30, 0x12, 0x0F, 0};
   EXPECT_EQ(std::memcmp(&r, expected, 24), 0);
   EXPECT_EQ(r.Status(), 0xFE);
 }
