@@ -68,27 +68,36 @@ class TTempFile {
   bool Kept = false;
 };
 
-// Writes through a temporary file and a rename, so a failure never leaves half a file.
-bool WriteOutput(const fs::path& output, const std::string& bytes, std::string& error) {
-  TTempFile temp(output, ".tmp");
-  {
-    std::ofstream out(temp.Path, std::ios::binary | std::ios::trunc);
-    if (out) out.write(bytes.data(), std::streamsize(bytes.size()));
-    out.close();
-    if (!out) {
-      error = "cannot write \"" + output.string() + "\"";
+// The output is staged in a temporary file beside it and renamed into place at the end, so a
+// failure never leaves half a file. Creating it first finds an unwritable output before any work.
+class TStagedOutput {
+ public:
+  explicit TStagedOutput(const std::string& output) : Output(output), Temp(output, ".tmp") {}
+
+  bool Create(std::string& error) {
+    File.open(Temp.Path, std::ios::binary | std::ios::trunc);
+    if (!File) error = "cannot write \"" + Output + "\"";
+    return bool(File);
+  }
+
+  bool Commit(const std::string& bytes, std::string& error) {
+    File.write(bytes.data(), std::streamsize(bytes.size()));
+    File.close();
+    std::error_code ec;
+    if (File) fs::rename(Temp.Path, Output, ec);
+    if (!File || ec) {
+      error = "cannot write \"" + Output + "\"" + (ec ? ": " + ec.message() : std::string());
       return false;
     }
+    Temp.Keep();
+    return true;
   }
-  std::error_code ec;
-  fs::rename(temp.Path, output, ec);
-  if (ec) {
-    error = "cannot write \"" + output.string() + "\": " + ec.message();
-    return false;
-  }
-  temp.Keep();
-  return true;
-}
+
+ private:
+  std::string Output;
+  TTempFile Temp;
+  std::ofstream File;
+};
 
 bool SameFile(const fs::path& a, const fs::path& b) {
   std::error_code ec;
@@ -174,15 +183,17 @@ bool ParseArguments(const std::vector<std::string>& args, Settings& s, Failure& 
   return false;
 }
 
-bool ReadPackage(const std::string& path, PeImage& image, std::vector<ResourceItem>& items, Failure& failure) {
+// Reads a program's resources; `role` names it in messages ("the stub", "the package").
+bool ReadPackage(const std::string& path, const std::string& role, PeImage& image, std::vector<ResourceItem>& items,
+                 Failure& failure) {
   std::string bytes;
   if (!ReadWholeFile(path, bytes)) {
-    failure.Message = "cannot read \"" + path + "\"";
+    failure.Message = "cannot read " + role + " \"" + path + "\"";
     return false;
   }
   std::string error;
   if (!ReadPeImage(bytes, image, error) || !ReadResources(image, items, error)) {
-    failure.Message = "\"" + path + "\": " + error;
+    failure.Message = role + " \"" + path + "\": " + error;
     return false;
   }
   return true;
@@ -239,24 +250,25 @@ bool Pack(const Settings& s, Failure& failure) {
   }
   PeImage image;
   std::vector<ResourceItem> items;
-  if (!ReadPackage(stub.string(), image, items, failure)) return false;
+  if (!ReadPackage(stub.string(), "the stub", image, items, failure)) return false;
+  TStagedOutput output(s.Output);
   std::string cabinet, package, error;
-  if (!MakeCabinet(s, cabinet, failure)) return false;
+  if (!output.Create(failure.Message) || !MakeCabinet(s, cabinet, failure)) return false;
   PutRcData(items, "CAB", cabinet);
   PutRcData(items, "OPT", BuildOptionList(s.Choices));
-  if (!RebuildResources(image, items, package, error) || !WriteOutput(s.Output, package, error)) {
-    failure.Message = error;
+  if (!RebuildResources(image, items, package, error)) {
+    failure.Message = "the stub \"" + stub.string() + "\": " + error;
     return false;
   }
+  if (!output.Commit(package, failure.Message)) return false;
   return true;
 }
 
 bool SaveCabinet(const Settings& s, Failure& failure) {
   PeImage image;
   std::vector<ResourceItem> items;
-  if (!ReadPackage(s.SaveCab, image, items, failure)) return false;
+  if (!ReadPackage(s.SaveCab, "the package", image, items, failure)) return false;
   const ResourceItem* cab = FindRcData(items, "CAB");
-  std::string error;
   if (!cab) {
     failure.Message = "\"" + s.SaveCab + "\" carries no cabinet";
     return false;
@@ -265,11 +277,8 @@ bool SaveCabinet(const Settings& s, Failure& failure) {
     failure.Message = "the output \"" + s.Output + "\" would overwrite its own input";
     return false;
   }
-  if (!WriteOutput(s.Output, cab->Data, error)) {
-    failure.Message = error;
-    return false;
-  }
-  return true;
+  TStagedOutput output(s.Output);
+  return output.Create(failure.Message) && output.Commit(cab->Data, failure.Message);
 }
 
 std::string TypeText(const ResourceKey& type) {
@@ -301,7 +310,7 @@ std::string AttributeText(uint16_t a) {
 bool List(const Settings& s, std::ostream& out, Failure& failure) {
   PeImage image;
   std::vector<ResourceItem> items;
-  if (!ReadPackage(s.List, image, items, failure)) return false;
+  if (!ReadPackage(s.List, "the package", image, items, failure)) return false;
   out << "Package " << s.List << "\n\nResources:\n";
   for (const ResourceItem& item : items)
     out << "  " << std::left << std::setw(14) << TypeText(item.Type) << std::setw(12) << ResourceKeyText(item.Name)

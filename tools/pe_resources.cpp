@@ -59,7 +59,7 @@ class TTreeReader {
   bool Read(std::vector<ResourceItem>& items, std::string& error) {
     ResourceItem item;
     if (!Directory(0, 0, item, items)) {
-      error = "The resource section is damaged.";
+      error = "its resource section is damaged";
       return false;
     }
     return true;
@@ -258,7 +258,7 @@ bool SameResourceKey(const ResourceKey& a, const ResourceKey& b) { return !KeyLe
 
 bool ReadPeImage(const std::string& bytes, PeImage& image, std::string& error) {
   image = PeImage();
-  error = "The stub is not a 32-bit Windows program (PE32).";
+  error = "not a 32-bit Windows program (PE32)";
   if (bytes.size() < 0x40 || bytes.compare(0, 2, "MZ") != 0) return false;
   uint32_t pe = Get32(bytes, 0x3C);
   if (uint64_t(pe) + 24 > bytes.size() || bytes.compare(pe, 4, std::string("PE\0\0", 4)) != 0) return false;
@@ -269,27 +269,27 @@ bool ReadPeImage(const std::string& bytes, PeImage& image, std::string& error) {
     return false;
   image.Bytes = bytes;
   if (uint64_t(DirectoryCount(image)) * 8 + 96 > optionalSize || DirectoryCount(image) <= SecurityDirectory) {
-    error = "The stub's header has no resource or signature directory.";
+    error = "its header has no resource or signature directory";
     return false;
   }
   image.SectionCount = uint16_t(Get16(bytes, pe + 6));
   image.SectionTable = image.OptionalHeader + optionalSize;
   if (image.SectionCount == 0 ||
       uint64_t(image.SectionTable) + uint64_t(image.SectionCount) * SectionHeaderSize > bytes.size()) {
-    error = "The stub's section table is damaged.";
+    error = "its section table is damaged";
     return false;
   }
   uint32_t sectionAlignment = Get32(bytes, image.OptionalHeader + 32);
   uint32_t fileAlignment = Get32(bytes, image.OptionalHeader + 36);
   if (fileAlignment == 0 || sectionAlignment == 0 || (fileAlignment & (fileAlignment - 1)) ||
       (sectionAlignment & (sectionAlignment - 1))) {
-    error = "The stub's section alignment is damaged.";
+    error = "its section alignment is damaged";
     return false;
   }
   for (int i = 0; i < image.SectionCount; ++i) {
     Section s = SectionAt(image, i);
     if (uint64_t(s.RawPointer) + s.RawSize > bytes.size()) {
-      error = "The stub is cut short: a section lies beyond its end.";
+      error = "it is cut short: a section lies beyond its end";
       return false;
     }
   }
@@ -309,7 +309,7 @@ bool ReadResources(const PeImage& image, std::vector<ResourceItem>& items, std::
     uint32_t have = std::min(size, s.RawSize - (rva - s.VirtualAddress));
     return TTreeReader(image, s.RawPointer + (rva - s.VirtualAddress), have).Read(items, error);
   }
-  error = "The resource directory lies outside the program's sections.";
+  error = "its resource directory lies outside its sections";
   return false;
 }
 
@@ -361,7 +361,7 @@ bool RebuildResources(const PeImage& image, const std::vector<ResourceItem>& ite
     }
     if (header + SectionHeaderSize > firstData ||
         b.find_first_not_of('\0', header) < header + SectionHeaderSize) {
-      error = "The stub has no room in its header for another section.";
+      error = "it has no room in its header for another section";
       return false;
     }
     fresh.VirtualAddress = uint32_t(AlignUp(memoryEnd, sectionAlignment));
@@ -374,7 +374,7 @@ bool RebuildResources(const PeImage& image, const std::vector<ResourceItem>& ite
   uint64_t rawSize = AlignUp(section.size(), fileAlignment);
   uint64_t imageSize = AlignUp(uint64_t(fresh.VirtualAddress) + section.size(), sectionAlignment);
   if (rawSize + fresh.RawPointer > 0x7FFFFFFF || imageSize > 0x7FFFFFFF) {
-    error = "The package would be larger than a 32-bit program can be.";
+    error = "the package would be larger than a 32-bit program can be";
     return false;
   }
   fresh.RawSize = uint32_t(rawSize);
