@@ -4,3 +4,7 @@ target_link_libraries(cabrun_cabwriter PUBLIC /usr/i686-w64-mingw32/lib/libz.a)
 
 cabrun_wine_test(cabinet_tests SOURCES cab_reader_test.cpp cab_output_test.cpp LIBS cabrun_cabinet cabrun_cabwriter)
 cabrun_wine_run(cabinet_tests cabinet_tests)
+
+cabrun_wine_test(cabinet_fuzz_tests SOURCES cab_fuzz_test.cpp LIBS cabrun_cabinet cabrun_cabwriter)
+cabrun_wine_run(cabinet_fuzz_tests cabinet_fuzz_tests)
+set_tests_properties(cabinet_fuzz_tests PROPERTIES TIMEOUT 120)
