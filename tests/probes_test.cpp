@@ -355,15 +355,6 @@ TEST(FirmwareQueries, AnUnreadableByteEndsTheText) {
   EXPECT_EQ(driver.Calls(), 2);
 }
 
-TEST(FirmwareQueries, ABusyDriverIsWaitedFor) {
-  FakeDriver driver;
-  PutBlock(driver);
-  driver.Script = {Busy(), Busy(), Busy()};
-  EXPECT_EQ(QueryRomText7(), "ROM1.02");
-  EXPECT_EQ(driver.Sleeps, 3);
-  EXPECT_EQ(driver.Count(ReadWord), 4 + 3);  // four requests, three of them asked twice
-}
-
 TEST(FirmwareQueries, FlagValue) {
   const struct {
     uint16_t Word;
