@@ -1,11 +1,17 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
+#include "runner/protected_plain.h"
+#include "sys/paths.h"
+#include "sys/system.h"
+
 #include "tests/run_driver.h"
 #include "tests/test_support.h"
+#include "ui/display_text.h"
 
 namespace {
 
@@ -84,6 +90,571 @@ TEST(Driver, ReadsRecordsWithEscapes) {
   EXPECT_EQ(records[0].count("B"), 1u);
   EXPECT_EQ(records[1]["A"], "2");
   EXPECT_EQ(records[1].count("end"), 1u);
+}
+
+
+// --- The whole run ---------------------------------------------------------------------------
+
+const std::string PackagesFolder = WindowsPath(RUN_PACKAGES_DIR);
+
+std::string Plain(ProtectedId id) {
+  for (const ProtectedPlainEntry& entry : ProtectedPlain)
+    if (entry.Id == id) return entry.Text;
+  return std::string();
+}
+
+std::wstring Wide(const std::string& text) { return WideFromCodePage(text, CP_ACP); }
+
+// Every file and folder under folder, by relative path.
+void ListTree(const std::string& folder, const std::string& prefix, std::set<std::string>& names) {
+  WIN32_FIND_DATAA entry;
+  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &entry);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    std::string name = entry.cFileName;
+    if (name == "." || name == "..") continue;
+    names.insert(prefix + name);
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ListTree(folder + "\\" + name, prefix + name + "\\", names);
+  } while (FindNextFileA(search, &entry));
+  FindClose(search);
+}
+
+std::set<std::string> Tree(const std::string& folder) {
+  std::set<std::string> names;
+  ListTree(folder, "", names);
+  return names;
+}
+
+// The parameters a started program was given: its command line without the program part.
+std::string ParametersOf(const std::string& commandLine) {
+  size_t end = commandLine[0] == '"' ? commandLine.find('"', 1) + 1 : commandLine.find(' ');
+  if (end == std::string::npos || end >= commandLine.size()) return std::string();
+  return commandLine.substr(end + 1);
+}
+
+std::string FirstLaunchItem(const std::string& runner) {
+  std::string item = "/" + Plain(PsRunnerSection) + Plain(PsKeySeparator) + runner;
+  return item.find(' ') == std::string::npos ? item : Quoted(item);
+}
+
+std::string ExpectedReport(const std::string& runner, const std::string& id, const std::string& name) {
+  std::string separator = Plain(PsKeySeparator);
+  return "[" + Plain(PsRunnerSection) + "]\r\n" + Plain(PsRunnerPathKey) + separator + runner + "\r\n" +
+         Plain(PsLanguageIdKey) + separator + id + "\r\n" + Plain(PsLanguageNameKey) + separator + name + "\r\n" +
+         Plain(PsAdministratorKey) + separator + (IsUserAdministrator() ? "1" : "0") + "\r\n";
+}
+
+// The progress window's captions in the order they were shown.
+std::vector<std::wstring> Captions(const TRunOutcome& outcome) {
+  std::vector<std::wstring> captions;
+  for (const TWindowState& state : outcome.WindowStates)
+    if (captions.empty() || captions.back() != state.Caption) captions.push_back(state.Caption);
+  return captions;
+}
+
+bool WasShown(const TRunOutcome& outcome, bool marquee) {
+  for (const TWindowState& state : outcome.WindowStates)
+    if (state.Visible && state.Marquee == marquee) return true;
+  return false;
+}
+
+// The visibility of the window while the payload ran, each change once.
+std::vector<bool> VisibilityWhileRunning(const TRunOutcome& outcome) {
+  std::vector<bool> seen;
+  for (const TWindowState& state : outcome.WindowStates)
+    if (state.Marquee && (seen.empty() || seen.back() != state.Visible)) seen.push_back(state.Visible);
+  return seen;
+}
+
+const wchar_t BilingualCaption[] = L"Extracts of files";
+const wchar_t JapaneseCaption[] = L"ファイルの抽出";
+
+void ExpectBox(const TBoxSeen& box, const std::wstring& caption, const std::wstring& text, TBoxOwner owner,
+               UINT type) {
+  EXPECT_EQ(box.Caption, caption);
+  EXPECT_EQ(box.Text, text);
+  EXPECT_EQ(box.Owner, owner);
+  EXPECT_EQ(box.Type, type) << std::hex << box.Type;
+}
+
+class RunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Record = Records / "record.txt";
+    SetEnvironmentVariableA("PROBE_RECORD", Record.c_str());
+    for (const char* name : {"PROBE_SLEEP", "PROBE_HIDE_AFTER", "PROBE_HIDE_FOR", "PROBE_BOX"})
+      SetEnvironmentVariableA(name, nullptr);
+    WorkBefore = Tree(Work);
+    ASSERT_TRUE(RunLeftovers(Work).empty()) << "an earlier run left its files in " << Work;
+  }
+
+  // A copy of the package NAME in the test's folder, or in its subfolder folder.
+  std::string Package(const std::string& name, const std::string& folder = std::string()) {
+    std::string target = folder.empty() ? Temp.Path : Temp / folder;
+    CreateDirectoryA(target.c_str(), nullptr);
+    std::string path = target + "\\" + name + ".exe";
+    EXPECT_TRUE(CopyFileA((PackagesFolder + "\\" + name + ".exe").c_str(), path.c_str(), FALSE)) << name;
+    return path;
+  }
+
+  // Starts package with the argument text arguments, in the test's folder, and checks the
+  // things every run must do: end by itself with exit code 0 (unless told otherwise) and
+  // write nothing outside the extract folder, save what expected lists.
+  TRunOutcome Run(const std::string& package, const std::string& arguments, const TRunScript& script = TRunScript(),
+                  const std::set<std::string>& expected = {}) {
+    std::set<std::string> before = Tree(Temp.Path);
+    TRunOutcome outcome = DriveRun(Quoted(package) + (arguments.empty() ? "" : " " + arguments), Temp.Path, script);
+    EXPECT_TRUE(outcome.Started);
+    EXPECT_FALSE(outcome.TimedOut);
+    std::set<std::string> after = Tree(Temp.Path);
+    for (const std::string& name : expected) after.erase(name);
+    EXPECT_EQ(after, before) << "written outside the extract folder";
+    return outcome;
+  }
+
+  void ExpectNothingLeft() {
+    EXPECT_TRUE(RunLeftovers(Work).empty());
+    EXPECT_EQ(Tree(Work), WorkBefore);
+  }
+
+  std::vector<TProbeRecord> Payloads() { return ReadProbeRecords(Record); }
+
+  // Waits until the payload of a run that did not wait for it has ended.
+  void AwaitPayloadEnd() {
+    for (int round = 0; round < 200; ++round) {
+      std::vector<TProbeRecord> records = Payloads();
+      if (!records.empty() && records.back().count("end")) return;
+      Sleep(50);
+    }
+    ADD_FAILURE() << "the payload did not end";
+  }
+
+  // A run in Japanese: languageArgument is empty on a Japanese system, else the switch.
+  void CheckJapaneseRun(const std::string& languageArgument) {
+    std::string package = Package("normal");
+    TRunOutcome outcome = Run(package, languageArgument);
+    EXPECT_TRUE(outcome.Boxes.empty());
+    EXPECT_EQ(Captions(outcome), (std::vector<std::wstring>{L"抽出しています....", L"実行しています...."}));
+    std::vector<TProbeRecord> payloads = Payloads();
+    ASSERT_EQ(payloads.size(), 1u);
+    std::string id = languageArgument.empty() ? HexText(GetSystemDefaultLangID(), 4) : "0411";
+    EXPECT_EQ(payloads[0]["Report"], ExpectedReport(package, id, "JPN"));
+    EXPECT_EQ(ParametersOf(payloads[0]["CommandLine"]),
+              FirstLaunchItem(package) + (languageArgument.empty() ? "" : " " + languageArgument));
+    ExpectNothingLeft();
+  }
+
+  // Every bilingual message in Japanese; the English-only ones stay English.
+  void CheckJapaneseMessages(const std::string& languageArgument) {
+    std::string language = languageArgument.empty() ? "" : languageArgument + " ";
+    std::string extract = Plain(PsExtractSwitch);
+    std::string package = Package("normal");
+    std::string target = Temp / "new";
+    TRunOutcome outcome = Run(package, language + extract + " new", TRunScript(),
+                              {"new", "new\\probe.exe", "new\\data", "new\\data\\one.txt", "new\\data\\two.txt"});
+    ASSERT_EQ(outcome.Boxes.size(), 2u);
+    ExpectBox(outcome.Boxes[0], JapaneseCaption, L"ファイルを \"" + Wide(target) + L"\" へ抽出しますか？",
+              TBoxOwner::None, MB_OKCANCEL | MB_ICONQUESTION);
+    ExpectBox(outcome.Boxes[1], JapaneseCaption, L"ファイルを \"" + Wide(target) + L"\" へ抽出しました。",
+              TBoxOwner::ProgressWindow, MB_OK);
+    EXPECT_EQ(Captions(outcome), std::vector<std::wstring>{L"抽出しています...."});
+
+    TRunScript decline;
+    decline.Answers = {IDCANCEL};
+    outcome = Run(package, language + extract + " other", decline);
+    ASSERT_EQ(outcome.Boxes.size(), 2u);
+    ExpectBox(outcome.Boxes[1], JapaneseCaption, L"ファイルの抽出を中止しました。", TBoxOwner::None, MB_OK);
+
+    ASSERT_TRUE(WriteTextFile(Temp / "file", "a file, not a folder"));
+    std::string blocked = Temp / "file\\sub";
+    outcome = Run(package, language + extract + " " + blocked);
+    ASSERT_EQ(outcome.Boxes.size(), 2u);
+    ExpectBox(outcome.Boxes[1], JapaneseCaption, L"フォルダ \"" + Wide(blocked) + L"\" を作成できません！",
+              TBoxOwner::None, MB_ICONERROR);
+
+    outcome = Run(Package("badheader"), language);
+    ASSERT_EQ(outcome.Boxes.size(), 1u);
+    ExpectBox(outcome.Boxes[0], JapaneseCaption, L"ファイルを抽出できません！", TBoxOwner::ProgressWindow,
+              MB_ICONERROR);
+
+    outcome = Run(Package("noflag"), language);
+    ASSERT_EQ(outcome.Boxes.size(), 1u);
+    ExpectBox(outcome.Boxes[0], L"Error", L"An executable file is not specified!", TBoxOwner::ProgressWindow,
+              MB_ICONERROR);
+    ExpectNothingLeft();
+  }
+
+  TempFolder Temp, Records;
+  std::string Record;
+  const std::string Work = RunWorkFolder();
+  std::set<std::string> WorkBefore;
+};
+
+TEST_F(RunTest, NormalRunHandsOverAndCleansUp) {
+  std::string package = Package("normal");
+  TRunOutcome outcome = Run(package, "");
+  EXPECT_EQ(outcome.ExitCode, 0u);
+  EXPECT_TRUE(outcome.Boxes.empty());
+  std::vector<TProbeRecord> payloads = Payloads();
+  ASSERT_EQ(payloads.size(), 1u);
+  TProbeRecord& payload = payloads[0];
+  EXPECT_EQ(ParametersOf(payload["CommandLine"]), FirstLaunchItem(package));
+  EXPECT_EQ(payload["CurrentFolder"], Temp.Path);
+  std::string folder = FolderOfPath(payload["Module"]);
+  std::string name = NameOfPath(WithoutTrailingBackslash(folder));
+  EXPECT_EQ(FolderOfPath(WithoutTrailingBackslash(folder)), WithTrailingBackslash(Work));
+  EXPECT_EQ(name.substr(0, 4), "_cab");
+  EXPECT_EQ(ExtensionOfPath(name), ".tmp");
+  EXPECT_EQ(NameOfPath(payload["Module"]), "probe.exe");
+  EXPECT_EQ(payload["FolderExists"], "1");
+  EXPECT_EQ(payload["Report"], ExpectedReport(package, "0409", "ENU"));
+  EXPECT_EQ(Captions(outcome), (std::vector<std::wstring>{L"Extracting....", L"Executing...."}));
+  EXPECT_TRUE(WasShown(outcome, false));
+  EXPECT_TRUE(WasShown(outcome, true));
+  ExpectNothingLeft();
+}
+
+// How the runner's own arguments reach the payload.
+struct ArgumentCase {
+  const char* Arguments;  // as typed on the command line
+  const char* HandedOn;   // what follows the first item of the parameter line
+};
+
+class RunArgumentTest : public RunTest, public ::testing::WithParamInterface<ArgumentCase> {};
+
+TEST_P(RunArgumentTest, FromAPathWithABlank) {
+  std::string package = Package("normal", "with blank");
+  TRunOutcome outcome = Run(package, GetParam().Arguments);
+  EXPECT_TRUE(outcome.Boxes.empty());
+  std::vector<TProbeRecord> payloads = Payloads();
+  ASSERT_EQ(payloads.size(), 1u);
+  std::string handedOn = GetParam().HandedOn;
+  EXPECT_EQ(ParametersOf(payloads[0]["CommandLine"]),
+            Quoted("/" + Plain(PsRunnerSection) + Plain(PsKeySeparator) + package) +
+                (handedOn.empty() ? "" : " " + handedOn));
+  EXPECT_EQ(payloads[0]["Report"], ExpectedReport(package, "0409", "ENU"));
+  ExpectNothingLeft();
+}
+
+INSTANTIATE_TEST_SUITE_P(Arguments, RunArgumentTest,
+                         ::testing::Values(ArgumentCase{"", ""}, ArgumentCase{"one two", "one two"},
+                                           ArgumentCase{"\"two words\" x", "\"two words\" x"},
+                                           ArgumentCase{"x\"y z\"w", "\"xy zw\""},
+                                           ArgumentCase{"\"\" after", "after"},
+                                           ArgumentCase{"a\\\"b", "a\\b"},
+                                           ArgumentCase{"/LANG=enu", "/LANG=enu"}));
+
+TEST_F(RunTest, DisabledSwitchesAreOrdinaryArguments) {
+  std::string package = Package("noswitch");
+  std::string switches = Plain(PsExtractSwitch) + " target " + Plain(PsLanguageSwitch) + "=JPN";
+  TRunOutcome outcome = Run(package, switches);
+  EXPECT_TRUE(outcome.Boxes.empty());
+  std::vector<TProbeRecord> payloads = Payloads();
+  ASSERT_EQ(payloads.size(), 1u);
+  EXPECT_EQ(ParametersOf(payloads[0]["CommandLine"]), FirstLaunchItem(package) + " " + switches);
+  EXPECT_EQ(payloads[0]["Report"], ExpectedReport(package, "0409", "ENU"));
+  EXPECT_EQ(Captions(outcome), (std::vector<std::wstring>{L"Extracting....", L"Executing...."}));
+  ExpectNothingLeft();
+}
+
+// Packages that run like the plain one.
+class RunsNormallyTest : public RunTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(RunsNormallyTest, StartsThePayload) {
+  std::string package = Package(GetParam());
+  TRunOutcome outcome = Run(package, "");
+  EXPECT_TRUE(outcome.Boxes.empty());
+  std::vector<TProbeRecord> payloads = Payloads();
+  ASSERT_EQ(payloads.size(), 1u);
+  EXPECT_EQ(payloads[0]["Report"], ExpectedReport(package, "0409", "ENU"));
+  EXPECT_TRUE(WasShown(outcome, true)) << "the window was hidden while the payload ran";
+  ExpectNothingLeft();
+}
+
+// stored: an uncompressed cabinet; badoptions: an option list without its end, read as the
+// defaults would be (its one entry does not carry the switching-on value).
+INSTANTIATE_TEST_SUITE_P(Packages, RunsNormallyTest, ::testing::Values("single", "stored", "badoptions"));
+
+TEST_F(RunTest, PayloadInASubfolder) {
+  std::string package = Package("nested");
+  // The marker beside the payload is not the one the runner looks for.
+  SetEnvironmentVariableA("PROBE_HIDE_AFTER", "100");
+  SetEnvironmentVariableA("PROBE_HIDE_FOR", "600");
+  TRunOutcome outcome = Run(package, "");
+  EXPECT_TRUE(outcome.Boxes.empty());
+  std::vector<TProbeRecord> payloads = Payloads();
+  ASSERT_EQ(payloads.size(), 1u);
+  std::string module = payloads[0]["Module"];
+  EXPECT_EQ(NameOfPath(WithoutTrailingBackslash(FolderOfPath(module))), "bin");
+  EXPECT_EQ(payloads[0]["Report"], ExpectedReport(package, "0409", "ENU"));
+  EXPECT_EQ(VisibilityWhileRunning(outcome), std::vector<bool>{true});
+  ExpectNothingLeft();
+}
+
+// --- Extract-only mode
+
+TEST_F(RunTest, ExtractOnlyIntoANewFolder) {
+  std::string package = Package("normal");
+  std::string target = Temp / "new";
+  TRunOutcome outcome = Run(package, Plain(PsExtractSwitch) + " new", TRunScript(),
+                            {"new", "new\\probe.exe", "new\\data", "new\\data\\one.txt", "new\\data\\two.txt"});
+  EXPECT_EQ(outcome.ExitCode, 0u);
+  ASSERT_EQ(outcome.Boxes.size(), 2u);
+  ExpectBox(outcome.Boxes[0], BilingualCaption, L"Are files extracted to \"" + Wide(target) + L"\"?", TBoxOwner::None,
+            MB_OKCANCEL | MB_ICONQUESTION);
+  ExpectBox(outcome.Boxes[1], BilingualCaption, L"Files are extracted to \"" + Wide(target) + L"\".",
+            TBoxOwner::ProgressWindow, MB_OK);
+  EXPECT_EQ(ReadWholeFile(target + "\\data\\one.txt"), "data/one.txt of normal\n");
+  EXPECT_TRUE(Payloads().empty());
+  ExpectNothingLeft();
+}
+
+TEST_F(RunTest, ExtractOnlyIntoAnExistingFolderUsesASubfolder) {
+  std::string package = Package("normal");
+  MakeFolderChain(Temp / "out\\normal\\old");
+  ASSERT_TRUE(WriteTextFile(Temp / "out\\normal\\old\\stale.txt", "stale"));
+  std::string target = Temp / "out\\normal";
+  std::set<std::string> expected = {"out\\normal\\probe.exe", "out\\normal\\data", "out\\normal\\data\\one.txt",
+                                    "out\\normal\\data\\two.txt"};
+  std::set<std::string> before = Tree(Temp.Path);
+  TRunOutcome outcome = Run(package, Plain(PsExtractSwitch) + " out", TRunScript(),
+                            {expected.begin(), expected.end()});
+  (void)before;
+  ASSERT_EQ(outcome.Boxes.size(), 2u);
+  EXPECT_EQ(outcome.Boxes[0].Text, L"Are files extracted to \"" + Wide(target) + L"\"?");
+  EXPECT_EQ(outcome.Boxes[1].Text, L"Files are extracted to \"" + Wide(target) + L"\".");
+  EXPECT_FALSE(IsExistingFile(Temp / "out\\normal\\old\\stale.txt")) << "the subfolder was not emptied first";
+  EXPECT_TRUE(IsExistingFile(target + "\\probe.exe"));
+  ExpectNothingLeft();
+}
+
+TEST_F(RunTest, ExtractOnlyWithoutAFolderUsesTheRunnersName) {
+  std::string package = Package("normal");
+  std::string target = Temp / "normal";
+  TRunOutcome outcome = Run(package, Plain(PsExtractSwitch), TRunScript(),
+                            {"normal", "normal\\probe.exe", "normal\\data", "normal\\data\\one.txt",
+                             "normal\\data\\two.txt"});
+  ASSERT_EQ(outcome.Boxes.size(), 2u);
+  EXPECT_EQ(outcome.Boxes[0].Text, L"Are files extracted to \"" + Wide(target) + L"\"?");
+  EXPECT_TRUE(IsExistingFile(target + "\\data\\two.txt"));
+  ExpectNothingLeft();
+}
+
+TEST_F(RunTest, ExtractOnlyDeclined) {
+  std::string package = Package("normal");
+  TRunScript script;
+  script.Answers = {IDCANCEL};
+  TRunOutcome outcome = Run(package, Plain(PsExtractSwitch) + " new", script);
+  EXPECT_EQ(outcome.ExitCode, 0u);
+  ASSERT_EQ(outcome.Boxes.size(), 2u);
+  EXPECT_EQ(outcome.Boxes[0].Type, static_cast<UINT>(MB_OKCANCEL | MB_ICONQUESTION));
+  ExpectBox(outcome.Boxes[1], BilingualCaption, L"Extraction of file was canceled.", TBoxOwner::None, MB_OK);
+  EXPECT_TRUE(outcome.WindowStates.empty()) << "a window was shown";
+  ExpectNothingLeft();
+}
+
+TEST_F(RunTest, ExtractOnlyTargetThatCannotBeMade) {
+  std::string package = Package("normal");
+  ASSERT_TRUE(WriteTextFile(Temp / "file", "a file, not a folder"));
+  std::string target = Temp / "file\\sub";
+  TRunOutcome outcome = Run(package, Plain(PsExtractSwitch) + " " + target);
+  ASSERT_EQ(outcome.Boxes.size(), 2u);
+  ExpectBox(outcome.Boxes[1], BilingualCaption, L"Could not create \"" + Wide(target) + L"\" folder!",
+            TBoxOwner::None, MB_ICONERROR);
+  EXPECT_TRUE(outcome.WindowStates.empty()) << "a window was shown";
+  ExpectNothingLeft();
+}
+
+// --- Cancellation
+
+struct CancelCase {
+  const char* Package;
+  TCancelMoment Moment;
+  int Positions;
+  DWORD DelayMs;
+  TCancelWay Way;
+};
+
+class RunCancelTest : public RunTest, public ::testing::WithParamInterface<CancelCase> {};
+
+TEST_P(RunCancelTest, EndsTheRunWithoutStartingThePayload) {
+  const CancelCase& c = GetParam();
+  std::string package = Package(c.Package);
+  TRunScript script;
+  script.CancelAt = c.Moment;
+  script.Positions = c.Positions;
+  script.CancelDelayMs = c.DelayMs;
+  script.CancelWay = c.Way;
+  TRunOutcome outcome = Run(package, "", script);
+  EXPECT_TRUE(outcome.CancelSent);
+  EXPECT_EQ(outcome.ExitCode, 0u);
+  EXPECT_TRUE(outcome.Boxes.empty());
+  EXPECT_TRUE(Payloads().empty()) << "the payload was started after a cancel";
+  for (const TWindowState& state : outcome.WindowStates) EXPECT_FALSE(state.Marquee);
+  ExpectNothingLeft();
+}
+
+// The one-file package's expansion takes about 100 ms; 300 ms after the window shows, the run
+// is in its pause after the expansion.
+INSTANTIATE_TEST_SUITE_P(
+    Moments, RunCancelTest,
+    ::testing::Values(CancelCase{"many", TCancelMoment::AfterPositions, 3, 0, TCancelWay::Command},
+                      CancelCase{"many", TCancelMoment::AfterPositions, 3, 0, TCancelWay::EscapeKey},
+                      CancelCase{"many", TCancelMoment::WhenShown, 1, 0, TCancelWay::Command},
+                      CancelCase{"single", TCancelMoment::WhenShown, 1, 300, TCancelWay::Command}));
+
+// --- Failures with a message
+
+struct FailureCase {
+  const char* Package;
+  const wchar_t* Caption;
+  const wchar_t* Text;
+};
+
+class RunFailureTest : public RunTest, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(RunFailureTest, ShowsItsMessageAndLeavesNothing) {
+  const FailureCase& c = GetParam();
+  std::string package = Package(c.Package);
+  TRunOutcome outcome = Run(package, "");
+  EXPECT_EQ(outcome.ExitCode, 0u);
+  ASSERT_EQ(outcome.Boxes.size(), 1u);
+  ExpectBox(outcome.Boxes[0], c.Caption, c.Text, TBoxOwner::ProgressWindow, MB_ICONERROR);
+  EXPECT_TRUE(Payloads().empty());
+  ExpectNothingLeft();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Packages, RunFailureTest,
+    ::testing::Values(FailureCase{"nocab", L"Error", L"Could not extract package!"},
+                      FailureCase{"badheader", BilingualCaption, L"Could not extract files!"},
+                      FailureCase{"baddata", BilingualCaption, L"Could not extract files!"},
+                      FailureCase{"noflag", L"Error", L"An executable file is not specified!"}));
+
+TEST_F(RunTest, FlaggedFileMissing) {
+  std::string package = Package("single");
+  TRunScript script;
+  script.RemoveWhenExpanded = "probe.exe";
+  TRunOutcome outcome = Run(package, "", script);
+  ASSERT_TRUE(outcome.Removed) << "the payload could not be taken away in time";
+  ASSERT_EQ(outcome.Boxes.size(), 1u);
+  ExpectBox(outcome.Boxes[0], L"Error", L"An executable file is not found!", TBoxOwner::ProgressWindow,
+            MB_ICONERROR);
+  ExpectNothingLeft();
+}
+
+TEST_F(RunTest, ReportThatCannotBeWrittenEndsTheProcess) {
+  std::string package = Package("blocked");
+  TRunOutcome outcome = Run(package, "");
+  ASSERT_EQ(outcome.Boxes.size(), 1u);
+  const TBoxSeen& box = outcome.Boxes[0];
+  EXPECT_EQ(box.Caption, L"Error");
+  EXPECT_EQ(box.Owner, TBoxOwner::None);
+  EXPECT_EQ(box.Type, static_cast<UINT>(MB_OK));
+  ASSERT_NE(outcome.ExitCode, 0u);
+  // The error number ends in the fourth of the five blanks, the address fills eight digits.
+  std::wstring number = std::to_wstring(outcome.ExitCode);
+  std::wstring start = L"Runtime error" + std::wstring(number.size() < 4 ? 4 - number.size() : 0, L' ') + number +
+                       L" at ";
+  ASSERT_EQ(box.Text.size(), start.size() + 8) << std::string(box.Text.begin(), box.Text.end());
+  EXPECT_EQ(box.Text.substr(0, start.size()), start);
+  EXPECT_EQ(box.Text.find_first_not_of(L"0123456789ABCDEF", start.size()), std::wstring::npos);
+  EXPECT_TRUE(Payloads().empty());
+  // The extract folder stays; the temporary cabinet is gone.
+  ASSERT_FALSE(outcome.ExtractFolder.empty());
+  EXPECT_TRUE(IsExistingFile(outcome.ExtractFolder + "\\probe.exe"));
+  EXPECT_EQ(RunLeftovers(Work), std::vector<std::string>{NameOfPath(outcome.ExtractFolder)});
+  DeleteFolderIfPresent(outcome.ExtractFolder);
+}
+
+// --- Host program, options and the marker file
+
+struct ScriptCase {
+  const char* Package;
+  const char* Script;
+};
+
+class RunScriptTest : public RunTest, public ::testing::WithParamInterface<ScriptCase> {};
+
+TEST_P(RunScriptTest, RunsThroughTheHostProgram) {
+  std::string package = Package(GetParam().Package);
+  TRunOutcome outcome = Run(package, "a \"b c\"");
+  EXPECT_TRUE(outcome.Boxes.empty());
+  std::vector<TProbeRecord> payloads = Payloads();
+  ASSERT_EQ(payloads.size(), 1u);
+  TProbeRecord& payload = payloads[0];
+  EXPECT_TRUE(EqualsIgnoringCase(payload["Host"], WithTrailingBackslash(SystemFolder()) + Plain(PsHostProgram)))
+      << payload["Host"];
+  EXPECT_EQ(NameOfPath(payload["Script"]), GetParam().Script);
+  EXPECT_EQ(FolderOfPath(payload["Script"]), WithTrailingBackslash(outcome.ExtractFolder));
+  EXPECT_EQ(payload["CurrentFolder"], Temp.Path);
+  EXPECT_EQ(payload["ArgumentCount"], "3");
+  EXPECT_EQ(payload["Argument0"], "/" + Plain(PsRunnerSection) + Plain(PsKeySeparator) + package);
+  EXPECT_EQ(payload["Argument1"], "a");
+  EXPECT_EQ(payload["Argument2"], "b c");
+  ExpectNothingLeft();
+}
+
+INSTANTIATE_TEST_SUITE_P(Scripts, RunScriptTest,
+                         ::testing::Values(ScriptCase{"script_js", "probe.js"}, ScriptCase{"script_vbs", "probe.vbs"},
+                                           ScriptCase{"script_upper", "PROBE.VBS"}));
+
+TEST_F(RunTest, StartWithoutWaitingLeavesTheFolderToThePayload) {
+  std::string package = Package("nowait");
+  SetEnvironmentVariableA("PROBE_SLEEP", "2000");
+  TRunOutcome outcome = Run(package, "");
+  EXPECT_TRUE(outcome.Boxes.empty());
+  std::vector<TProbeRecord> payloads = Payloads();
+  ASSERT_EQ(payloads.size(), 1u);
+  EXPECT_FALSE(payloads[0].count("end")) << "the runner waited for the payload";
+  std::string folder = WithoutTrailingBackslash(FolderOfPath(payloads[0]["Module"]));
+  EXPECT_TRUE(IsExistingFolder(folder));
+  EXPECT_EQ(RunLeftovers(Work), std::vector<std::string>{NameOfPath(folder)}) << "the temporary cabinet stayed";
+  AwaitPayloadEnd();
+  DeleteFolderIfPresent(folder);
+  ExpectNothingLeft();
+}
+
+TEST_F(RunTest, HideWhileRunningKeepsTheWindowHidden) {
+  std::string package = Package("hide");
+  SetEnvironmentVariableA("PROBE_HIDE_AFTER", "200");
+  SetEnvironmentVariableA("PROBE_HIDE_FOR", "400");
+  SetEnvironmentVariableA("PROBE_SLEEP", "400");
+  TRunOutcome outcome = Run(package, "");
+  ASSERT_EQ(Payloads().size(), 1u);
+  EXPECT_TRUE(WasShown(outcome, false));
+  EXPECT_EQ(VisibilityWhileRunning(outcome), std::vector<bool>{false});
+  ExpectNothingLeft();
+}
+
+TEST_F(RunTest, MarkerFileHidesAndShowsTheWindow) {
+  std::string package = Package("normal");
+  SetEnvironmentVariableA("PROBE_HIDE_AFTER", "300");
+  SetEnvironmentVariableA("PROBE_HIDE_FOR", "600");
+  SetEnvironmentVariableA("PROBE_SLEEP", "600");
+  TRunOutcome outcome = Run(package, "");
+  std::vector<TProbeRecord> payloads = Payloads();
+  ASSERT_EQ(payloads.size(), 1u);
+  EXPECT_TRUE(payloads[0].count("MarkerGone"));
+  EXPECT_EQ(VisibilityWhileRunning(outcome), (std::vector<bool>{true, false, true}));
+  ExpectNothingLeft();
+}
+
+// --- Japanese texts
+
+TEST_F(RunTest, JapaneseSystemNormalRun) { CheckJapaneseRun(""); }
+TEST_F(RunTest, LanguageSwitchJapaneseNormalRun) { CheckJapaneseRun(Plain(PsLanguageSwitch) + "=JPN"); }
+TEST_F(RunTest, JapaneseSystemMessages) { CheckJapaneseMessages(""); }
+TEST_F(RunTest, LanguageSwitchJapaneseMessages) { CheckJapaneseMessages(Plain(PsLanguageSwitch) + "=jpn"); }
+
+TEST_F(RunTest, JapaneseSystemLanguageSwitchEnglish) {
+  std::string package = Package("normal");
+  TRunOutcome outcome = Run(package, Plain(PsLanguageSwitch) + "=Enu");
+  EXPECT_EQ(Captions(outcome), (std::vector<std::wstring>{L"Extracting....", L"Executing...."}));
+  std::vector<TProbeRecord> payloads = Payloads();
+  ASSERT_EQ(payloads.size(), 1u);
+  EXPECT_EQ(payloads[0]["Report"], ExpectedReport(package, "0409", "ENU"));
+  ExpectNothingLeft();
 }
 
 }  // namespace

@@ -1,0 +1,126 @@
+#!/bin/sh
+# make_test_packages.sh CABPACK STUB PROBE PROGRAMS OUT
+# Builds the packages of the end-to-end tests with the real packager around the real runner:
+# the probe payload (PROBE), the script payloads from PROGRAMS, into the folder OUT.
+# Cabinets that the packager rightly refuses to take (no file flagged, damaged) are made by
+# patching a packaged cabinet in place.
+set -eu
+cabpack=$1 stub=$2 probe=$3 programs=$4 out=$5
+
+rm -rf "$out"
+mkdir -p "$out"
+work=$out/sources
+mkdir -p "$work"
+
+# pack NAME RUN [cabpack options...]: packages the folder $work/NAME as NAME.exe.
+pack() {
+  name=$1 run=$2
+  shift 2
+  "$cabpack" --source "$work/$name" --run "$run" --stub "$stub" "$@" -o "$out/$name.exe"
+}
+
+# source NAME FILE...: a source folder holding the probe as probe.exe and small text files.
+source_folder() {
+  name=$1
+  shift
+  mkdir -p "$work/$name"
+  cp "$probe" "$work/$name/probe.exe"
+  for file in "$@"; do
+    mkdir -p "$work/$name/$(dirname "$file")"
+    echo "$file of $name" >"$work/$name/$file"
+  done
+}
+
+source_folder normal data/one.txt data/two.txt
+pack normal probe.exe
+
+source_folder single
+pack single probe.exe
+
+source_folder stored
+pack stored probe.exe --compression none
+
+source_folder nowait
+pack nowait probe.exe --on StartWithoutWaiting
+
+source_folder hide
+pack hide probe.exe --on HideWhileRunning
+
+source_folder noswitch
+pack noswitch probe.exe --off AllowExtractSwitch --off AllowLanguageSwitch
+
+# The report's name is taken by a folder.
+source_folder blocked probe.env/keep.txt
+pack blocked probe.exe
+
+many=""
+i=1
+while [ $i -le 40 ]; do
+  many="$many files/file$i.txt"
+  i=$((i + 1))
+done
+# shellcheck disable=SC2086
+source_folder many $many
+pack many probe.exe
+
+mkdir -p "$work/nested/bin"
+cp "$probe" "$work/nested/bin/probe.exe"
+echo readme >"$work/nested/readme.txt"
+pack nested 'bin\probe.exe'
+
+for script in js:probe.js vbs:probe.vbs upper:PROBE.VBS; do
+  name=script_${script%%:*} file=${script#*:}
+  mkdir -p "$work/$name"
+  extension=${file##*.}
+  cp "$programs/probe_script.$(echo "$extension" | tr 'A-Z' 'a-z')" "$work/$name/$file"
+  pack "$name" "$file"
+done
+
+# The bare runner carries neither a cabinet nor an option list.
+cp "$stub" "$out/nocab.exe"
+
+# --- Patched packages -------------------------------------------------------------------------
+
+u8() { od -An -tu1 -j "$2" -N1 "$1" | tr -d ' '; }
+u16() { echo $(($(u8 "$1" "$2") + 256 * $(u8 "$1" $(($2 + 1))))); }
+u32() { echo $(($(u16 "$1" "$2") + 65536 * $(u16 "$1" $(($2 + 2))))); }
+# poke FILE OFFSET BYTES: BYTES as printf escapes, written over the file at OFFSET.
+poke() { printf "$3" | dd of="$1" bs=1 seek="$2" conv=notrunc 2>/dev/null; }
+# The offset of the package's one cabinet.
+cabinet_at() {
+  offsets=$(grep -obUa MSCF "$1" | cut -d: -f1)
+  [ "$(echo "$offsets" | wc -l)" = 1 ] || { echo "$1: not exactly one cabinet signature" >&2; exit 1; }
+  echo "$offsets"
+}
+
+# No file flagged: the one file's attributes lose the run bit (0x40).
+cp "$out/single.exe" "$out/noflag.exe"
+cab=$(cabinet_at "$out/noflag.exe")
+entry=$((cab + $(u32 "$out/noflag.exe" $((cab + 16)))))
+attributes=$(u16 "$out/noflag.exe" $((entry + 14)))
+[ $((attributes & 64)) = 64 ] || { echo "single.exe: the probe is not flagged" >&2; exit 1; }
+poke "$out/noflag.exe" $((entry + 14)) "$(printf '\\%03o' $((attributes & 191)))"
+
+# Damaged cabinet header: no signature.
+cp "$out/single.exe" "$out/badheader.exe"
+poke "$out/badheader.exe" "$(cabinet_at "$out/badheader.exe")" 'XXXX'
+
+# Damaged compressed data: the first block's deflate stream, right after its "CK", made invalid.
+cp "$out/single.exe" "$out/baddata.exe"
+cab=$(cabinet_at "$out/baddata.exe")
+block=$((cab + $(u32 "$out/baddata.exe" $((cab + 36)))))
+poke "$out/baddata.exe" $((block + 10)) '\377\377\377\377\377\377\377\377'
+
+# Damaged option list: its closing NULs overwritten, so the last entry runs to the resource's end
+# and reads "<key>=<on>xx", which is not the switching-on value.
+cp "$out/hide.exe" "$out/badoptions.exe"
+root=$(dirname "$0")/..
+key=$(sed -n 's/.*{PsHideWhileRunning, "\(.*\)"}.*/\1/p' "$root/runner/protected_plain.h")
+on=$(sed -n 's/.*{PsOptionOn, "\(.*\)"}.*/\1/p' "$root/runner/protected_plain.h")
+options=$(grep -obUa "$key=$on" "$out/badoptions.exe" | cut -d: -f1)
+[ -n "$options" ] || { echo "hide.exe: no option entry $key=$on" >&2; exit 1; }
+poke "$out/badoptions.exe" $((options + ${#key} + 1 + ${#on})) 'xx'
+
+rm -rf "$work"
+echo "packages in $out:"
+ls "$out"
