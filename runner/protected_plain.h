@@ -47,7 +47,7 @@ inline constexpr ProtectedPlainEntry ProtectedPlain[ProtectedCount] = {
     {PsBatteryBit6, "Flag64"},
     {PsHostExtension1, ".vbs"},
     {PsBatteryFlagSeparator, ","},
-    {PsAdministratorKey, "Administrator"},
+    {PsAdministratorKey, "IsAdmin"},
     {PsStartWithoutWaiting, "NoWait"},
     {PsLanguageIdKey, "LanguageId"},
     {PsRunnerPathKey, "RunnerPath"},
