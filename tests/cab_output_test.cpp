@@ -219,7 +219,8 @@ TEST(StoredNames, ThoseLeavingTheDestinationAreRefused) {
 TEST(StoredNames, AnUnsafeNameAbandonsTheCopyAndNothingLeavesTheDestination) {
   const char* names[] = {"..\\evil.txt",     "sub\\..\\..\\evil.txt", "\\evil.txt",  "\\\\localhost\\C$\\evil.txt",
                          "C:\\evil.txt",    "C:evil.txt",            "a:evil.txt",  "../evil.txt",
-                         "sub/../../evil.txt", "/evil.txt",          ". .\\evil.txt", "..."};
+                         "sub/../../evil.txt", "/evil.txt",          ". .\\evil.txt", "...",
+                         "CON",             "sub\\NUL.txt"};  // devices, not files in the folder
   for (const char* name : names) {
     TempFolder folder;
     CreateDirectoryA((folder / "box").c_str(), nullptr);

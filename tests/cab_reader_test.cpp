@@ -178,9 +178,15 @@ TEST_P(ExpandFormats, EveryFileComesOutByteForByte) {
   ASSERT_EQ(MakeCabinet(folder / "p.cab", files, GetParam().Compression, GetParam().Reserved), "");
   TCabReader reader;
   ASSERT_GT(reader.CheckCabinet(folder / "p.cab"), 0);
+  std::vector<std::string> announced;
+  reader.OnProgress = [&announced](const std::string& target, int32_t, int32_t, bool&) { announced.push_back(target); };
   EXPECT_TRUE(reader.Expand(folder / "p.cab", folder / "out"));
   EXPECT_EQ(CabLastError, 0);
-  for (const CabFile& file : files) EXPECT_EQ(ReadWholeFile(folder / ("out\\" + file.Name)), file.Data) << file.Name;
+  ASSERT_EQ(announced.size(), files.size());
+  for (size_t i = 0; i < files.size(); ++i) {
+    EXPECT_EQ(announced[i], folder / ("out\\" + files[i].Name));
+    EXPECT_EQ(ReadWholeFile(announced[i]), files[i].Data) << files[i].Name;
+  }
   EXPECT_EQ(reader.DoneBytes, reader.TotalBytes);
   EXPECT_EQ(reader.LaunchFileName, "setup.exe");
 }
