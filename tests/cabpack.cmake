@@ -39,7 +39,12 @@ endfunction()
 cabpack_wine(cabpack_package probe_pkg.exe Z:${CABPACK_WORK}/src "bin\\payload.exe"
   "HideWhileRunning=1,AllowExtractSwitch=0")
 cabpack_wine(cabpack_repackage probe_repkg.exe Z:${CABPACK_WORK}/src2 "setup.exe" "ReportPowerStatus=1")
-cabpack_wine(cabpack_runner_package cabrun_pkg.exe)
+
+# The real runner, packed twice, runs the payload of the second packing.
+add_test(NAME cabpack_runner_package
+  COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/cabpack_run_package.sh ${CABPACK_WORK}/cabrun_repkg.exe ${CABPACK_WORK}/ran.txt)
+set_tests_properties(cabpack_runner_package PROPERTIES ENVIRONMENT "${CABPACK_TEST_ENV}" TIMEOUT 300
+  FIXTURES_REQUIRED cabpack_packages)
 
 add_test(NAME cabpack_windows_build
   COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/cabpack_windows_build.sh $<TARGET_FILE:cabpack_windows> ${CABPACK_WORK})

@@ -35,6 +35,9 @@ pack --stub "$stub" -o "$work/cabrun_pkg.exe"
 pack -o "$work/cabrun_default.exe"
 cmp "$work/cabrun_pkg.exe" "$work/cabrun_default.exe" || fail "the default stub is not the runner beside cabpack"
 
+# A runner package packed again with other files: it has to run the new payload.
+"$cabpack" --source "$work/src2" --run setup.exe --stub "$work/cabrun_pkg.exe" -o "$work/cabrun_repkg.exe"
+
 "$cabpack" --save-cab "$work/cabrun_pkg.exe" -o "$work/taken.cab"
 cabextract -l "$work/taken.cab"
 cabextract -q -d "$work/taken" "$work/taken.cab"
