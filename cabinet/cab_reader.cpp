@@ -150,10 +150,9 @@ int32_t TCabReader::CheckCabinet(const std::string& cabinetPath) {
   for (unsigned i = 0; i < count; ++i) {
     unsigned char entry[FileEntrySize];
     if (!file.ReadExactly(entry, FileEntrySize)) break;
-    char c = 1;
+    // The name is skipped a byte at a time; a table cut off inside it ends the scan.
     bool named = true;
-    while (c != '\0' && (named = file.ReadExactly(&c, 1))) {
-    }
+    for (char c = 1; c != '\0' && named;) named = file.ReadExactly(&c, 1);
     if (!named) break;
     total += Little32(entry);
   }

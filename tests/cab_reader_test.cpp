@@ -7,9 +7,22 @@
 #include "cabinet/cab_reader.h"
 #include "cabinet/raw_file.h"
 #include "sys/paths.h"
+#include "sys/system.h"
 #include "tests/cab_test_support.h"
 
 namespace {
+
+TEST(Reader, TakesCabinetDllFromTheSystemFolder) {
+  TCabReader reader;
+  ASSERT_NE(reader.Context, nullptr);
+  EXPECT_EQ(reader.TotalBytes, 0);
+  EXPECT_EQ(reader.DoneBytes, 0);
+  EXPECT_EQ(reader.LaunchFileName, "");
+  EXPECT_FALSE(reader.OnProgress);
+  char path[MAX_PATH] = "";
+  GetModuleFileNameA(GetModuleHandleA("cabinet.dll"), path, MAX_PATH);
+  EXPECT_TRUE(EqualsIgnoringCase(path, WithTrailingBackslash(SystemFolder()) + "cabinet.dll")) << path;
+}
 
 TEST(CheckCabinet, GivesTheSumOfTheFileSizesOrZero) {
   TempFolder folder;
