@@ -38,12 +38,12 @@ struct Failure {
 };
 
 bool ReadWholeFile(const fs::path& path, std::string& bytes) {
+  std::error_code ec;
+  uintmax_t size = fs::file_size(path, ec);
   std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  bytes = buffer.str();
-  return !in.bad();
+  if (ec || !in) return false;
+  bytes.resize(size_t(size));
+  return bool(in.read(&bytes[0], std::streamsize(size)));
 }
 
 // A file that is removed when it goes out of scope unless Keep() was called.

@@ -260,6 +260,21 @@ TEST_F(CabpackTest, EmbedsACabinetUnchanged) {
   EXPECT_EQ(FindRcData(Resources(again), "CAB")->Data, ReadFile(cab));
 }
 
+TEST_F(CabpackTest, ReadsACabinetWithAReservedArea) {
+  std::vector<CabFile> files(2);
+  files[0].Name = "readme.txt", files[0].Data = "read me", files[0].Attributes = 0x20;
+  files[1].Name = "bin\\go.exe", files[1].Data = "MZ go", files[1].Attributes = 0x61;
+  CabOptions options;
+  options.ReservedHeaderBytes = 20;
+  std::string cab = (Folder / "reserved.cab").string(), error;
+  ASSERT_TRUE(WriteCabinet(files, options, cab, error)) << error;
+  ASSERT_EQ(Run({"--cab", cab, "--stub", Stub, "-o", Out}), 0) << Error;
+  ASSERT_EQ(Run({"--list", Out}), 0) << Error;
+  EXPECT_NE(Output.find("2 files, 12 bytes unpacked"), std::string::npos) << Output;
+  EXPECT_NE(Output.find("R--A  bin\\go.exe   <- run after extraction"), std::string::npos) << Output;
+  EXPECT_NE(Output.find("---A  readme.txt"), std::string::npos) << Output;
+}
+
 TEST_F(CabpackTest, RefusesBadInputLeavingNothingBehind) {
   fs::create_directories(Folder / "empty");
   WriteFile(Folder / "zero" / "a.txt", "");
