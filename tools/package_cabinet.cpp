@@ -35,6 +35,13 @@ bool StoredComponent(const std::string& utf8, int codePage, const std::string& s
     error = "the file name \"" + shown + "\" ends in a dot or blank, which Windows drops";
     return false;
   }
+  std::string device = Upper(utf8.substr(0, utf8.find('.')));
+  if (device == "CON" || device == "PRN" || device == "AUX" || device == "NUL" ||
+      (device.size() == 4 && (device.compare(0, 3, "COM") == 0 || device.compare(0, 3, "LPT") == 0) &&
+       device[3] >= '1' && device[3] <= '9')) {
+    error = "the file name \"" + shown + "\" is a device name on Windows";
+    return false;
+  }
   bool ascii = std::all_of(utf8.begin(), utf8.end(), [](unsigned char c) { return c < 0x7F; });
   if (ascii) {
     stored = utf8;
