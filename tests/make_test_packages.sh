@@ -19,7 +19,8 @@ pack() {
   "$cabpack" --source "$work/$name" --run "$run" --stub "$stub" "$@" -o "$out/$name.exe"
 }
 
-# source NAME FILE...: a source folder holding the probe as probe.exe and small text files.
+# source NAME FILE...: a source folder holding the probe as probe.exe and small text files;
+# with SIZE set, each text file is SIZE bytes long.
 source_folder() {
   name=$1
   shift
@@ -27,7 +28,11 @@ source_folder() {
   cp "$probe" "$work/$name/probe.exe"
   for file in "$@"; do
     mkdir -p "$work/$name/$(dirname "$file")"
-    echo "$file of $name" >"$work/$name/$file"
+    if [ -n "${SIZE:-}" ]; then
+      yes "$file of $name" | head -c "$SIZE" >"$work/$name/$file"
+    else
+      echo "$file of $name" >"$work/$name/$file"
+    fi
   done
 }
 
@@ -59,8 +64,9 @@ while [ $i -le 40 ]; do
   many="$many files/file$i.txt"
   i=$((i + 1))
 done
+# Files as large as the probe together, so that each moves the bar.
 # shellcheck disable=SC2086
-source_folder many $many
+SIZE=20000 source_folder many $many
 pack many probe.exe
 
 mkdir -p "$work/nested/bin"
@@ -86,11 +92,18 @@ u16() { echo $(($(u8 "$1" "$2") + 256 * $(u8 "$1" $(($2 + 1))))); }
 u32() { echo $(($(u16 "$1" "$2") + 65536 * $(u16 "$1" $(($2 + 2))))); }
 # poke FILE OFFSET BYTES: BYTES as printf escapes, written over the file at OFFSET.
 poke() { printf "$3" | dd of="$1" bs=1 seek="$2" conv=notrunc 2>/dev/null; }
-# The offset of the package's one cabinet.
+# The offset of the package's one cabinet: the one "MSCF" followed by a header of version 1.3.
 cabinet_at() {
-  offsets=$(grep -obUa MSCF "$1" | cut -d: -f1)
-  [ "$(echo "$offsets" | wc -l)" = 1 ] || { echo "$1: not exactly one cabinet signature" >&2; exit 1; }
-  echo "$offsets"
+  found=""
+  for offset in $(grep -obUa MSCF "$1" | cut -d: -f1); do
+    if [ "$(u32 "$1" $((offset + 4)))" = 0 ] && [ "$(u8 "$1" $((offset + 24)))" = 3 ] &&
+      [ "$(u8 "$1" $((offset + 25)))" = 1 ]; then
+      [ -z "$found" ] || { echo "$1: more than one cabinet" >&2; exit 1; }
+      found=$offset
+    fi
+  done
+  [ -n "$found" ] || { echo "$1: no cabinet" >&2; exit 1; }
+  echo "$found"
 }
 
 # No file flagged: the one file's attributes lose the run bit (0x40).

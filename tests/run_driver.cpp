@@ -236,6 +236,8 @@ class TDriver {
       PostMessageW(progress, WM_KEYUP, VK_ESCAPE, 0xC0010001);
     }
     Outcome.CancelSent = true;
+    bool expanded = false;
+    Outcome.CancelledAfterExpansion = !ExtractFolderIn(RunWorkFolder(), expanded).empty() && expanded;
   }
 
   void LookAtBox(HWND box, HWND progress) {

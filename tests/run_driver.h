@@ -54,6 +54,7 @@ struct TRunOutcome {
   std::vector<TBoxSeen> Boxes;
   std::vector<TWindowState> WindowStates;
   bool CancelSent = false;
+  bool CancelledAfterExpansion = false;  // the cancel was sent once the temporary cabinet was gone
   bool Removed = false;      // RemoveWhenExpanded was deleted
   std::string ExtractFolder;  // the extract folder seen beside the temporary cabinet, if any
 };
