@@ -1,0 +1,49 @@
+// Starting the payload's program through the shell, and the wait that keeps the window alive.
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include "sys/system.h"
+#include "ui/progress_window.h"
+
+namespace {
+
+// Closes the started process's handle on every way out of the wait.
+class TProcessHandle {
+ public:
+  explicit TProcessHandle(HANDLE handle) : Handle(handle) {}
+  ~TProcessHandle() {
+    if (Handle) CloseHandle(Handle);
+  }
+  TProcessHandle(const TProcessHandle&) = delete;
+  TProcessHandle& operator=(const TProcessHandle&) = delete;
+  HANDLE Handle;
+};
+
+}  // namespace
+
+bool TDlg::LaunchProgram(const std::string& fileName, const std::string& parameters, const std::string& directory,
+                         bool wait, int32_t showCommand, HWND ownerWindow, bool elevate) {
+  SHELLEXECUTEINFOA request{};
+  static_assert(sizeof request == 60, "the 32-bit record");
+  UpdateVisibility(false, true);
+  request.cbSize = sizeof request;
+  request.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_DDEWAIT | SEE_MASK_FLAG_NO_UI;
+  request.hwnd = ownerWindow;
+  request.lpVerb = elevate && IsNt6OrLater() ? "runas" : "open";
+  request.lpFile = fileName.c_str();
+  request.lpParameters = parameters.c_str();
+  request.lpDirectory = directory.c_str();
+  request.nShow = showCommand;
+  bool ok = ShellExecuteExA(&request) != FALSE;
+  if (ok) {
+    TProcessHandle process(request.hProcess);
+    // Polled, never blocked on: the window keeps answering and the marker file is obeyed.
+    while (wait && PumpMessages() && WaitForSingleObject(process.Handle, 0) == WAIT_TIMEOUT) {
+      UpdateVisibility(false, true);
+      Sleep(100);
+    }
+  }
+  UpdateVisibility(false, true);
+  return ok;
+}

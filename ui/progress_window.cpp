@@ -1,0 +1,144 @@
+#include "ui/progress_window.h"
+
+#include <commctrl.h>
+
+#include "res/resource.h"
+#include "sys/paths.h"
+
+TDlg* ProgressWindow = nullptr;
+
+namespace {
+
+// The template is not visible, so the window starts hidden. A Unicode window keeps a wide
+// caption whole; an ANSI one would pass it through the system code page.
+HWND CreateProgressDialog(bool unicode) {
+  HINSTANCE instance = GetModuleHandleA(nullptr);
+  if (unicode)
+    return CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_PROGRESS), nullptr, ProgressDialogProc, 0);
+  return CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, ProgressDialogProc, 0);
+}
+
+template <typename Text>
+void FinishConstruction(TDlg& dialog, const Text& caption) {
+  if (!dialog.Window) return;
+  dialog.SetCaption(caption);
+  dialog.SetProgress(0, ProgressPosition);
+  dialog.CenterOnWorkArea();
+  dialog.PumpMessages();
+}
+
+void ChangeStyle(HWND window, LONG set, LONG clear) {
+  LONG style = GetWindowLongA(window, GWL_STYLE);
+  SetWindowLongA(window, GWL_STYLE, (style | set) & ~clear);
+}
+
+}  // namespace
+
+TDlg::TDlg(const std::string& caption) {
+  Window = CreateProgressDialog(false);
+  FinishConstruction(*this, caption);
+}
+
+TDlg::TDlg(const std::wstring& caption) {
+  Window = CreateProgressDialog(true);
+  FinishConstruction(*this, caption);
+}
+
+TDlg::~TDlg() {
+  if (Window) DestroyWindow(Window);
+  // Message boxes shown after this must not reach a dead object.
+  if (ProgressWindow == this) ProgressWindow = nullptr;
+}
+
+void TDlg::SetCaption(const std::string& text) {
+  if (Window) SendMessageA(Window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+void TDlg::SetCaption(const std::wstring& text) {
+  if (Window) SendMessageW(Window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+bool TDlg::PumpMessages() {
+  bool result = !Cancelled;
+  MSG message;
+  while (result && PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message == WM_QUIT) {
+      // Consumed, not posted again: the run ends through the cancel mark instead.
+      Cancelled = true;
+      result = false;
+    } else if (!Window || !IsDialogMessageA(Window, &message)) {
+      TranslateMessage(&message);
+      DispatchMessageA(&message);
+    }
+  }
+  return result;
+}
+
+void TDlg::CenterOnWorkArea() {
+  if (!Window) return;
+  RECT outer{};
+  GetWindowRect(Window, &outer);
+  int width = outer.right - outer.left;
+  int height = outer.bottom - outer.top;
+  RECT work{};
+  if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0))
+    work = RECT{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  int x = work.left + ((work.right - work.left) - width) / 2;
+  int y = work.top + ((work.bottom - work.top) - height) / 2;
+  MoveWindow(Window, x, y, width, height, TRUE);
+}
+
+void TDlg::UpdateVisibility(bool changeRequest, bool visible) {
+  if (changeRequest) HideRequested = !visible;
+  if (!Window) return;
+  bool mustHide = HideRequested || (!HideMarkerFile.empty() && IsExistingFile(HideMarkerFile));
+  if (mustHide && !Hidden) {
+    Hidden = true;
+    ShowWindow(Window, SW_HIDE);
+  } else if (!mustHide && Hidden) {
+    Hidden = false;
+    ShowWindow(Window, SW_SHOW);
+    SetForegroundWindow(Window);
+  }
+}
+
+void TDlg::SetProgress(int32_t value, int32_t mode) {
+  if (Window && !ProgressBar) {
+    ProgressBar = GetDlgItem(Window, IDC_PROGRESS);
+    if (ProgressBar) SendMessageA(ProgressBar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+  }
+  if (ProgressBar) {
+    if (mode == ProgressReset) {
+      // The animation stops before the style goes, or the bar keeps a running timer.
+      SendMessageA(ProgressBar, PBM_SETMARQUEE, 0, 0);
+      ChangeStyle(ProgressBar, 0, PBS_MARQUEE);
+      SendMessageA(ProgressBar, PBM_SETPOS, 0, 0);
+    } else if (mode == ProgressMarquee) {
+      ChangeStyle(ProgressBar, PBS_MARQUEE, 0);
+      SendMessageA(ProgressBar, PBM_SETMARQUEE, 1, value);
+    } else {
+      SendMessageA(ProgressBar, PBM_SETPOS, value, 0);
+    }
+  }
+  PumpMessages();
+}
+
+void TDlg::ExtractionProgress(const std::string&, int32_t done, int32_t total, bool& cancel) {
+  if (total > 0) SetProgress(static_cast<int32_t>(static_cast<int64_t>(done) * 100 / total), ProgressPosition);
+  for (int pass = 0; pass < 2; ++pass) {
+    Sleep(50);
+    if (!PumpMessages()) {
+      cancel = true;
+      return;
+    }
+  }
+}
+
+INT_PTR CALLBACK ProgressDialogProc(HWND, UINT message, WPARAM wParam, LPARAM) {
+  if (message == WM_COMMAND && wParam == IDCANCEL) {
+    // During construction no object is stored yet and the command is ignored.
+    if (ProgressWindow) ProgressWindow->Cancelled = true;
+    return 1;
+  }
+  return 0;
+}

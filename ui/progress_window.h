@@ -1,0 +1,43 @@
+// The progress window: a modeless dialog with one bar, pumped at fixed points instead of a
+// message loop. It also carries the run's one cancellation mark.
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "sys/object.h"
+
+// SetProgress modes; every mode other than the first two sets the position.
+constexpr int32_t ProgressReset = 0, ProgressMarquee = 1, ProgressPosition = -1;
+
+class TDlg : public TObject {
+ public:
+  // Both create the window hidden and centred. The wide form takes a Japanese caption already
+  // converted from code page 932, for systems with another ANSI code page.
+  explicit TDlg(const std::string& caption);
+  explicit TDlg(const std::wstring& caption);
+  ~TDlg() override;
+
+  void SetCaption(const std::string& text);
+  void SetCaption(const std::wstring& text);
+  bool PumpMessages();
+  void CenterOnWorkArea();
+  void UpdateVisibility(bool changeRequest, bool visible);
+  void SetProgress(int32_t value, int32_t mode);
+  void ExtractionProgress(const std::string& fileName, int32_t done, int32_t total, bool& cancel);
+  bool LaunchProgram(const std::string& fileName, const std::string& parameters, const std::string& directory,
+                     bool wait, int32_t showCommand, HWND ownerWindow, bool elevate);
+
+  HWND Window = nullptr;
+  HWND ProgressBar = nullptr;
+  bool HideRequested = false;
+  bool Hidden = true;
+  bool Cancelled = false;
+  std::string HideMarkerFile;
+};
+
+// The one progress window; the dialog procedure reaches it only through this.
+extern TDlg* ProgressWindow;
+
+INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
