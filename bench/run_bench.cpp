@@ -1,15 +1,26 @@
-// Helper of run_bench.sh: starts one package, waits for it and prints, on one line, the times
-// from its start to the payload's start and to its own end, the payload's own lifetime, and the
-// runner's peak memory, read while it runs (an ended process can no longer be asked).
+// Helper of run_bench.sh: runs one package through the test driver (nothing answered, nothing
+// cancelled) and prints one line of milliseconds since the start, and memory:
+//   window-shown  marquee  payload-start  runner-end  payload-lifetime  peak-working-set-KB  peak-private-KB
+// window-shown: the progress window first seen visible (the runner is up); marquee: the bar turned
+// into a marquee (the launch begins).
 //   run_bench PACKAGE RECORD
 // RECORD is the probe payload's record file; the probe finds it through PROBE_RECORD.
 #include <windows.h>
-#include <psapi.h>
 
 #include <cstdio>
 #include <string>
 
 #include "tests/run_driver.h"
+
+namespace {
+
+DWORD FirstMoment(const TRunOutcome& outcome, bool marquee) {
+  for (const TWindowState& state : outcome.WindowStates)
+    if (marquee ? state.Marquee : state.Visible) return state.AtMs;
+  return 0;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   if (argc != 3) {
@@ -18,35 +29,19 @@ int main(int argc, char** argv) {
   }
   DeleteFileA(argv[2]);
   SetEnvironmentVariableA("PROBE_RECORD", argv[2]);
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  std::string line = std::string("\"") + argv[1] + "\"";
-  ULONGLONG started = WallClockMs();
-  if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-    std::fprintf(stderr, "cannot start %s\n", argv[1]);
-    return 1;
-  }
-  CloseHandle(process.hThread);
-  SIZE_T peakWorkingSet = 0, peakPrivate = 0;
-  for (;;) {
-    PROCESS_MEMORY_COUNTERS counters{};
-    if (GetProcessMemoryInfo(process.hProcess, &counters, sizeof counters)) {
-      if (counters.PeakWorkingSetSize > peakWorkingSet) peakWorkingSet = counters.PeakWorkingSetSize;
-      if (counters.PeakPagefileUsage > peakPrivate) peakPrivate = counters.PeakPagefileUsage;
-    }
-    if (WaitForSingleObject(process.hProcess, 10) == WAIT_OBJECT_0) break;
-  }
-  ULONGLONG ended = WallClockMs();
-  CloseHandle(process.hProcess);
-
+  TRunScript script;
+  script.TimeLimitMs = 600000;
+  TRunOutcome outcome = DriveRun(std::string("\"") + argv[1] + "\"", std::string(), script);
   std::vector<TProbeRecord> records = ReadProbeRecords(argv[2]);
-  if (records.size() != 1 || !records[0].count("end")) {
-    std::fprintf(stderr, "the payload did not run to its end\n");
+  if (!outcome.Started || outcome.TimedOut || !outcome.Boxes.empty() || records.size() != 1 ||
+      !records[0].count("end")) {
+    std::fprintf(stderr, "the run did not start its payload and end by itself\n");
     return 1;
   }
   ULONGLONG payloadStart = std::stoull(records[0]["Start"]), payloadEnd = std::stoull(records[0]["end"]);
-  std::printf("%llu %llu %llu %lu %lu\n", payloadStart - started, ended - started, payloadEnd - payloadStart,
-              static_cast<unsigned long>(peakWorkingSet / 1024), static_cast<unsigned long>(peakPrivate / 1024));
+  std::printf("%lu %lu %llu %llu %llu %lu %lu\n", FirstMoment(outcome, false), FirstMoment(outcome, true),
+              payloadStart - outcome.StartedAt, outcome.EndedAt - outcome.StartedAt, payloadEnd - payloadStart,
+              static_cast<unsigned long>(outcome.PeakWorkingSet / 1024),
+              static_cast<unsigned long>(outcome.PeakPrivate / 1024));
   return 0;
 }

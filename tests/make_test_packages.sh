@@ -5,6 +5,8 @@
 # Cabinets that the packager rightly refuses to take (no file flagged, damaged) are made by
 # patching a packaged cabinet in place.
 set -eu
+# Byte patterns below match bytes, not characters.
+export LC_ALL=C
 cabpack=$1 stub=$2 probe=$3 programs=$4 out=$5
 
 rm -rf "$out"
@@ -133,6 +135,35 @@ on=$(sed -n 's/.*{PsOptionOn, "\(.*\)"}.*/\1/p' "$root/runner/protected_plain.h"
 options=$(grep -obUa "$key=$on" "$out/badoptions.exe" | cut -d: -f1)
 [ -n "$options" ] || { echo "hide.exe: no option entry $key=$on" >&2; exit 1; }
 poke "$out/badoptions.exe" $((options + ${#key} + 1 + ${#on})) 'xx'
+
+# A cabinet resource cut short: the size in its resource data entry (RVA, size, code page 0,
+# reserved 0) made smaller, to 0 (an empty resource) or to half the cabinet.
+resize_cabinet() {
+  cab=$(cabinet_at "$1")
+  size=$(u32 "$1" $((cab + 8)))
+  bytes=$(printf '\\x%02x\\x%02x\\x%02x\\x%02x' $((size & 255)) $((size >> 8 & 255)) $((size >> 16 & 255)) \
+    $((size >> 24 & 255)))
+  entries=$(grep -obUaP "$bytes\\x00{8}" "$1" | cut -d: -f1)
+  [ "$(echo "$entries" | wc -l)" = 1 ] && [ -n "$entries" ] || { echo "$1: no single resource entry" >&2; exit 1; }
+  new=$2
+  poke "$1" "$entries" "$(printf '\\%03o\\%03o\\%03o\\%03o' $((new & 255)) $((new >> 8 & 255)) \
+    $((new >> 16 & 255)) $((new >> 24 & 255)))"
+}
+cp "$out/single.exe" "$out/emptycab.exe"
+resize_cabinet "$out/emptycab.exe" 0
+cp "$out/many.exe" "$out/halfcab.exe"
+resize_cabinet "$out/halfcab.exe" $(($(u32 "$out/many.exe" $(($(cabinet_at "$out/many.exe") + 8))) / 2))
+
+# No option list: the resource's name (a counted UTF-16 string) no longer reads "OPT".
+cp "$out/hide.exe" "$out/noopt.exe"
+name=$(grep -obUaP '\x03\x00O\x00P\x00T\x00' "$out/noopt.exe" | cut -d: -f1)
+[ "$(echo "$name" | wc -l)" = 1 ] && [ -n "$name" ] || { echo "hide.exe: no single option list name" >&2; exit 1; }
+poke "$out/noopt.exe" $((name + 6)) 'X'
+
+# An option list of NULs only: its one entry overwritten.
+cp "$out/hide.exe" "$out/nulopt.exe"
+options=$(grep -obUa "$key=$on" "$out/nulopt.exe" | cut -d: -f1)
+poke "$out/nulopt.exe" "$options" "$(printf '\\000%.0s' $(seq $((${#key} + 1 + ${#on}))))"
 
 rm -rf "$work"
 echo "packages in $out:"

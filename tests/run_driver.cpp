@@ -1,10 +1,10 @@
 #include "tests/run_driver.h"
 
 #include <commctrl.h>
+#include <psapi.h>
 #include <shlobj.h>
 
 #include <cstdlib>
-#include <set>
 
 #include "sys/paths.h"
 
@@ -262,11 +262,18 @@ class TDriver {
   }
 
   void LookAtExtractFolder() {
-    if (Outcome.Removed) return;
     bool expanded = false;
     std::string folder = ExtractFolderIn(RunWorkFolder(), expanded);
     if (folder.empty()) return;
     Outcome.ExtractFolder = folder;
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &entry);
+    if (search != INVALID_HANDLE_VALUE) {
+      do Outcome.ExtractedNames.insert(entry.cFileName);
+      while (FindNextFileA(search, &entry));
+      FindClose(search);
+    }
+    if (Outcome.Removed) return;
     if (expanded && !Script.RemoveWhenExpanded.empty())
       Outcome.Removed = DeleteFileA((folder + "\\" + Script.RemoveWhenExpanded).c_str()) != FALSE;
   }
@@ -313,6 +320,12 @@ TRunOutcome DriveRun(const std::string& commandLine, const std::string& folder, 
   for (;;) {
     bool ended = WaitForSingleObject(process.hProcess, PollMs) == WAIT_OBJECT_0;
     if (ended) break;
+    // An ended process cannot be asked any more: its peak is read while it runs.
+    PROCESS_MEMORY_COUNTERS counters{};
+    if (GetProcessMemoryInfo(process.hProcess, &counters, sizeof counters)) {
+      outcome.PeakWorkingSet = counters.PeakWorkingSetSize;
+      outcome.PeakPrivate = counters.PeakPagefileUsage;
+    }
     driver.Look();
     if (driver.Elapsed() > script.TimeLimitMs) {
       outcome.TimedOut = true;

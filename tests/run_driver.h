@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,8 @@ struct TRunOutcome {
   bool CancelledAfterExpansion = false;  // the cancel was sent once the temporary cabinet was gone
   bool Removed = false;      // RemoveWhenExpanded was deleted
   std::string ExtractFolder;  // the extract folder seen beside the temporary cabinet, if any
+  std::set<std::string> ExtractedNames;  // every name seen directly in the extract folder
+  SIZE_T PeakWorkingSet = 0, PeakPrivate = 0;  // of the runner, in bytes, as last seen while it ran
 };
 
 // Starts commandLine in folder (empty: the driver's own) and plays the script until the

@@ -166,6 +166,8 @@ std::vector<bool> VisibilityWhileRunning(const TRunOutcome& outcome) {
   return seen;
 }
 
+const std::string ReportName = "probe." + Plain(PsReportExtension);
+
 const wchar_t BilingualCaption[] = L"Extracts of files";
 const wchar_t JapaneseCaption[] = L"ファイルの抽出";
 
@@ -202,7 +204,7 @@ class RunTest : public ::testing::Test {
   // the extract-only target relative to it.
   TRunOutcome Run(const std::string& package, const std::string& arguments, const TRunScript& script = TRunScript(),
                   const std::string& target = std::string()) {
-    std::set<std::string> before = Tree(Temp.Path);
+    std::set<std::string> before = Tree(Temp.Path), tempBefore = TempNames();
     TRunOutcome outcome = DriveRun(Quoted(package) + (arguments.empty() ? "" : " " + arguments), Temp.Path, script);
     EXPECT_TRUE(outcome.Started);
     EXPECT_FALSE(outcome.TimedOut);
@@ -212,12 +214,32 @@ class RunTest : public ::testing::Test {
         for (auto name = names->begin(); name != names->end();)
           name = *name == target || name->rfind(target + "\\", 0) == 0 ? names->erase(name) : std::next(name);
     EXPECT_EQ(after, before) << "written outside the extract folder";
+    EXPECT_EQ(TempNames(), tempBefore) << "written into the temp folder";
     return outcome;
   }
 
+  static std::set<std::string> TempNames() {
+    char buffer[MAX_PATH + 1];
+    GetTempPathA(sizeof buffer, buffer);
+    std::set<std::string> names;
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA((std::string(buffer) + "*").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do names.insert(entry.cFileName);
+    while (FindNextFileA(search, &entry));
+    FindClose(search);
+    return names;
+  }
+
+  // Checks that the run left nothing in the work folder, then clears it for the next test.
   void ExpectNothingLeft() {
-    EXPECT_TRUE(RunLeftovers(Work).empty());
+    std::vector<std::string> leftovers = RunLeftovers(Work);
+    EXPECT_TRUE(leftovers.empty());
     EXPECT_EQ(Tree(Work), WorkBefore);
+    for (const std::string& name : leftovers) {
+      DeleteFolderIfPresent(Work + "\\" + name);
+      DeleteFileIfPresent(Work + "\\" + name);
+    }
   }
 
   std::vector<TProbeRecord> Payloads() { return ReadProbeRecords(Record); }
@@ -373,9 +395,11 @@ TEST_P(RunsNormallyTest, StartsThePayload) {
   ExpectNothingLeft();
 }
 
-// stored: an uncompressed cabinet; badoptions: an option list without its end, read as the
-// defaults would be (its one entry does not carry the switching-on value).
-INSTANTIATE_TEST_SUITE_P(Packages, RunsNormallyTest, ::testing::Values("single", "stored", "badoptions"));
+// stored: an uncompressed cabinet. The others would hide the window if their option list were
+// read: badoptions has one without its end (its one entry no longer carries the switching-on
+// value), noopt none, nulopt one of NULs only.
+INSTANTIATE_TEST_SUITE_P(Packages, RunsNormallyTest,
+                         ::testing::Values("single", "stored", "badoptions", "noopt", "nulopt"));
 
 TEST_F(RunTest, PayloadInASubfolder) {
   std::string package = Package("nested");
@@ -517,13 +541,16 @@ TEST_P(RunFailureTest, ShowsItsMessageAndLeavesNothing) {
   ASSERT_EQ(outcome.Boxes.size(), 1u);
   ExpectBox(outcome.Boxes[0], c.Caption, c.Text, TBoxOwner::ProgressWindow, MB_ICONERROR);
   EXPECT_TRUE(Payloads().empty());
+  EXPECT_EQ(outcome.ExtractedNames.count(ReportName), 0u) << "a report was written";
   ExpectNothingLeft();
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Packages, RunFailureTest,
     ::testing::Values(FailureCase{"nocab", L"Error", L"Could not extract package!"},
+                      FailureCase{"emptycab", L"Error", L"Could not extract package!"},
                       FailureCase{"badheader", BilingualCaption, L"Could not extract files!"},
+                      FailureCase{"halfcab", BilingualCaption, L"Could not extract files!"},
                       FailureCase{"baddata", BilingualCaption, L"Could not extract files!"},
                       FailureCase{"noflag", L"Error", L"An executable file is not specified!"}));
 
@@ -533,6 +560,7 @@ TEST_F(RunTest, FlaggedFileMissing) {
   script.RemoveWhenExpanded = "probe.exe";
   TRunOutcome outcome = Run(package, "", script);
   ASSERT_TRUE(outcome.Removed) << "the payload could not be taken away in time";
+  EXPECT_EQ(outcome.ExtractedNames.count(ReportName), 1u) << "the report was not written first";
   ASSERT_EQ(outcome.Boxes.size(), 1u);
   ExpectBox(outcome.Boxes[0], L"Error", L"An executable file is not found!", TBoxOwner::ProgressWindow,
             MB_ICONERROR);
@@ -561,6 +589,27 @@ TEST_F(RunTest, ReportThatCannotBeWrittenEndsTheProcess) {
   EXPECT_TRUE(IsExistingFile(outcome.ExtractFolder + "\\probe.exe"));
   EXPECT_EQ(RunLeftovers(Work), std::vector<std::string>{NameOfPath(outcome.ExtractFolder)});
   DeleteFolderIfPresent(outcome.ExtractFolder);
+}
+
+// A cancel while the payload runs ends only the wait: the payload goes on, the runner cleans up.
+TEST_F(RunTest, CancelWhileThePayloadRuns) {
+  std::string package = Package("normal");
+  SetEnvironmentVariableA("PROBE_SLEEP", "3000");
+  TRunScript script;
+  script.CancelAt = TCancelMoment::WhenMarquee;
+  script.CancelDelayMs = 300;
+  TRunOutcome outcome = Run(package, "", script);
+  EXPECT_TRUE(outcome.CancelSent);
+  EXPECT_TRUE(outcome.Boxes.empty());
+  std::vector<TProbeRecord> payloads = Payloads();
+  ASSERT_EQ(payloads.size(), 1u);
+  EXPECT_FALSE(payloads[0].count("end")) << "the runner waited for the payload to end";
+  // The folder of the running payload cannot be deleted; its temporary cabinet is gone.
+  for (const std::string& name : RunLeftovers(Work)) EXPECT_EQ(name[0], '_') << name;
+  AwaitPayloadEnd();
+  Sleep(500);  // the payload's process ends a little after its last record line
+  DeleteFolderIfPresent(outcome.ExtractFolder);
+  ExpectNothingLeft();
 }
 
 // --- Host program, options and the marker file
@@ -607,6 +656,7 @@ TEST_F(RunTest, StartWithoutWaitingLeavesTheFolderToThePayload) {
   EXPECT_TRUE(IsExistingFolder(folder));
   EXPECT_EQ(RunLeftovers(Work), std::vector<std::string>{NameOfPath(folder)}) << "the temporary cabinet stayed";
   AwaitPayloadEnd();
+  Sleep(500);  // the payload's process ends a little after its last record line
   DeleteFolderIfPresent(folder);
   ExpectNothingLeft();
 }
