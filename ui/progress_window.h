@@ -19,6 +19,7 @@ class TDlg : public TObject {
   explicit TDlg(const std::wstring& caption);
   ~TDlg() override;
 
+  // A wide caption stays whole on a window made by the wide constructor.
   void SetCaption(const std::string& text);
   void SetCaption(const std::wstring& text);
   bool PumpMessages();
