@@ -11,7 +11,7 @@ struct ProtectedPlainEntry {
 };
 
 inline constexpr ProtectedPlainEntry ProtectedPlain[ProtectedCount] = {
-    {PsReportPowerStatus, "PowerStatus"},
+    {PsReportPowerStatus, "PowerState"},
     {PsLanguageNameKey, "LanguageName"},
     {PsLanguageSwitch, "/lang"},
     {PsBatteryPercentKey, "BatteryPercent"},
