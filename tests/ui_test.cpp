@@ -469,6 +469,13 @@ TEST_F(LaunchTest, WaitsUntilTheProgramEnds) {
   EXPECT_TRUE(IsWindowVisible(dialog.Window));
 }
 
+// Here the shell asks for no consent, so the "runas" start can be followed to its end.
+TEST_F(LaunchTest, ElevatedStartRunsTheProgramToo) {
+  TDlg& dialog = Open();
+  EXPECT_TRUE(dialog.LaunchProgram(kRecorder, "linger=200", Folder.Path, true, SW_HIDE, dialog.Window, true));
+  EXPECT_TRUE(IsExistingFile(Folder / "ended.txt"));
+}
+
 TEST_F(LaunchTest, ReturnsAtOnceWithoutWaitingAndPumpsNothing) {
   TDlg& dialog = Open();
   ASSERT_TRUE(WriteTextFile(Folder / "hold", ""));
