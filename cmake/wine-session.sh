@@ -16,14 +16,15 @@ mkdir -p "$WINEPREFIX"
 wineserver -p >/dev/null 2>&1 </dev/null
 if [ ! -f "$WINEPREFIX/.cabrun-ready" ]; then
   wineboot -i >/dev/null 2>&1 </dev/null
-  # Title bars without a window manager, and a CJK font for Japanese texts on any locale.
-  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-  wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v Tahoma \
-    /t REG_MULTI_SZ /d 'ipag.ttf,IPAGothic\0MSGOTHIC.TTC,MS UI Gothic' /f >/dev/null 2>&1
   touch "$WINEPREFIX/.cabrun-ready"
 else
   wineboot >/dev/null 2>&1 </dev/null
 fi
+# Title bars without a window manager, and a CJK font for Japanese texts on any locale.
+# Set on every start: the first boot of a prefix may still rewrite them after it returns.
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v Tahoma \
+  /t REG_MULTI_SZ /d 'ipag.ttf,IPAGothic\0MSGOTHIC.TTC,MS UI Gothic' /f >/dev/null 2>&1
 rc=0
 "$@" || rc=$?
 wineserver -k >/dev/null 2>&1 || true
