@@ -1,6 +1,7 @@
 // Helper of run_bench.sh: runs one package through the test driver (nothing answered, nothing
 // cancelled) and prints one line of milliseconds since the start, and memory:
-//   window-shown  marquee  payload-start  runner-end  payload-lifetime  peak-working-set-KB  peak-private-KB
+//   window-shown  marquee  payload-start  runner-end  payload-lifetime
+//   peak-working-set-KB  peak-private-KB  working-set-when-shown-KB  private-when-shown-KB
 // window-shown: the progress window first seen visible (the runner is up); marquee: the bar turned
 // into a marquee (the launch begins).
 //   run_bench PACKAGE RECORD
@@ -39,9 +40,11 @@ int main(int argc, char** argv) {
     return 1;
   }
   ULONGLONG payloadStart = std::stoull(records[0]["Start"]), payloadEnd = std::stoull(records[0]["end"]);
-  std::printf("%lu %lu %llu %llu %llu %lu %lu\n", FirstMoment(outcome, false), FirstMoment(outcome, true),
+  std::printf("%lu %lu %llu %llu %llu %lu %lu %lu %lu\n", FirstMoment(outcome, false), FirstMoment(outcome, true),
               payloadStart - outcome.StartedAt, outcome.EndedAt - outcome.StartedAt, payloadEnd - payloadStart,
               static_cast<unsigned long>(outcome.PeakWorkingSet / 1024),
-              static_cast<unsigned long>(outcome.PeakPrivate / 1024));
+              static_cast<unsigned long>(outcome.PeakPrivate / 1024),
+              static_cast<unsigned long>(outcome.ShownWorkingSet / 1024),
+              static_cast<unsigned long>(outcome.ShownPrivate / 1024));
   return 0;
 }

@@ -42,9 +42,7 @@ package hundred 100
 package thousand 1000
 package large 2 "$megabytes"
 
-printf '%-22s %5s %8s %8s %8s %6s %8s %8s %8s %8s %6s %9s %9s\n' package files to-start sleeps overhead share \
-  'of which' 'runner' launch whole overhead 'peak WS' 'peak priv'
-printf '%-22s %5s %8s %8s %8s %6s %8s %8s %8s %8s %8s %6s\n' '' '' '' '' '' '' 'start' 'own' '' '' '' ''
+times=$work/times.txt memory=$work/memory.txt
 for entry in one:1 hundred:100 thousand:1000 large:2; do
   name=${entry%%:*} files=${entry#*:}
   best=""
@@ -53,22 +51,37 @@ for entry in one:1 hundred:100 thousand:1000 large:2; do
     set -- $result
     if [ -z "$best" ] || [ "$3" -lt "$(echo "$best" | cut -d' ' -f3)" ]; then best=$result; fi
   done
-  read -r shown marquee start whole lifetime peak private <<<"$best"
+  read -r shown marquee start whole lifetime peak private shown_ws shown_private <<<"$best"
+  label="$name ($(($(stat -c %s "$work/$name.exe") / 1024)) KB)"
   sleeps=$((100 * files + 500))
   over=$((start - sleeps))
-  own=$((marquee - shown - sleeps))
   over_whole=$((whole - sleeps - 200 - lifetime))
-  printf '%-22s %5d %6dms %6dms %6dms %5s%% %6dms %6dms %6dms %6dms %6dms %5s%% %7dKB %7dKB\n' \
-    "$name ($(($(stat -c %s "$work/$name.exe") / 1024)) KB)" "$files" "$start" "$sleeps" "$over" \
-    "$(echo "scale=1; 100 * $over / $start" | bc)" "$shown" "$own" "$((start - marquee))" "$whole" "$over_whole" \
-    "$(echo "scale=1; 100 * $over_whole / $whole" | bc)" "$peak" "$private"
+  printf '%-20s %5d %8d %8d %8d %6s%% %8d %8d %8d %8d %8d %6s%%\n' "$label" "$files" "$start" "$sleeps" "$over" \
+    "$(echo "scale=1; 100 * $over / $start" | bc)" "$shown" "$((marquee - shown - sleeps))" "$((start - marquee))" \
+    "$whole" "$over_whole" "$(echo "scale=1; 100 * $over_whole / $whole" | bc)" >>"$times"
+  printf '%-20s %10d %10d %10d %10d %10d %10d\n' "$label" "$shown_ws" "$peak" "$((peak - shown_ws))" \
+    "$shown_private" "$private" "$((private - shown_private))" >>"$memory"
 done
+
+echo "Times in ms"
+printf '%-20s %5s %8s %8s %8s %7s %8s %8s %8s %8s %8s %7s\n' package files to-start sleeps overhead share \
+  'runner' 'own' 'launch' whole overhead share
+cat "$times"
+echo
+echo "Memory of the runner in KB"
+printf '%-20s %10s %10s %10s %10s %10s %10s\n' package 'WS shown' 'WS peak' 'WS growth' 'priv shown' 'priv peak' \
+  'priv growth'
+cat "$memory"
 cat <<'TEXT'
-to-start: from CreateProcess of the package to the payload's first instruction; sleeps: the runner's
-fixed sleeps before the launch (100 ms per file, the 500 ms pause); overhead = to-start - sleeps, and
-its share of to-start. Of that overhead: runner start = until the window shows (process creation, start-up),
-own = between the window showing and the launch beginning, less the sleeps (cabinet write, expansion,
-report), launch = from the launch to the payload running (the shell, process creation).
-whole: until the runner ended; overhead = whole - sleeps - the 200 ms after the launch - the payload's
-lifetime. Peak memory of the runner process as the system reports it (peak working set, peak private bytes).
+
+to-start: from CreateProcess of the package to the payload's first instruction. sleeps: the runner's
+fixed sleeps before the launch (100 ms per file, the 500 ms pause). overhead = to-start - sleeps, with
+its share of to-start, split into: runner = until its window shows (process creation, start-up);
+own = from the window showing to the launch, less the sleeps (cabinet write, expansion, report);
+launch = from the launch to the payload running (the shell, process creation).
+whole: until the runner ended; its overhead leaves out the sleeps, the 200 ms after the launch and the
+payload's own lifetime.
+Memory: working set (WS) and private bytes of the runner when its window first shows, at their peak,
+and the growth in between, which is what the run itself costs; the figures at the window include the
+package's image, cabinet included.
 TEXT

@@ -181,13 +181,13 @@ class TDriver {
     HWND progress = nullptr;
     for (HWND dialog : found.Dialogs)
       if (IsProgressWindow(dialog)) progress = dialog;
+    LookAtExtractFolder();
     if (progress) {
       LookAtProgress(progress);
       CancelWhenDue(progress);
     }
     for (HWND dialog : found.Dialogs)
       if (dialog != progress) LookAtBox(dialog, progress);
-    LookAtExtractFolder();
   }
 
  private:
@@ -206,11 +206,6 @@ class TDriver {
     if (!Outcome.WindowStates.empty() && SameState(Outcome.WindowStates.back(), state)) return;
     if (!Outcome.WindowStates.empty() && Outcome.WindowStates.back().Position != state.Position) ++PositionChanges;
     Outcome.WindowStates.push_back(state);
-
-    if (!CancelDue && Reached(state)) {
-      CancelDue = true;
-      CancelAt = Elapsed() + Script.CancelDelayMs;
-    }
   }
 
   bool Reached(const TWindowState& state) const {
@@ -221,6 +216,8 @@ class TDriver {
         return PositionChanges >= Script.Positions;
       case TCancelMoment::WhenMarquee:
         return state.Marquee;
+      case TCancelMoment::WhenExpanded:
+        return Expanded;
       case TCancelMoment::Never:
         break;
     }
@@ -228,6 +225,10 @@ class TDriver {
   }
 
   void CancelWhenDue(HWND progress) {
+    if (!CancelDue && !Outcome.WindowStates.empty() && Reached(Outcome.WindowStates.back())) {
+      CancelDue = true;
+      CancelAt = Elapsed() + Script.CancelDelayMs;
+    }
     if (!CancelDue || Outcome.CancelSent || Elapsed() < CancelAt) return;
     if (Script.CancelWay == TCancelWay::Command) {
       PostMessageW(progress, WM_COMMAND, IDCANCEL, 0);
@@ -236,8 +237,7 @@ class TDriver {
       PostMessageW(progress, WM_KEYUP, VK_ESCAPE, 0xC0010001);
     }
     Outcome.CancelSent = true;
-    bool expanded = false;
-    Outcome.CancelledAfterExpansion = !ExtractFolderIn(RunWorkFolder(), expanded).empty() && expanded;
+    Outcome.CancelledAfterExpansion = Expanded;
   }
 
   void LookAtBox(HWND box, HWND progress) {
@@ -264,6 +264,7 @@ class TDriver {
   void LookAtExtractFolder() {
     bool expanded = false;
     std::string folder = ExtractFolderIn(RunWorkFolder(), expanded);
+    Expanded = !folder.empty() && expanded;
     if (folder.empty()) return;
     Outcome.ExtractFolder = folder;
     WIN32_FIND_DATAA entry;
@@ -274,7 +275,7 @@ class TDriver {
       FindClose(search);
     }
     if (Outcome.Removed) return;
-    if (expanded && !Script.RemoveWhenExpanded.empty())
+    if (Expanded && !Script.RemoveWhenExpanded.empty())
       Outcome.Removed = DeleteFileA((folder + "\\" + Script.RemoveWhenExpanded).c_str()) != FALSE;
   }
 
@@ -283,6 +284,7 @@ class TDriver {
   DWORD ProcessId;
   DWORD Start;
   int PositionChanges = 0;
+  bool Expanded = false;  // the extract folder exists and its temporary cabinet is gone
   bool CancelDue = false;
   DWORD CancelAt = 0;
   std::set<HWND> Answered;
@@ -327,6 +329,10 @@ TRunOutcome DriveRun(const std::string& commandLine, const std::string& folder, 
       outcome.PeakPrivate = counters.PeakPagefileUsage;
     }
     driver.Look();
+    if (!outcome.ShownWorkingSet && !outcome.WindowStates.empty() && outcome.WindowStates.back().Visible) {
+      outcome.ShownWorkingSet = counters.WorkingSetSize;
+      outcome.ShownPrivate = counters.PagefileUsage;
+    }
     if (driver.Elapsed() > script.TimeLimitMs) {
       outcome.TimedOut = true;
       TerminateProcess(process.hProcess, 0xDEAD);

@@ -32,6 +32,7 @@ enum class TCancelMoment {
   WhenShown,       // the window first became visible
   AfterPositions,  // the bar changed its position Positions times
   WhenMarquee,     // the bar turned into a marquee: the payload is being started
+  WhenExpanded,    // the expansion is over: the temporary cabinet is gone
 };
 enum class TCancelWay { Command, EscapeKey };
 
@@ -60,6 +61,7 @@ struct TRunOutcome {
   std::string ExtractFolder;  // the extract folder seen beside the temporary cabinet, if any
   std::set<std::string> ExtractedNames;  // every name seen directly in the extract folder
   SIZE_T PeakWorkingSet = 0, PeakPrivate = 0;  // of the runner, in bytes, as last seen while it ran
+  SIZE_T ShownWorkingSet = 0, ShownPrivate = 0;  // the same when its window was first seen shown
 };
 
 // Starts commandLine in folder (empty: the driver's own) and plays the script until the

@@ -514,14 +514,14 @@ TEST_P(RunCancelTest, EndsTheRunWithoutStartingThePayload) {
   ExpectNothingLeft();
 }
 
-// The one-file package's expansion takes about 100 ms; 300 ms after the window shows, the run
-// is in its pause after the expansion.
+// The last case comes in the pause after the expansion: the runner looks at its window's
+// cancel mark there only while it pumps.
 INSTANTIATE_TEST_SUITE_P(
     Moments, RunCancelTest,
     ::testing::Values(CancelCase{"many", TCancelMoment::AfterPositions, 3, 0, TCancelWay::Command, false},
                       CancelCase{"many", TCancelMoment::AfterPositions, 3, 0, TCancelWay::EscapeKey, false},
                       CancelCase{"many", TCancelMoment::WhenShown, 1, 0, TCancelWay::Command, false},
-                      CancelCase{"single", TCancelMoment::WhenShown, 1, 300, TCancelWay::Command, true}));
+                      CancelCase{"single", TCancelMoment::WhenExpanded, 1, 0, TCancelWay::Command, true}));
 
 // --- Failures with a message
 
@@ -609,6 +609,69 @@ TEST_F(RunTest, CancelWhileThePayloadRuns) {
   AwaitPayloadEnd();
   Sleep(500);  // the payload's process ends a little after its last record line
   DeleteFolderIfPresent(outcome.ExtractFolder);
+  ExpectNothingLeft();
+}
+
+// --- Where the temporary cabinet goes
+
+// Blocks the maker's common folder with a file of its name, and points the temp folder elsewhere.
+class BlockedWorkFolder {
+ public:
+  explicit BlockedWorkFolder(const std::string& work, const std::string& temp = std::string()) : Work(work) {
+    RemoveDirectoryA(Work.c_str());
+    Blocked = WriteTextFile(Work, "in the way");
+    for (const char* name : {"TMP", "TEMP"}) {
+      char buffer[MAX_PATH + 1] = "";
+      GetEnvironmentVariableA(name, buffer, sizeof buffer);
+      Saved.push_back(buffer);
+      if (!temp.empty()) SetEnvironmentVariableA(name, temp.c_str());
+    }
+  }
+  ~BlockedWorkFolder() {
+    DeleteFileA(Work.c_str());
+    CreateDirectoryA(Work.c_str(), nullptr);
+    SetEnvironmentVariableA("TMP", Saved[0].c_str());
+    SetEnvironmentVariableA("TEMP", Saved[1].c_str());
+  }
+  BlockedWorkFolder(const BlockedWorkFolder&) = delete;
+  BlockedWorkFolder& operator=(const BlockedWorkFolder&) = delete;
+
+  std::string Work;
+  bool Blocked = false;
+  std::vector<std::string> Saved;
+};
+
+TEST_F(RunTest, TemporaryCabinetInTheTempFolderWhenTheCommonOneIsBlocked) {
+  std::string package = Package("normal");
+  TempFolder temp;
+  TRunOutcome outcome;
+  {
+    BlockedWorkFolder blocked(Work, temp.Path);
+    ASSERT_TRUE(blocked.Blocked);
+    outcome = Run(package, "");
+  }
+  EXPECT_TRUE(outcome.Boxes.empty());
+  std::vector<TProbeRecord> payloads = Payloads();
+  ASSERT_EQ(payloads.size(), 1u);
+  std::string folder = WithoutTrailingBackslash(FolderOfPath(payloads[0]["Module"]));
+  EXPECT_EQ(FolderOfPath(folder), WithTrailingBackslash(temp.Path));
+  EXPECT_EQ(NameOfPath(folder).substr(0, 4), "_cab");
+  EXPECT_TRUE(Tree(temp.Path).empty()) << "left in the temp folder";
+  ExpectNothingLeft();
+}
+
+TEST_F(RunTest, NoTemporaryCabinetAnywhere) {
+  std::string package = Package("normal");
+  TRunOutcome outcome;
+  {
+    BlockedWorkFolder blocked(Work, Temp / "missing");
+    ASSERT_TRUE(blocked.Blocked);
+    outcome = Run(package, "");
+  }
+  ASSERT_EQ(outcome.Boxes.size(), 1u);
+  ExpectBox(outcome.Boxes[0], L"Error", L"Could not create package!", TBoxOwner::None, MB_ICONERROR);
+  EXPECT_TRUE(outcome.WindowStates.empty()) << "a window was shown";
+  EXPECT_TRUE(Payloads().empty());
   ExpectNothingLeft();
 }
 
