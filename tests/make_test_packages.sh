@@ -13,6 +13,7 @@ rm -rf "$out"
 mkdir -p "$out"
 work=$out/sources
 mkdir -p "$work"
+size=
 
 # pack NAME RUN [cabpack options...]: packages the folder $work/NAME as NAME.exe.
 pack() {
@@ -22,7 +23,7 @@ pack() {
 }
 
 # source NAME FILE...: a source folder holding the probe as probe.exe and small text files;
-# with SIZE set, each text file is SIZE bytes long.
+# with size set, each text file is that many bytes long.
 source_folder() {
   name=$1
   shift
@@ -30,8 +31,8 @@ source_folder() {
   cp "$probe" "$work/$name/probe.exe"
   for file in "$@"; do
     mkdir -p "$work/$name/$(dirname "$file")"
-    if [ -n "${SIZE:-}" ]; then
-      yes "$file of $name" | head -c "$SIZE" >"$work/$name/$file"
+    if [ -n "$size" ]; then
+      yes "$file of $name" | head -c "$size" >"$work/$name/$file"
     else
       echo "$file of $name" >"$work/$name/$file"
     fi
@@ -67,8 +68,10 @@ while [ $i -le 40 ]; do
   i=$((i + 1))
 done
 # Files as large as the probe together, so that each moves the bar.
+size=20000
 # shellcheck disable=SC2086
-SIZE=20000 source_folder many $many
+source_folder many $many
+size=
 pack many probe.exe
 
 mkdir -p "$work/nested/bin"
@@ -80,7 +83,7 @@ for script in js:probe.js vbs:probe.vbs upper:PROBE.VBS; do
   name=script_${script%%:*} file=${script#*:}
   mkdir -p "$work/$name"
   extension=${file##*.}
-  cp "$programs/probe_script.$(echo "$extension" | tr 'A-Z' 'a-z')" "$work/$name/$file"
+  cp "$programs/probe_script.$(echo "$extension" | tr '[:upper:]' '[:lower:]')" "$work/$name/$file"
   pack "$name" "$file"
 done
 

@@ -483,6 +483,31 @@ TEST_F(RunTest, ExtractOnlyTargetThatCannotBeMade) {
   ExpectNothingLeft();
 }
 
+TEST_F(RunTest, ExtractOnlyWithADamagedCabinetRemovesTheTarget) {
+  std::string package = Package("badheader");
+  TRunOutcome outcome = Run(package, Plain(PsExtractSwitch) + " new", TRunScript(), "new");
+  ASSERT_EQ(outcome.Boxes.size(), 2u);
+  ExpectBox(outcome.Boxes[1], BilingualCaption, L"Could not extract files!", TBoxOwner::ProgressWindow,
+            MB_ICONERROR);
+  EXPECT_FALSE(IsExistingFolder(Temp / "new"));
+  ExpectNothingLeft();
+}
+
+TEST_F(RunTest, ExtractOnlyCancelledKeepsWhatWasExtracted) {
+  std::string package = Package("many");
+  TRunScript script;
+  script.CancelAt = TCancelMoment::AfterPositions;
+  script.Positions = 3;
+  TRunOutcome outcome = Run(package, Plain(PsExtractSwitch) + " new", script, "new");
+  EXPECT_TRUE(outcome.CancelSent);
+  ASSERT_EQ(outcome.Boxes.size(), 1u) << "a message after the cancel";
+  size_t extracted = Tree(Temp / "new\\files").size();
+  EXPECT_GT(extracted, 0u);
+  EXPECT_LT(extracted, 40u);
+  EXPECT_TRUE(Payloads().empty());
+  ExpectNothingLeft();
+}
+
 // --- Cancellation
 
 struct CancelCase {
