@@ -87,6 +87,13 @@ for script in js:probe.js vbs:probe.vbs upper:PROBE.VBS; do
   pack "$name" "$file"
 done
 
+# Programs that cannot be started: no program for the extension, no program in the file.
+mkdir -p "$work/noassoc" "$work/notexe"
+echo "no program opens this" >"$work/noassoc/payload.xyz"
+pack noassoc payload.xyz
+echo "not a program" >"$work/notexe/setup.exe"
+pack notexe setup.exe
+
 # The bare runner carries neither a cabinet nor an option list.
 cp "$stub" "$out/nocab.exe"
 

@@ -132,6 +132,14 @@ std::string ParametersOf(const std::string& commandLine) {
   return commandLine.substr(end + 1);
 }
 
+// The text with the words EXTRACT and LANG replaced by the extract-only and language switches.
+std::string WithSwitches(std::string text) {
+  for (const auto& word : {std::make_pair(std::string("EXTRACT"), Plain(PsExtractSwitch)),
+                           std::make_pair(std::string("LANG"), Plain(PsLanguageSwitch))})
+    for (size_t at; (at = text.find(word.first)) != std::string::npos;) text.replace(at, word.first.size(), word.second);
+  return text;
+}
+
 std::string FirstLaunchItem(const std::string& runner) {
   std::string item = "/" + Plain(PsRunnerSection) + Plain(PsKeySeparator) + runner;
   return item.find(' ') == std::string::npos ? item : Quoted(item);
@@ -340,7 +348,7 @@ TEST_F(RunTest, NormalRunHandsOverAndCleansUp) {
 
 // How the runner's own arguments reach the payload.
 struct ArgumentCase {
-  const char* Arguments;  // as typed on the command line
+  const char* Arguments;  // as typed on the command line, with the switches as in WithSwitches
   const char* HandedOn;   // what follows the first item of the parameter line
 };
 
@@ -348,11 +356,11 @@ class RunArgumentTest : public RunTest, public ::testing::WithParamInterface<Arg
 
 TEST_P(RunArgumentTest, FromAPathWithABlank) {
   std::string package = Package("normal", "with blank");
-  TRunOutcome outcome = Run(package, GetParam().Arguments);
+  TRunOutcome outcome = Run(package, WithSwitches(GetParam().Arguments));
   EXPECT_TRUE(outcome.Boxes.empty());
   std::vector<TProbeRecord> payloads = Payloads();
   ASSERT_EQ(payloads.size(), 1u);
-  std::string handedOn = GetParam().HandedOn;
+  std::string handedOn = WithSwitches(GetParam().HandedOn);
   EXPECT_EQ(ParametersOf(payloads[0]["CommandLine"]),
             Quoted("/" + Plain(PsRunnerSection) + Plain(PsKeySeparator) + package) +
                 (handedOn.empty() ? "" : " " + handedOn));
@@ -366,7 +374,7 @@ INSTANTIATE_TEST_SUITE_P(Arguments, RunArgumentTest,
                                            ArgumentCase{"x\"y z\"w", "\"xy zw\""},
                                            ArgumentCase{"\"\" after", "after"},
                                            ArgumentCase{"a\\\"b", "a\\b"},
-                                           ArgumentCase{"/LANG=enu", "/LANG=enu"}));
+                                           ArgumentCase{"LANG=enu", "LANG=enu"}));
 
 TEST_F(RunTest, DisabledSwitchesAreOrdinaryArguments) {
   std::string package = Package("noswitch");
@@ -448,15 +456,24 @@ TEST_F(RunTest, ExtractOnlyIntoAnExistingFolderUsesASubfolder) {
   ExpectNothingLeft();
 }
 
-TEST_F(RunTest, ExtractOnlyWithoutAFolderUsesTheRunnersName) {
+// Where the switch is not followed by a folder, the target is the runner's name in the current folder.
+class ExtractTargetTest : public RunTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(ExtractTargetTest, DefaultsToTheRunnersName) {
   std::string package = Package("normal");
   std::string target = Temp / "normal";
-  TRunOutcome outcome = Run(package, Plain(PsExtractSwitch), TRunScript(), "normal");
+  TRunOutcome outcome = Run(package, WithSwitches(GetParam()), TRunScript(), "normal");
   ASSERT_EQ(outcome.Boxes.size(), 2u);
   EXPECT_EQ(outcome.Boxes[0].Text, L"Are files extracted to \"" + Wide(target) + L"\"?");
+  EXPECT_EQ(outcome.Boxes[1].Text, L"Files are extracted to \"" + Wide(target) + L"\".");
   EXPECT_TRUE(IsExistingFile(target + "\\data\\two.txt"));
+  EXPECT_FALSE(IsExistingFolder(Temp / "new"));
   ExpectNothingLeft();
 }
+
+// Alone; followed by a switch, which is read as one; repeated after a folder.
+INSTANTIATE_TEST_SUITE_P(Arguments, ExtractTargetTest,
+                         ::testing::Values("EXTRACT", "EXTRACT LANG=ENU", "EXTRACT new EXTRACT"));
 
 TEST_F(RunTest, ExtractOnlyDeclined) {
   std::string package = Package("normal");
@@ -577,7 +594,9 @@ INSTANTIATE_TEST_SUITE_P(
                       FailureCase{"badheader", BilingualCaption, L"Could not extract files!"},
                       FailureCase{"halfcab", BilingualCaption, L"Could not extract files!"},
                       FailureCase{"baddata", BilingualCaption, L"Could not extract files!"},
-                      FailureCase{"noflag", L"Error", L"An executable file is not specified!"}));
+                      FailureCase{"noflag", L"Error", L"An executable file is not specified!"},
+                      FailureCase{"noassoc", L"Error", L"Could not execute the executable file!"},
+                      FailureCase{"notexe", L"Error", L"Could not execute the executable file!"}));
 
 TEST_F(RunTest, FlaggedFileMissing) {
   std::string package = Package("single");
