@@ -25,8 +25,17 @@ const std::string ProbePath = WindowsPath(PROBE_PAYLOAD_PATH);
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
+// Test names from the cases' Name fields.
+struct CaseName {
+  template <typename Case>
+  std::string operator()(const ::testing::TestParamInfo<Case>& info) const {
+    return info.param.Name;
+  }
+};
+
 // The driver on its own, against boxes that the probe shows when started directly.
 struct BoxCase {
+  const char* Name;
   UINT Style;
   int Answer;
   int Expected;  // what MessageBoxA returned in the probe
@@ -64,10 +73,13 @@ TEST_P(DriverTest, ReadsAndAnswersABox) {
 
 INSTANTIATE_TEST_SUITE_P(
     Boxes, DriverTest,
-    ::testing::Values(BoxCase{MB_OK, IDOK, IDOK}, BoxCase{MB_OKCANCEL | MB_ICONQUESTION, IDCANCEL, IDCANCEL},
-                      BoxCase{MB_OKCANCEL | MB_ICONQUESTION, IDOK, IDOK}, BoxCase{MB_ICONERROR, IDOK, IDOK},
-                      BoxCase{MB_ICONWARNING, IDOK, IDOK}, BoxCase{MB_ICONINFORMATION, IDOK, IDOK},
-                      BoxCase{MB_YESNO | MB_ICONQUESTION, IDNO, IDNO}));
+    ::testing::Values(BoxCase{"Ok", MB_OK, IDOK, IDOK},
+                      BoxCase{"QuestionCancelled", MB_OKCANCEL | MB_ICONQUESTION, IDCANCEL, IDCANCEL},
+                      BoxCase{"QuestionConfirmed", MB_OKCANCEL | MB_ICONQUESTION, IDOK, IDOK},
+                      BoxCase{"Error", MB_ICONERROR, IDOK, IDOK}, BoxCase{"Warning", MB_ICONWARNING, IDOK, IDOK},
+                      BoxCase{"Information", MB_ICONINFORMATION, IDOK, IDOK},
+                      BoxCase{"YesNo", MB_YESNO | MB_ICONQUESTION, IDNO, IDNO}),
+    CaseName());
 
 TEST(Driver, EndsARunThatOutlivesItsTimeLimit) {
   TempFolder temp;
@@ -348,6 +360,7 @@ TEST_F(RunTest, NormalRunHandsOverAndCleansUp) {
 
 // How the runner's own arguments reach the payload.
 struct ArgumentCase {
+  const char* Name;
   const char* Arguments;  // as typed on the command line, with the switches as in WithSwitches
   const char* HandedOn;   // what follows the first item of the parameter line
 };
@@ -369,12 +382,13 @@ TEST_P(RunArgumentTest, FromAPathWithABlank) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Arguments, RunArgumentTest,
-                         ::testing::Values(ArgumentCase{"", ""}, ArgumentCase{"one two", "one two"},
-                                           ArgumentCase{"\"two words\" x", "\"two words\" x"},
-                                           ArgumentCase{"x\"y z\"w", "\"xy zw\""},
-                                           ArgumentCase{"\"\" after", "after"},
-                                           ArgumentCase{"a\\\"b", "a\\b"},
-                                           ArgumentCase{"LANG=enu", "LANG=enu"}));
+                         ::testing::Values(ArgumentCase{"None", "", ""}, ArgumentCase{"Plain", "one two", "one two"},
+                                           ArgumentCase{"Quoted", "\"two words\" x", "\"two words\" x"},
+                                           ArgumentCase{"QuotesInside", "x\"y z\"w", "\"xy zw\""},
+                                           ArgumentCase{"EmptyPair", "\"\" after", "after"},
+                                           ArgumentCase{"Backslash", "a\\\"b", "a\\b"},
+                                           ArgumentCase{"LanguageSwitch", "LANG=enu", "LANG=enu"}),
+                         CaseName());
 
 TEST_F(RunTest, DisabledSwitchesAreOrdinaryArguments) {
   std::string package = Package("noswitch");
@@ -528,6 +542,7 @@ TEST_F(RunTest, ExtractOnlyCancelledKeepsWhatWasExtracted) {
 // --- Cancellation
 
 struct CancelCase {
+  const char* Name;
   const char* Package;
   TCancelMoment Moment;
   int Positions;
@@ -560,15 +575,19 @@ TEST_P(RunCancelTest, EndsTheRunWithoutStartingThePayload) {
 // cancel mark there only while it pumps.
 INSTANTIATE_TEST_SUITE_P(
     Moments, RunCancelTest,
-    ::testing::Values(CancelCase{"many", TCancelMoment::AfterPositions, 3, 0, TCancelWay::Command, false},
-                      CancelCase{"many", TCancelMoment::AfterPositions, 3, 0, TCancelWay::EscapeKey, false},
-                      CancelCase{"many", TCancelMoment::WhenShown, 1, 0, TCancelWay::Command, false},
-                      CancelCase{"single", TCancelMoment::WhenExpanded, 1, 0, TCancelWay::Command, true}));
+    ::testing::Values(
+        CancelCase{"DuringExpansion", "many", TCancelMoment::AfterPositions, 3, 0, TCancelWay::Command, false},
+        CancelCase{"DuringExpansionByEscape", "many", TCancelMoment::AfterPositions, 3, 0, TCancelWay::EscapeKey,
+                   false},
+        CancelCase{"WhenShown", "many", TCancelMoment::WhenShown, 1, 0, TCancelWay::Command, false},
+        CancelCase{"InThePauseAfterTheExpansion", "single", TCancelMoment::WhenExpanded, 1, 0, TCancelWay::Command,
+                   true}),
+    CaseName());
 
 // --- Failures with a message
 
 struct FailureCase {
-  const char* Package;
+  const char* Name;  // the package
   const wchar_t* Caption;
   const wchar_t* Text;
 };
@@ -577,7 +596,7 @@ class RunFailureTest : public RunTest, public ::testing::WithParamInterface<Fail
 
 TEST_P(RunFailureTest, ShowsItsMessageAndLeavesNothing) {
   const FailureCase& c = GetParam();
-  std::string package = Package(c.Package);
+  std::string package = Package(c.Name);
   TRunOutcome outcome = Run(package, "");
   EXPECT_EQ(outcome.ExitCode, 0u);
   ASSERT_EQ(outcome.Boxes.size(), 1u);
@@ -596,7 +615,8 @@ INSTANTIATE_TEST_SUITE_P(
                       FailureCase{"baddata", BilingualCaption, L"Could not extract files!"},
                       FailureCase{"noflag", L"Error", L"An executable file is not specified!"},
                       FailureCase{"noassoc", L"Error", L"Could not execute the executable file!"},
-                      FailureCase{"notexe", L"Error", L"Could not execute the executable file!"}));
+                      FailureCase{"notexe", L"Error", L"Could not execute the executable file!"}),
+    CaseName());
 
 TEST_F(RunTest, FlaggedFileMissing) {
   std::string package = Package("single");
@@ -722,14 +742,14 @@ TEST_F(RunTest, NoTemporaryCabinetAnywhere) {
 // --- Host program, options and the marker file
 
 struct ScriptCase {
-  const char* Package;
+  const char* Name;  // the package
   const char* Script;
 };
 
 class RunScriptTest : public RunTest, public ::testing::WithParamInterface<ScriptCase> {};
 
 TEST_P(RunScriptTest, RunsThroughTheHostProgram) {
-  std::string package = Package(GetParam().Package);
+  std::string package = Package(GetParam().Name);
   TRunOutcome outcome = Run(package, "a \"b c\"");
   EXPECT_TRUE(outcome.Boxes.empty());
   std::vector<TProbeRecord> payloads = Payloads();
@@ -749,7 +769,8 @@ TEST_P(RunScriptTest, RunsThroughTheHostProgram) {
 
 INSTANTIATE_TEST_SUITE_P(Scripts, RunScriptTest,
                          ::testing::Values(ScriptCase{"script_js", "probe.js"}, ScriptCase{"script_vbs", "probe.vbs"},
-                                           ScriptCase{"script_upper", "PROBE.VBS"}));
+                                           ScriptCase{"script_upper", "PROBE.VBS"}),
+                         CaseName());
 
 TEST_F(RunTest, StartWithoutWaitingLeavesTheFolderToThePayload) {
   std::string package = Package("nowait");
