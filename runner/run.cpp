@@ -149,12 +149,22 @@ void RunWithWindow() {
   LaunchPayload();
 }
 
+// A program that has just ended may hold its file open a moment longer, so the folder
+// is tried again for up to a second before it is left behind.
+void DeleteExtractFolder() {
+  DeleteFolderIfPresent(ExtractFolder);
+  for (int attempt = 0; attempt < 10 && IsExistingFolder(ExtractFolder); ++attempt) {
+    Sleep(100);
+    DeleteFolderIfPresent(ExtractFolder);
+  }
+}
+
 // The window goes first, then what the run created; an extract-only target and the
 // folder of a program that still runs stay.
 void CleanUp() {
   delete ProgressWindow;
   ProgressWindow = nullptr;
-  if (!ExtractOnlyMode && !PackageOptions.StartWithoutWaiting) DeleteFolderIfPresent(ExtractFolder);
+  if (!ExtractOnlyMode && !PackageOptions.StartWithoutWaiting) DeleteExtractFolder();
   DeleteFileIfPresent(CabinetTempFile);
 }
 
