@@ -27,7 +27,7 @@ add_custom_target(cabpack_stub ALL DEPENDS ${HOST_TOOLS_DIR}/cabrun.exe)
 
 add_test(NAME cabpack_make_packages
   COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/cabpack_make_packages.sh ${HOST_TOOLS_DIR}/cabpack
-    $<TARGET_FILE:cabpack_probe> $<TARGET_FILE:cabpack_payload> ${CABPACK_WORK})
+    $<TARGET_FILE:cabpack_probe> $<TARGET_FILE:cabpack_payload> ${CABPACK_WORK} ${CMAKE_OBJDUMP})
 set_tests_properties(cabpack_make_packages PROPERTIES FIXTURES_SETUP cabpack_packages)
 
 # cabpack_wine(TEST PROGRAM ARGS...): runs a package under Wine.

@@ -11,6 +11,7 @@ namespace {
 constexpr uint32_t SectionHeaderSize = 40;
 constexpr uint32_t ResourceDirectory = 2;
 constexpr uint32_t SecurityDirectory = 4;
+constexpr uint32_t RelocationDirectory = 5;
 constexpr uint32_t ResourceCharacteristics = 0x40000040;  // initialized data, readable
 
 uint32_t Get16(const std::string& b, size_t at) {
@@ -39,6 +40,20 @@ Section SectionAt(const PeImage& image, int i) {
 
 uint32_t DirectoryCount(const PeImage& image) { return Get32(image.Bytes, image.OptionalHeader + 92); }
 size_t DirectoryAt(const PeImage& image, uint32_t index) { return image.OptionalHeader + 96 + index * 8; }
+
+// Whether section i holds the base relocations and nothing else that a directory points at.
+bool IsRelocationSection(const PeImage& image, int i) {
+  Section s = SectionAt(image, i);
+  uint64_t end = uint64_t(s.VirtualAddress) + std::max(s.VirtualSize, s.RawSize);
+  if (DirectoryCount(image) <= RelocationDirectory ||
+      Get32(image.Bytes, DirectoryAt(image, RelocationDirectory)) != s.VirtualAddress)
+    return false;
+  for (uint32_t d = 0; d < std::min<uint32_t>(DirectoryCount(image), 16); ++d) {
+    uint32_t rva = Get32(image.Bytes, DirectoryAt(image, d));
+    if (d != RelocationDirectory && d != SecurityDirectory && rva >= s.VirtualAddress && rva < end) return false;
+  }
+  return true;
+}
 
 // File offset of `size` bytes at `rva`, or false when they do not lie within one section's file data.
 bool RvaToOffset(const PeImage& image, uint32_t rva, uint32_t size, size_t& offset) {
@@ -326,32 +341,44 @@ bool RebuildResources(const PeImage& image, const std::vector<ResourceItem>& ite
   Set32(b, security, 0);
   Set32(b, security + 4, 0);
 
-  // The old resource section is replaced when it is the last one both in memory and in the file
-  // and nothing follows it; otherwise the new one goes behind everything.
+  // Where the new section goes: in place of the old one when that ends the image, or when only
+  // the base relocations follow it (they are moved up behind it; nothing refers to their place
+  // but their directory entry). Otherwise it is added behind everything.
   size_t resource = DirectoryAt(image, ResourceDirectory);
   uint32_t oldRva = Get32(b, resource);
-  int reuse = -1, lastInMemory = 0, lastInFile = -1;
+  int lastInMemory = 0, lastInFile = -1, old = -1, beforeLast = -1;
   uint64_t memoryEnd = 0, fileEnd = 0;
   for (int i = 0; i < image.SectionCount; ++i) {
     Section s = SectionAt(image, i);
     uint64_t end = uint64_t(s.VirtualAddress) + std::max(s.VirtualSize, s.RawSize);
-    if (end >= memoryEnd) memoryEnd = end, lastInMemory = i;
+    if (end >= memoryEnd) beforeLast = lastInMemory, memoryEnd = end, lastInMemory = i;
     if (s.RawSize > 0 && uint64_t(s.RawPointer) + s.RawSize >= fileEnd)
       fileEnd = uint64_t(s.RawPointer) + s.RawSize, lastInFile = i;
+    if (oldRva != 0 && s.VirtualAddress == oldRva) old = i;
   }
   Section last = SectionAt(image, lastInMemory);
-  if (oldRva != 0 && last.VirtualAddress == oldRva && (lastInFile == lastInMemory || last.RawSize == 0) &&
-      (last.RawSize == 0 || uint64_t(last.RawPointer) + last.RawSize >= b.size()))
-    reuse = lastInMemory;
+  bool lastEndsFile = (lastInFile == lastInMemory || last.RawSize == 0) &&
+                      (last.RawSize == 0 || uint64_t(last.RawPointer) + last.RawSize >= b.size());
+  int moved = -1;  // the relocation section moved behind the new resources
+  if (old >= 0 && old != lastInMemory && old == beforeLast && lastEndsFile && last.RawSize > 0 &&
+      IsRelocationSection(image, lastInMemory)) {
+    Section o = SectionAt(image, old);
+    if (o.RawSize > 0 && AlignUp(uint64_t(o.RawPointer) + o.RawSize, fileAlignment) == last.RawPointer)
+      moved = lastInMemory;
+  }
+  bool inPlace = old >= 0 && (old == lastInMemory ? lastEndsFile : moved >= 0);
 
   Section fresh{};
   size_t header = 0;
   uint32_t oldRawSize = 0;
-  if (reuse >= 0) {
-    header = image.SectionTable + size_t(reuse) * SectionHeaderSize;
-    fresh.VirtualAddress = last.VirtualAddress;
-    fresh.RawPointer = last.RawSize > 0 ? last.RawPointer : uint32_t(AlignUp(b.size(), fileAlignment));
-    oldRawSize = last.RawSize;
+  std::string tail;
+  if (inPlace) {
+    Section o = SectionAt(image, old);
+    header = image.SectionTable + size_t(old) * SectionHeaderSize;
+    fresh.VirtualAddress = o.VirtualAddress;
+    fresh.RawPointer = o.RawSize > 0 ? o.RawPointer : uint32_t(AlignUp(b.size(), fileAlignment));
+    oldRawSize = o.RawSize;
+    if (moved >= 0) tail = b.substr(last.RawPointer, last.RawSize);
   } else {
     header = image.SectionTable + size_t(image.SectionCount) * SectionHeaderSize;
     uint64_t firstData = Get32(b, opt + 60);  // SizeOfHeaders
@@ -372,8 +399,11 @@ bool RebuildResources(const PeImage& image, const std::vector<ResourceItem>& ite
   std::string section = WriteTree(items, fresh.VirtualAddress);
   fresh.VirtualSize = uint32_t(section.size());
   uint64_t rawSize = AlignUp(section.size(), fileAlignment);
-  uint64_t imageSize = AlignUp(uint64_t(fresh.VirtualAddress) + section.size(), sectionAlignment);
-  if (rawSize + fresh.RawPointer > 0x7FFFFFFF || imageSize > 0x7FFFFFFF) {
+  uint64_t imageEnd = uint64_t(fresh.VirtualAddress) + section.size();
+  uint64_t tailRva = AlignUp(imageEnd, sectionAlignment);
+  if (moved >= 0) imageEnd = tailRva + std::max(last.VirtualSize, last.RawSize);
+  uint64_t imageSize = AlignUp(imageEnd, sectionAlignment);
+  if (rawSize + tail.size() + fresh.RawPointer > 0x7FFFFFFF || imageSize > 0x7FFFFFFF) {
     error = "the package would be larger than a 32-bit program can be";
     return false;
   }
@@ -382,6 +412,13 @@ bool RebuildResources(const PeImage& image, const std::vector<ResourceItem>& ite
   b.resize(fresh.RawPointer, '\0');
   b += section;
   b.resize(fresh.RawPointer + fresh.RawSize, '\0');
+  if (moved >= 0) {
+    size_t at = image.SectionTable + size_t(moved) * SectionHeaderSize;
+    Set32(b, at + 12, uint32_t(tailRva));
+    Set32(b, at + 20, uint32_t(b.size()));
+    Set32(b, DirectoryAt(image, RelocationDirectory), uint32_t(tailRva));
+    b += tail;
+  }
 
   static const char name[8] = {'.', 'r', 's', 'r', 'c', 0, 0, 0};
   b.replace(header, 8, name, 8);
@@ -393,7 +430,7 @@ bool RebuildResources(const PeImage& image, const std::vector<ResourceItem>& ite
   Set32(b, header + 36, ResourceCharacteristics);
 
   Set32(b, opt + 8, uint32_t(Get32(b, opt + 8) - oldRawSize + fresh.RawSize));  // SizeOfInitializedData
-  Set32(b, opt + 56, uint32_t(imageSize));  // the new section is the last in memory
+  Set32(b, opt + 56, uint32_t(imageSize));
   Set32(b, resource, fresh.VirtualAddress);
   Set32(b, resource + 4, fresh.VirtualSize);
   Set32(b, opt + 64, 0);

@@ -98,8 +98,33 @@ TEST(PeResources, ReplacesALastResourceSectionInPlace) {
   EXPECT_EQ(items[0].Data, "ICON");
 }
 
-TEST(PeResources, AddsASectionWhenTheResourcesAreNotLast) {
+TEST(PeResources, MovesTheRelocationsBehindTheRebuiltSection) {
   std::string stub = MakeImage({{".text", Code}, {".rsrc", HandMadeTree(0x2000)}, {".reloc", "relocations"}});
+  for (bool exactRawSize : {false, true}) {
+    SCOPED_TRACE(exactRawSize);
+    if (exactRawSize) Put32(stub, Table + 40 + 16, 0xB1);  // as the linker leaves it: not rounded up
+    std::vector<ResourceItem> items = Read(stub);
+    PutRcData(items, "CAB", std::string(0x1800, 'c'));  // grows past a page
+    std::string out = Rebuild(stub, items);
+    ASSERT_FALSE(out.empty());
+    ASSERT_EQ(Get16(out, Pe + 6), 3u);
+    uint32_t rsrc = Table + 40, reloc = Table + 80;
+    EXPECT_EQ(Get32(out, rsrc + 12), 0x2000u);
+    EXPECT_GT(Get32(out, rsrc + 8), 0x1800u);
+    EXPECT_EQ(Get32(out, reloc + 12), 0x4000u);
+    EXPECT_EQ(Get32(out, Opt + 96 + 40), 0x4000u);  // the relocation directory follows its section
+    EXPECT_EQ(Get32(out, Opt + 96 + 44), 11u);
+    EXPECT_EQ(Get32(out, reloc + 20), Get32(out, rsrc + 20) + Get32(out, rsrc + 16));
+    EXPECT_EQ(out.substr(Get32(out, reloc + 20), 11), "relocations");
+    EXPECT_EQ(out.size(), Get32(out, reloc + 20) + Get32(out, reloc + 16));
+    EXPECT_EQ(Get32(out, Opt + 56), 0x5000u);
+    EXPECT_EQ(Read(out).size(), 3u);
+    EXPECT_EQ(Rebuild(out, Read(out)), out);  // and again: the same layout
+  }
+}
+
+TEST(PeResources, AddsASectionWhenTheResourcesAreNotLast) {
+  std::string stub = MakeImage({{".text", Code}, {".rsrc", HandMadeTree(0x2000)}, {".data2", "more data"}});
   std::string out = Rebuild(stub, Packaged(Read(stub)));
   ASSERT_FALSE(out.empty());
   ASSERT_EQ(Get16(out, Pe + 6), 4u);
@@ -129,7 +154,7 @@ TEST(PeResources, AddsASectionToAProgramWithoutResources) {
 }
 
 TEST(PeResources, RebuildingAgainGivesTheSameBytes) {
-  std::string stub = MakeImage({{".text", Code}, {".rsrc", HandMadeTree(0x2000)}, {".reloc", "relocations"}});
+  std::string stub = MakeImage({{".text", Code}, {".rsrc", HandMadeTree(0x2000)}, {".data2", "more data"}});
   std::string once = Rebuild(stub, Packaged(Read(stub)));
   std::string twice = Rebuild(once, Packaged(Read(once)));
   EXPECT_EQ(once, twice);

@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
 
+#include "runner/protected_plain.h"
 #include "tests/host/cabpack_test_image.h"
 #include "tools/package_cabinet.h"
 #include "tools/package_cli.h"
@@ -19,6 +21,20 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+// The runner's own key (or value) with this id: the option list must use exactly these.
+std::string Plain(ProtectedId id) {
+  for (const ProtectedPlainEntry& e : ProtectedPlain)
+    if (e.Id == id) return e.Text;
+  return "?";
+}
+
+// Option-list entries "key=value" followed by their NULs and the closing one.
+std::string List(std::vector<std::string> entries) {
+  std::string list;
+  for (const std::string& e : entries) list += e + '\0';
+  return list + '\0';
+}
 
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -106,17 +122,21 @@ TEST(OptionList, HoldsTheChosenOptionsInTableOrderWithTheRunnersKeys) {
     std::vector<OptionChoice> Choices;
     std::string Expected;
   } cases[] = {
-      {{}, std::string("\0", 1)},
-      {{{hide, true}}, std::string("HideWindow=1\0\0", 14)},
-      {{{power, false}, {extract, true}}, std::string("ExtractSwitch=1\0PowerStatus=0\0\0", 31)},
-      {{{hide, true}, {hide, false}}, std::string("HideWindow=0\0\0", 14)},  // the last choice wins
+      {{}, List({})},
+      {{{hide, true}}, List({Plain(PsHideWhileRunning) + "=" + Plain(PsOptionOn)})},
+      {{{power, false}, {extract, true}},
+       List({Plain(PsAllowExtractSwitch) + "=" + Plain(PsOptionOn), Plain(PsReportPowerStatus) + "=0"})},
+      {{{hide, true}, {hide, false}}, List({Plain(PsHideWhileRunning) + "=0"})},  // the last choice wins
   };
   for (const auto& c : cases) EXPECT_EQ(BuildOptionList(c.Choices), c.Expected);
 }
 
 TEST(OptionList, ReadsBackLikeTheRunner) {
-  std::vector<OptionListEntry> entries =
-      ReadOptionList(std::string("hidewindow=1\0NoWait=yes\0=1\0Other=1\0\0ExtractSwitch=1\0", 52));
+  std::string lower = Plain(PsHideWhileRunning);
+  for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
+  std::vector<OptionListEntry> entries = ReadOptionList(
+      List({lower + "=" + Plain(PsOptionOn), Plain(PsStartWithoutWaiting) + "=yes", "=1", "Other=1", "",
+            Plain(PsAllowExtractSwitch) + "=1"}));
   ASSERT_EQ(entries.size(), 4u);  // reading stops at the empty entry
   EXPECT_EQ(entries[0].Option, FindPackageOption("HideWhileRunning"));
   EXPECT_TRUE(entries[0].On);
@@ -152,7 +172,8 @@ TEST_F(CabpackTest, PacksTheFolderWithOptionsAndTheRunFlag) {
   WriteFile(Source / ".config", "x");
   ASSERT_EQ(Pack({"--on", "HideWhileRunning", "--off", "allowextractswitch"}), 0) << Error;
   EXPECT_EQ(OutFolder(), std::set<std::string>{"package.exe"});
-  EXPECT_EQ(FindRcData(Resources(Out), "OPT")->Data, std::string("ExtractSwitch=0\0HideWindow=1\0\0", 30));
+  EXPECT_EQ(FindRcData(Resources(Out), "OPT")->Data,
+            List({Plain(PsAllowExtractSwitch) + "=0", Plain(PsHideWhileRunning) + "=" + Plain(PsOptionOn)}));
   CabinetTable table = Cabinet(Out);
   ASSERT_EQ(table.Files.size(), 3u);
   EXPECT_EQ(table.FolderCompression, std::vector<uint16_t>{1});  // MSZIP by default
@@ -202,7 +223,7 @@ TEST_F(CabpackTest, RepacksAPackage) {
   ASSERT_EQ(Run({"--source", Source.string(), "--run", "data/table.txt", "--stub", first, "-o", Out}), 0) << Error;
   std::vector<ResourceItem> items = Resources(Out);
   EXPECT_EQ(items.size(), 2u);
-  EXPECT_EQ(FindRcData(items, "OPT")->Data, std::string("\0", 1));
+  EXPECT_EQ(FindRcData(items, "OPT")->Data, List({}));
   CabinetTable table = Cabinet(Out);
   ASSERT_EQ(table.Files.size(), 3u);
   EXPECT_EQ(table.Files[0].Attributes & 0x40, 0x40);  // data\table.txt now
@@ -224,8 +245,10 @@ TEST_F(CabpackTest, ListsWhatWentIn) {
   ASSERT_EQ(Pack({"--on", "ReportPowerStatus", "--off", "AllowLanguageSwitch"}), 0) << Error;
   ASSERT_EQ(Run({"--list", Out}), 0) << Error;
   EXPECT_NE(Output.find("RCDATA        CAB"), std::string::npos) << Output;
-  EXPECT_NE(Output.find("ReportPowerStatus     on   (PowerStatus=1)"), std::string::npos) << Output;
-  EXPECT_NE(Output.find("AllowLanguageSwitch   off  (LanguageSwitch=0)"), std::string::npos) << Output;
+  EXPECT_NE(Output.find("ReportPowerStatus     on   (" + Plain(PsReportPowerStatus) + "=" + Plain(PsOptionOn) + ")"),
+            std::string::npos) << Output;
+  EXPECT_NE(Output.find("AllowLanguageSwitch   off  (" + Plain(PsAllowLanguageSwitch) + "=0)"), std::string::npos)
+      << Output;
   EXPECT_NE(Output.find("AllowExtractSwitch    on   (default)"), std::string::npos) << Output;
   EXPECT_NE(Output.find("setup.exe   <- run after extraction"), std::string::npos) << Output;
   EXPECT_NE(Output.find("data\\table.txt\n"), std::string::npos) << Output;

@@ -25,7 +25,7 @@ struct TestSection {
 };
 
 // A PE32 image: the sections one after the other from RVA 0x1000, file data from `headers`.
-// A section named ".rsrc" becomes the resource directory.
+// A section named ".rsrc" becomes the resource directory, one named ".reloc" the relocations.
 inline std::string MakeImage(const std::vector<TestSection>& sections, uint32_t headers = 0x200) {
   std::string b(headers, '\0');
   b[0] = 'M', b[1] = 'Z';
@@ -51,9 +51,10 @@ inline std::string MakeImage(const std::vector<TestSection>& sections, uint32_t 
     Put32(b, header + 16, rawSize);
     Put32(b, header + 20, raw);
     Put32(b, header + 36, 0x40000040);
-    if (s.Name == ".rsrc") {
-      Put32(b, Opt + 96 + 16, rva);
-      Put32(b, Opt + 96 + 20, uint32_t(s.Data.size()));
+    if (s.Name == ".rsrc" || s.Name == ".reloc") {
+      uint32_t directory = Opt + 96 + (s.Name == ".rsrc" ? 16 : 40);
+      Put32(b, directory, rva);
+      Put32(b, directory + 4, uint32_t(s.Data.size()));
     }
     b += s.Data;
     b.resize(raw + rawSize, '\0');
