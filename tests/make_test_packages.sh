@@ -57,6 +57,10 @@ pack hide probe.exe --on HideWhileRunning
 source_folder noswitch
 pack noswitch probe.exe --off AllowExtractSwitch --off AllowLanguageSwitch
 
+source_folder machine
+pack machine probe.exe --on ReportBidWord --on ReportRomText7 --on ReportBidText8 --on ReportBidText4 \
+  --on ReportFlagValue --on ReportPowerStatus
+
 # The report's name is taken by a folder.
 source_folder blocked probe.env/keep.txt
 pack blocked probe.exe

@@ -358,6 +358,33 @@ TEST_F(RunTest, NormalRunHandsOverAndCleansUp) {
   ExpectNothingLeft();
 }
 
+// Without the maker's driver (as here) the firmware lines are left out; the power lines
+// show what the system reports, which under Wine is a machine on mains without a battery.
+TEST_F(RunTest, MachineSectionWithoutTheDriver) {
+  SYSTEM_POWER_STATUS power;
+  ASSERT_TRUE(GetSystemPowerStatus(&power));
+  ASSERT_EQ(power.ACLineStatus, 1) << "the expected lines below are those of Wine's answer";
+  ASSERT_EQ(power.BatteryFlag, 128);
+  ASSERT_EQ(power.BatteryLifePercent, 255);
+  ASSERT_EQ(power.BatteryLifeTime, 0xFFFFFFFFu);
+  ASSERT_EQ(power.BatteryFullLifeTime, 0xFFFFFFFFu);
+
+  std::string package = Package("machine");
+  TRunOutcome outcome = Run(package, "");
+  EXPECT_TRUE(outcome.Boxes.empty());
+  std::vector<TProbeRecord> payloads = Payloads();
+  ASSERT_EQ(payloads.size(), 1u);
+  std::string separator = Plain(PsKeySeparator), unknown = Plain(PsUnknown);
+  EXPECT_EQ(payloads[0]["Report"],
+            ExpectedReport(package, "0409", "ENU") + "[" + Plain(PsMachineSection) + "]\r\n" +
+                Plain(PsAcLineKey) + separator + Plain(PsAcOnline) + "\r\n" +
+                Plain(PsBatteryFlagKey) + separator + Plain(PsBatteryNoBattery) + "\r\n" +
+                Plain(PsBatteryPercentKey) + separator + unknown + "\r\n" +
+                Plain(PsBatteryLifeKey) + separator + unknown + "\r\n" +
+                Plain(PsBatteryFullLifeKey) + separator + unknown + "\r\n");
+  ExpectNothingLeft();
+}
+
 // How the runner's own arguments reach the payload.
 struct ArgumentCase {
   const char* Name;

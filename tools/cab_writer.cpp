@@ -191,9 +191,10 @@ bool WriteCabinetFile(std::FILE* out, const std::vector<CabFile>& files, const s
     return false;
   }
 
+  // Memory level 9 keeps an incompressible block in one stored block rather than two.
   z_stream z{};
   if (options.Compression == CabCompression::Mszip &&
-      deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+      deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 9, Z_DEFAULT_STRATEGY) != Z_OK) {
     error = "Could not start the compressor.";
     return false;
   }
