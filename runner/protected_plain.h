@@ -55,3 +55,10 @@ inline constexpr ProtectedPlainEntry ProtectedPlain[ProtectedCount] = {
     {PsBidText8, "BidText"},
     {PsBatteryLifeKey, "BatteryLifeTime"},
 };
+
+// The plain text of the string with this id; empty when no entry has it.
+constexpr const char* PlainText(ProtectedId id) {
+  for (const ProtectedPlainEntry& entry : ProtectedPlain)
+    if (entry.Id == id) return entry.Text;
+  return "";
+}

@@ -109,11 +109,7 @@ TEST(Driver, ReadsRecordsWithEscapes) {
 
 const std::string PackagesFolder = WindowsPath(RUN_PACKAGES_DIR);
 
-std::string Plain(ProtectedId id) {
-  for (const ProtectedPlainEntry& entry : ProtectedPlain)
-    if (entry.Id == id) return entry.Text;
-  return std::string();
-}
+std::string Plain(ProtectedId id) { return PlainText(id); }
 
 std::wstring Wide(const std::string& text) { return WideFromCodePage(text, CP_ACP); }
 

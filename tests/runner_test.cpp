@@ -54,11 +54,7 @@ class ReportTest : public ::testing::Test {
     LanguageId = "0411";
     LanguageName = "JPN";
   }
-  static std::string Plain(ProtectedId id) {
-    for (const ProtectedPlainEntry& e : ProtectedPlain)
-      if (e.Id == id) return e.Text;
-    return "";
-  }
+  static std::string Plain(ProtectedId id) { return PlainText(id); }
   TempFolder Folder;
 };
 

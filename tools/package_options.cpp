@@ -9,12 +9,6 @@ namespace {
 
 constexpr int OptionCount = int(std::size(PackageOptionTable));
 
-constexpr const char* PlainText(ProtectedId id) {
-  for (const ProtectedPlainEntry& e : ProtectedPlain)
-    if (e.Id == id) return e.Text;
-  return "";
-}
-
 constexpr bool SameIgnoringCase(const char* a, const char* b) {
   for (;; ++a, ++b) {
     char x = *a >= 'a' && *a <= 'z' ? char(*a - 32) : *a;

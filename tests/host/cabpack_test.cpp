@@ -23,11 +23,7 @@ namespace fs = std::filesystem;
 namespace {
 
 // The runner's own key (or value) with this id: the option list must use exactly these.
-std::string Plain(ProtectedId id) {
-  for (const ProtectedPlainEntry& e : ProtectedPlain)
-    if (e.Id == id) return e.Text;
-  return "?";
-}
+std::string Plain(ProtectedId id) { return PlainText(id); }
 
 // Option-list entries "key=value" followed by their NULs and the closing one.
 std::string List(std::vector<std::string> entries) {
