@@ -27,22 +27,15 @@ std::string OwnResource(const char* name, LPCSTR type) {
   return data ? std::string(data, SizeofResource(nullptr, info)) : std::string();
 }
 
-// Every file under `folder`, by relative name.
-void ListFiles(const std::string& folder, const std::string& prefix, std::map<std::string, std::string>& files) {
-  WIN32_FIND_DATAA data;
-  HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return;
-  do {
-    std::string name = data.cFileName;
-    if (name == "." || name == "..") continue;
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-      ListFiles(folder + "\\" + name, prefix + name + "\\", files);
-    else
-      files[prefix + name] = ReadWholeFile(folder + "\\" + name);
-  } while (FindNextFileA(find, &data));
-  FindClose(find);
+// Every file under `folder` with its contents, by relative name.
+std::map<std::string, std::string> FilesUnder(const std::string& folder) {
+  std::map<std::string, bool> entries;
+  ListTree(folder, entries);
+  std::map<std::string, std::string> files;
+  for (const auto& entry : entries)
+    if (!entry.second) files[entry.first] = ReadWholeFile(folder + "\\" + entry.first);
+  return files;
 }
-
 // A bare FDI client: files go to Destination, each file's stored facts into Facts.
 struct FileFacts {
   USHORT Date = 0, Time = 0, Attributes = 0;
@@ -130,9 +123,7 @@ TEST(PackedProgram, CabinetExpandsThroughCabinetDllToTheSourceFiles) {
   FDIDestroy(fdi);
   ASSERT_TRUE(copied) << erf.erfOper;
 
-  std::map<std::string, std::string> expected, extracted;
-  ListFiles(SourceFolder, "", expected);
-  ListFiles(Destination, "", extracted);
+  std::map<std::string, std::string> expected = FilesUnder(SourceFolder), extracted = FilesUnder(Destination);
   ASSERT_FALSE(expected.empty());
   EXPECT_EQ(extracted, expected);
 

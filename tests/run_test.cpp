@@ -114,22 +114,11 @@ std::string Plain(ProtectedId id) { return PlainText(id); }
 std::wstring Wide(const std::string& text) { return WideFromCodePage(text, CP_ACP); }
 
 // Every file and folder under folder, by relative path.
-void ListTree(const std::string& folder, const std::string& prefix, std::set<std::string>& names) {
-  WIN32_FIND_DATAA entry;
-  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &entry);
-  if (search == INVALID_HANDLE_VALUE) return;
-  do {
-    std::string name = entry.cFileName;
-    if (name == "." || name == "..") continue;
-    names.insert(prefix + name);
-    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ListTree(folder + "\\" + name, prefix + name + "\\", names);
-  } while (FindNextFileA(search, &entry));
-  FindClose(search);
-}
-
 std::set<std::string> Tree(const std::string& folder) {
+  std::map<std::string, bool> entries;
+  ListTree(folder, entries);
   std::set<std::string> names;
-  ListTree(folder, "", names);
+  for (const auto& entry : entries) names.insert(entry.first);
   return names;
 }
 

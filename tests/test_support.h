@@ -2,6 +2,7 @@
 #pragma once
 #include <windows.h>
 
+#include <map>
 #include <string>
 
 #include "sys/paths.h"
@@ -44,4 +45,19 @@ inline std::string ReadWholeFile(const std::string& path) {
   CloseHandle(h);
   text.resize(read);
   return text;
+}
+
+// Every file and folder under folder, by path relative to it; true for a folder.
+inline void ListTree(const std::string& folder, std::map<std::string, bool>& entries, const std::string& prefix = "") {
+  WIN32_FIND_DATAA entry;
+  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &entry);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    std::string name = entry.cFileName;
+    if (name == "." || name == "..") continue;
+    bool isFolder = entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
+    entries[prefix + name] = isFolder;
+    if (isFolder) ListTree(folder + "\\" + name, entries, prefix + name + "\\");
+  } while (FindNextFileA(search, &entry));
+  FindClose(search);
 }
