@@ -98,6 +98,16 @@ bool CompressBlock(z_stream& z, const unsigned char* in, uint32_t count, std::ve
   z.avail_out = static_cast<uInt>(out.size() - 2);
   if (deflate(&z, Z_FINISH) != Z_STREAM_END) return false;
   outCount = static_cast<uint32_t>(out.size() - z.avail_out);
+  // Data that does not compress goes in as one stored deflate block: the final-block bit,
+  // the length and its complement, then the bytes as they are.
+  const uint32_t storedCount = 2 + 5 + count;
+  if (outCount > storedCount) {
+    const unsigned char stored[5] = {1, static_cast<unsigned char>(count), static_cast<unsigned char>(count >> 8),
+                                     static_cast<unsigned char>(~count), static_cast<unsigned char>(~count >> 8)};
+    std::copy(stored, stored + 5, out.begin() + 2);
+    std::copy(in, in + count, out.begin() + 7);
+    outCount = storedCount;
+  }
   return true;
 }
 
@@ -191,10 +201,9 @@ bool WriteCabinetFile(std::FILE* out, const std::vector<CabFile>& files, const s
     return false;
   }
 
-  // Memory level 9 keeps an incompressible block in one stored block rather than two.
   z_stream z{};
   if (options.Compression == CabCompression::Mszip &&
-      deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 9, Z_DEFAULT_STRATEGY) != Z_OK) {
+      deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
     error = "Could not start the compressor.";
     return false;
   }

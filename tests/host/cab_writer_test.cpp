@@ -230,6 +230,20 @@ TEST_F(CabWriterTest, FailuresLeaveNoFileAndSaySo) {
   EXPECT_FALSE(std::ifstream(Path("no-such-folder/x.cab")).good());
 }
 
+// Noise costs MSZIP only the block signature and one stored-block header per block.
+TEST_F(CabWriterTest, DataThatDoesNotCompressIsStoredWhole) {
+  std::vector<CabFile> files(1);
+  files[0].Name = "noise.bin";
+  files[0].Data = RandomBytes(3 * 32768 + 100, 7);
+  CabOptions stored, zipped;
+  stored.Compression = CabCompression::None;
+  std::string error;
+  ASSERT_TRUE(WriteCabinet(files, stored, Path("stored.cab"), error)) << error;
+  ASSERT_TRUE(WriteCabinet(files, zipped, Path("zipped.cab"), error)) << error;
+  EXPECT_EQ(ReadFile(Path("zipped.cab")).size(), ReadFile(Path("stored.cab")).size() + 4 * (2 + 5));
+  ExpectCabextractGives(Path("zipped.cab"), files);
+}
+
 TEST_F(CabWriterTest, EmptyCabinetHasNoBlocks) {
   std::string error;
   ASSERT_TRUE(WriteCabinet({}, CabOptions(), Path("e.cab"), error)) << error;
