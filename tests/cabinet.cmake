@@ -1,7 +1,4 @@
-# Cabinet tests. The cabinet writer is cross-built too, so that tests make every cabinet they need.
-add_library(cabrun_cabwriter STATIC ${CMAKE_SOURCE_DIR}/tools/cab_writer.cpp)
-target_link_libraries(cabrun_cabwriter PUBLIC /usr/i686-w64-mingw32/lib/libz.a)
-
+# Cabinet tests; they make every cabinet they need with the cross-built cabinet writer.
 cabrun_wine_test(cabinet_tests SOURCES cab_reader_test.cpp cab_output_test.cpp LIBS cabrun_cabinet cabrun_cabwriter)
 cabrun_wine_run(cabinet_tests cabinet_tests)
 

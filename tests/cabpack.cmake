@@ -8,23 +8,6 @@ add_executable(cabpack_probe cabpack_probe_test.cpp cabpack_probe.rc)
 target_link_libraries(cabpack_probe PRIVATE cabrun_runner cabinet GTest::gtest)
 add_executable(cabpack_payload cabpack_payload.cpp)
 
-# cabpack itself, cross-built: it has to build for Windows as well.
-set(ZLIB_USE_STATIC_LIBS ON)
-find_package(ZLIB REQUIRED)
-add_executable(cabpack_windows
-  ${CMAKE_SOURCE_DIR}/tools/cabpack.cpp ${CMAKE_SOURCE_DIR}/tools/package_cli.cpp
-  ${CMAKE_SOURCE_DIR}/tools/pe_resources.cpp ${CMAKE_SOURCE_DIR}/tools/package_options.cpp
-  ${CMAKE_SOURCE_DIR}/tools/package_cabinet.cpp ${CMAKE_SOURCE_DIR}/tools/package_host.cpp
-  ${CMAKE_SOURCE_DIR}/tools/cab_writer.cpp)
-set_target_properties(cabpack_windows PROPERTIES OUTPUT_NAME cabpack)
-target_link_libraries(cabpack_windows PRIVATE ZLIB::ZLIB)
-
-# The runner goes beside the host packager, which takes it as its default stub.
-add_custom_command(OUTPUT ${HOST_TOOLS_DIR}/cabrun.exe
-  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:cabrun> ${HOST_TOOLS_DIR}/cabrun.exe
-  DEPENDS cabrun)
-add_custom_target(cabpack_stub ALL DEPENDS ${HOST_TOOLS_DIR}/cabrun.exe)
-
 add_test(NAME cabpack_make_packages
   COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/cabpack_make_packages.sh ${HOST_TOOLS_DIR}/cabpack
     $<TARGET_FILE:cabpack_probe> $<TARGET_FILE:cabpack_payload> ${CABPACK_WORK} ${CMAKE_OBJDUMP})
@@ -47,6 +30,7 @@ set_tests_properties(cabpack_runner_package PROPERTIES ENVIRONMENT "${CABPACK_TE
   FIXTURES_REQUIRED cabpack_packages)
 
 add_test(NAME cabpack_windows_build
-  COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/cabpack_windows_build.sh $<TARGET_FILE:cabpack_windows> ${CABPACK_WORK})
+  COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/cabpack_windows_build.sh $<TARGET_FILE:cabpack_windows> ${CABPACK_WORK}
+    $<TARGET_FILE:cabpack_probe> $<TARGET_FILE:cabrun>)
 set_tests_properties(cabpack_windows_build PROPERTIES ENVIRONMENT "${CABPACK_TEST_ENV}" TIMEOUT 300
   FIXTURES_REQUIRED cabpack_packages)
