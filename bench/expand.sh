@@ -14,7 +14,7 @@ if [ "${CABRUN_IN_XVFB:-}" != 1 ]; then
   exec "$root/cmake/wine-session.sh" "$build" "$0" "$build" "$megabytes"
 fi
 
-bench="$build/tests/expand_bench.exe"
+bench="$build/bench/expand_bench.exe"
 work=$(mktemp -d /tmp/expand_bench.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 win() { echo "Z:$(echo "$1" | tr / '\\')"; }

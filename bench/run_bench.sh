@@ -47,7 +47,7 @@ for entry in one:1 hundred:100 thousand:1000 large:2; do
   name=${entry%%:*} files=${entry#*:}
   best=""
   for round in $(seq "$rounds"); do
-    result=$(wine "$build/tests/run_bench.exe" "$(win "$work/$name.exe")" "$(win "$work/record.txt")" | tr -d '\r')
+    result=$(wine "$build/bench/run_bench.exe" "$(win "$work/$name.exe")" "$(win "$work/record.txt")" | tr -d '\r')
     set -- $result
     if [ -z "$best" ] || [ "$3" -lt "$(echo "$best" | cut -d' ' -f3)" ]; then best=$result; fi
   done

@@ -2,12 +2,12 @@
 # window_wait_cpu.sh BUILD: the processor time a runner spends while it waits 10 s for the
 # started program (window shown, marquee running, polled every 100 ms). Prints the runner's own
 # CPU time and that of the Wine server it talks to. Goal: below 2% of one core.
-# Needs the window_wait_cpu and launch_recorder targets built in BUILD.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:?usage: window_wait_cpu.sh BUILD}" && pwd)
 
 if [ "${CABRUN_BENCH_INSIDE:-}" != 1 ]; then
+  cmake --build "$build" --target window_wait_cpu launch_recorder -j2 >/dev/null
   export CABRUN_BENCH_INSIDE=1
   exec "$root/cmake/wine-session.sh" "$build" "$0" "$build"
 fi
@@ -24,7 +24,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 before=$(ticks)
 start=$(date +%s.%N)
-env LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8 wine "$build/tests/window_wait_cpu.exe" \
+env LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8 wine "$build/bench/window_wait_cpu.exe" \
   "Z:$(echo "$build/tests/launch_recorder.exe" | tr / '\\')" "Z:$(echo "$work" | tr / '\\')"
 end=$(date +%s.%N)
 after=$(ticks)

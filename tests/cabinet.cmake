@@ -5,7 +5,3 @@ cabrun_wine_run(cabinet_tests cabinet_tests)
 cabrun_wine_test(cabinet_fuzz_tests SOURCES cab_fuzz_test.cpp LIBS cabrun_cabinet cabrun_cabwriter)
 cabrun_wine_run(cabinet_fuzz_tests cabinet_fuzz_tests)
 set_tests_properties(cabinet_fuzz_tests PROPERTIES TIMEOUT 120)
-
-# The expansion benchmark's helper (bench/expand.sh runs it); built on request only.
-add_executable(expand_bench EXCLUDE_FROM_ALL ${CMAKE_SOURCE_DIR}/bench/expand_bench.cpp)
-target_link_libraries(expand_bench PRIVATE cabrun_cabinet cabrun_cabwriter psapi)

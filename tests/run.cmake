@@ -18,7 +18,3 @@ cabrun_wine_run(run_tests_japanese run_tests LOCALE japanese ARGS --gtest_filter
 set_tests_properties(run_tests run_tests_japanese PROPERTIES FIXTURES_REQUIRED run_packages)
 # The runs share the runner's work folder, whose contents the tests check: nothing beside them.
 set_tests_properties(run_tests run_tests_japanese PROPERTIES RUN_SERIAL TRUE)
-
-# The run benchmark's helper (bench/run_bench.sh runs it); built on request only.
-add_executable(run_bench EXCLUDE_FROM_ALL ${CMAKE_SOURCE_DIR}/bench/run_bench.cpp run_driver.cpp)
-target_link_libraries(run_bench PRIVATE cabrun_sys psapi shell32 gdi32)

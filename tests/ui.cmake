@@ -7,8 +7,6 @@ add_dependencies(ui_tests launch_recorder)
 cabrun_wine_run(ui_tests ui_tests ARGS --gtest_filter=-*JapaneseSystem*)
 cabrun_wine_run(ui_tests_japanese ui_tests LOCALE japanese ARGS --gtest_filter=*JapaneseSystem*)
 
-# The window shown for screenshots (tools/screenshot.sh), and the wait benchmark (bench/).
+# The window shown for screenshots (tools/screenshot.sh).
 add_executable(window_demo WIN32 ${CMAKE_CURRENT_SOURCE_DIR}/programs/window_demo.cpp)
 target_link_libraries(window_demo PRIVATE cabrun_ui cabrun_window_res)
-add_executable(window_wait_cpu ${CMAKE_SOURCE_DIR}/bench/window_wait_cpu.cpp)
-target_link_libraries(window_wait_cpu PRIVATE cabrun_ui cabrun_window_res)
