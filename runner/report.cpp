@@ -43,7 +43,7 @@ bool AnyMachineOption() {
 
 std::string RuntimeErrorText(uint32_t error, uintptr_t address) {
   // The number ends in the fourth of the five blanks of "Runtime error     at 00000000".
-  std::string number = std::to_string(error);
+  std::string number = DecimalText(static_cast<int32_t>(error));
   if (number.size() < 4) number.insert(0, 4 - number.size(), ' ');
   return "Runtime error" + number + " at " + HexText(static_cast<uint32_t>(address), 8);
 }
