@@ -7,7 +7,7 @@
 #include <string>
 
 #include "cabinet/cab_reader.h"
-#include "tools/cab_writer.h"
+#include "packager/cab_writer.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "tests/test_support.h"
-#include "tools/cab_writer.h"
+#include "packager/cab_writer.h"
 
 inline CabFile MakeCabFile(const std::string& name, const std::string& data, uint16_t attributes = 0x20,
                            uint16_t date = 0x2821, uint16_t time = 0x6000) {

@@ -1,6 +1,6 @@
 // The cabinet writer checked against an independent reader: cabextract lists and extracts
 // what it writes, byte for byte.
-#include "tools/cab_writer.h"
+#include "packager/cab_writer.h"
 
 #include <gtest/gtest.h>
 

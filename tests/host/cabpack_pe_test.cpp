@@ -1,6 +1,6 @@
 // The resource-section rebuild on small hand-made PE32 images: a tree laid out by hand is read
 // back, the rebuilt section replaces or follows the old one as it must, and the headers agree.
-#include "tools/pe_resources.h"
+#include "packager/pe_resources.h"
 
 #include <gtest/gtest.h>
 

@@ -12,11 +12,11 @@
 
 #include "runner/protected_plain.h"
 #include "tests/host/cabpack_test_image.h"
-#include "tools/package_cabinet.h"
-#include "tools/package_cli.h"
-#include "tools/package_host.h"
-#include "tools/package_options.h"
-#include "tools/pe_resources.h"
+#include "packager/package_cabinet.h"
+#include "packager/package_cli.h"
+#include "packager/package_host.h"
+#include "packager/package_options.h"
+#include "packager/pe_resources.h"
 
 namespace fs = std::filesystem;
 

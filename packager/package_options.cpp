@@ -1,4 +1,4 @@
-#include "tools/package_options.h"
+#include "packager/package_options.h"
 
 #include <iterator>
 

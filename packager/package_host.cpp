@@ -1,5 +1,5 @@
 // The only file with platform calls: POSIX (Linux) on one side, Win32 (MinGW) on the other.
-#include "tools/package_host.h"
+#include "packager/package_host.h"
 
 #include <ctime>
 

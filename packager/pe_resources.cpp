@@ -1,7 +1,7 @@
 // The resource tree is read into a flat list of items and written back as a fresh section laid
 // out the way resource compilers do it: all directories, then the names, the data entries and
 // the data. Nothing of the old section is reused, so stale bytes never survive a repack.
-#include "tools/pe_resources.h"
+#include "packager/pe_resources.h"
 
 #include <algorithm>
 #include <map>

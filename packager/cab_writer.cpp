@@ -1,6 +1,6 @@
 // The cabinet is written front to back in one pass: header, folder and file table first with
 // the two values only known at the end (cabinet size, block count) patched in afterwards.
-#include "tools/cab_writer.h"
+#include "packager/cab_writer.h"
 
 #include <zlib.h>
 

@@ -1,4 +1,4 @@
-#include "tools/package_cli.h"
+#include "packager/package_cli.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -8,10 +8,10 @@
 #include <sstream>
 
 #include "runner/options.h"
-#include "tools/package_cabinet.h"
-#include "tools/package_host.h"
-#include "tools/package_options.h"
-#include "tools/pe_resources.h"
+#include "packager/package_cabinet.h"
+#include "packager/package_host.h"
+#include "packager/package_options.h"
+#include "packager/pe_resources.h"
 
 namespace fs = std::filesystem;
 

@@ -1,11 +1,11 @@
-#include "tools/package_cabinet.h"
+#include "packager/package_cabinet.h"
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <set>
 
-#include "tools/package_host.h"
+#include "packager/package_host.h"
 
 namespace fs = std::filesystem;
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/cab_writer.h"
+#include "packager/cab_writer.h"
 
 constexpr uint16_t RunAfterExtraction = 0x40;
 
