@@ -13,6 +13,7 @@ packages=(
   zlib1g-dev libz-mingw-w64-dev
   cabextract gcab
   file
+  python3-pefile
 )
 
 missing=()

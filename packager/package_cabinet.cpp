@@ -12,6 +12,8 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr uint64_t RunnerSizeLimit = 0x80000000;  // the runner sums sizes in a signed 32-bit value
+constexpr uint32_t LargestFileEntry = 16 + 256;   // fixed part and a name of up to 255 bytes with its NUL
+constexpr uint32_t LargestTableStart = 32 << 20;  // header, reserved area and 65535 folders fit well below
 
 uint32_t Get16(const std::string& b, size_t at) { return uint8_t(b[at]) | uint32_t(uint8_t(b[at + 1])) << 8; }
 uint32_t Get32(const std::string& b, size_t at) { return Get16(b, at) | Get16(b, at + 2) << 16; }
@@ -223,6 +225,7 @@ bool ReadCabinetTable(const std::string& b, CabinetTable& table, std::string& er
     size_t zero = b.find('\0', at + 16);
     if (zero == std::string::npos) return false;
     CabinetEntry e;
+    e.At = uint32_t(at);
     e.Size = Get32(b, at);
     e.Folder = uint16_t(Get16(b, at + 8));
     e.Date = uint16_t(Get16(b, at + 10));
@@ -234,6 +237,44 @@ bool ReadCabinetTable(const std::string& b, CabinetTable& table, std::string& er
   }
   error.clear();
   return true;
+}
+
+bool ReadCabinetTable(const FileSpan& cabinet, CabinetTable& table, std::string& error) {
+  std::string head, part;
+  if (!ReadSpan(cabinet, 36, head)) {
+    error = "the cabinet cannot be read";
+    return false;
+  }
+  if (head.size() < 36 || Get32(head, 16) > LargestTableStart) return ReadCabinetTable(head, table, error);
+  if (!ReadSpan(cabinet, Get32(head, 16) + uint64_t(Get16(head, 28)) * LargestFileEntry, part)) {
+    error = "the cabinet cannot be read";
+    return false;
+  }
+  return ReadCabinetTable(part, table, error);
+}
+
+bool LooksLikeCabinet(const std::string& start) { return start.compare(0, 4, "MSCF") == 0; }
+
+bool FlagFileToRun(const fs::path& cabinet, const std::string& run, std::string& error) {
+  FileSpan span;
+  CabinetTable table;
+  if (!WholeFileSpan(cabinet, span) || !ReadCabinetTable(span, table, error)) return false;
+  std::string wanted = Upper(run);
+  std::replace(wanted.begin(), wanted.end(), '/', '\\');
+  auto named = [&](const CabinetEntry& e) { return Upper(e.Name) == wanted; };
+  if (std::none_of(table.Files.begin(), table.Files.end(), named)) {
+    error = "--run \"" + run + "\" is not a file in the cabinet";
+    return false;
+  }
+  std::fstream file(cabinet, std::ios::in | std::ios::out | std::ios::binary);
+  for (const CabinetEntry& e : table.Files) {
+    uint16_t flagged = named(e) ? e.Attributes | RunAfterExtraction : e.Attributes & ~RunAfterExtraction;
+    const char bytes[2] = {char(flagged & 0xFF), char(flagged >> 8)};
+    if (flagged != e.Attributes) file.seekp(e.At + 14).write(bytes, 2);
+  }
+  file.close();
+  if (!file) error = "cannot write the cabinet's file table";
+  return bool(file);
 }
 
 bool CheckRunnable(const CabinetTable& table, std::string& error) {
@@ -253,7 +294,7 @@ bool CheckRunnable(const CabinetTable& table, std::string& error) {
   else if (total == 0)
     error = "every file in the cabinet is empty; the runner does not expand a cabinet without content";
   else if (!flagged)
-    error = "no file in the cabinet is flagged to be run (attribute 0x40)";
+    error = "no file in the cabinet is flagged to be run (attribute 0x40; --run NAME flags one)";
   else
     return true;
   return false;

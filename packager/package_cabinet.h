@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "packager/cab_writer.h"
+#include "packager/file_span.h"
 
 constexpr uint16_t RunAfterExtraction = 0x40;
 
@@ -23,6 +24,7 @@ bool CollectSourceFiles(const SourceSettings& settings, std::vector<CabFile>& fi
 void DosDateTime(int64_t seconds, bool utc, uint16_t& date, uint16_t& time);
 
 struct CabinetEntry {
+  uint32_t At = 0;  // where its entry starts in the cabinet
   std::string Name;
   uint32_t Size = 0;
   uint16_t Folder = 0, Date = 0, Time = 0, Attributes = 0;
@@ -35,8 +37,17 @@ struct CabinetTable {
   std::vector<CabinetEntry> Files;
 };
 
-// Reads the header, folders and file table of a cabinet held in memory.
+// Reads the header, folders and file table of a cabinet held in memory, or from a file (where
+// only the part up to the end of the file table is read).
 bool ReadCabinetTable(const std::string& cabinet, CabinetTable& table, std::string& error);
+bool ReadCabinetTable(const FileSpan& cabinet, CabinetTable& table, std::string& error);
+
+// Whether the bytes start like a cabinet (rather than a program).
+bool LooksLikeCabinet(const std::string& start);
+
+// Flags the file named `run` ('/' or '\\', any case) in the cabinet file to be run, and no other.
+// The file table carries no checksum: the cabinet stays valid.
+bool FlagFileToRun(const std::filesystem::path& cabinet, const std::string& run, std::string& error);
 
 // Whether the runner can run the cabinet: one cabinet, not a set, with content below 2^31
 // bytes and a file flagged to be run.

@@ -37,15 +37,6 @@ struct Failure {
   int Code = 1;
 };
 
-bool ReadWholeFile(const fs::path& path, std::string& bytes) {
-  std::error_code ec;
-  uintmax_t size = fs::file_size(path, ec);
-  std::ifstream in(path, std::ios::binary);
-  if (ec || !in) return false;
-  bytes.resize(size_t(size));
-  return bool(in.read(&bytes[0], std::streamsize(size)));
-}
-
 // A file that is removed when it goes out of scope unless Keep() was called.
 class TTempFile {
  public:
@@ -80,8 +71,9 @@ class TStagedOutput {
     return bool(File);
   }
 
-  bool Commit(const std::string& bytes, std::string& error) {
-    File.write(bytes.data(), std::streamsize(bytes.size()));
+  std::ostream& Stream() { return File; }
+
+  bool Commit(std::string& error) {
     File.close();
     std::error_code ec;
     if (File) fs::rename(Temp.Path, Output, ec);
@@ -174,8 +166,10 @@ bool ParseArguments(const std::vector<std::string>& args, Settings& s, Failure& 
     failure.Message = "name the output with -o";
   else if (!s.Source.empty() && s.Run.empty())
     failure.Message = "--source needs --run RELPATH, the file to run after extraction";
-  else if (s.Source.empty() && (!s.Run.empty() || s.CodePage != 0))
-    failure.Message = "--run and --codepage go with --source";
+  else if (s.Source.empty() && s.CodePage != 0)
+    failure.Message = "--codepage goes with --source";
+  else if (!s.List.empty() + !s.SaveCab.empty() && !s.Run.empty())
+    failure.Message = "--run goes with --source or --cab";
   else if (!s.SaveCab.empty() && (!s.Stub.empty() || !s.Choices.empty()))
     failure.Message = "--save-cab takes only the package and -o";
   else
@@ -186,26 +180,40 @@ bool ParseArguments(const std::vector<std::string>& args, Settings& s, Failure& 
 // Reads a program's resources; `role` names it in messages ("the stub", "the package").
 bool ReadPackage(const std::string& path, const std::string& role, PeImage& image, std::vector<ResourceItem>& items,
                  Failure& failure) {
-  std::string bytes;
-  if (!ReadWholeFile(path, bytes)) {
+  FileSpan whole;
+  if (!WholeFileSpan(path, whole)) {
     failure.Message = "cannot read " + role + " \"" + path + "\"";
     return false;
   }
   std::string error;
-  if (!ReadPeImage(bytes, image, error) || !ReadResources(image, items, error)) {
+  if (!ReadPeImage(path, image, error) || !ReadResources(image, items, error)) {
     failure.Message = role + " \"" + path + "\": " + error;
     return false;
   }
   return true;
 }
 
-// The cabinet's bytes: the given one unchanged, or one made from the source folder.
-bool MakeCabinet(const Settings& s, std::string& cabinet, Failure& failure) {
+// The cabinet to embed, made from the source folder or taken from --cab (in `staged` when its run
+// flag is set here), checked that the runner can run it.
+bool StageCabinet(const Settings& s, const fs::path& staged, FileSpan& cabinet, Failure& failure) {
   std::string error;
   if (!s.Cab.empty()) {
-    if (!ReadWholeFile(s.Cab, cabinet)) {
+    if (!WholeFileSpan(s.Cab, cabinet)) {
       failure.Message = "cannot read the cabinet \"" + s.Cab + "\"";
       return false;
+    }
+    if (!s.Run.empty()) {
+      std::ofstream copy(staged, std::ios::binary);
+      bool copied = CopySpan(cabinet, copy) && copy.flush();
+      copy.close();
+      if (!copied || !WholeFileSpan(staged, cabinet)) {
+        failure.Message = "cannot copy the cabinet \"" + s.Cab + "\" for --run";
+        return false;
+      }
+      if (!FlagFileToRun(staged, s.Run, error)) {
+        failure.Message = "\"" + s.Cab + "\": " + error;
+        return false;
+      }
     }
   } else {
     SourceSettings source;
@@ -228,8 +236,7 @@ bool MakeCabinet(const Settings& s, std::string& cabinet, Failure& failure) {
     }
     CabOptions options;
     options.Compression = s.Compression;
-    TTempFile temp(fs::path(s.Output), ".cab");
-    if (!WriteCabinet(files, options, temp.Path.string(), error) || !ReadWholeFile(temp.Path, cabinet)) {
+    if (!WriteCabinet(files, options, staged.string(), error) || !WholeFileSpan(staged, cabinet)) {
       failure.Message = error.empty() ? "cannot read back the cabinet" : error;
       return false;
     }
@@ -252,24 +259,50 @@ bool Pack(const Settings& s, Failure& failure) {
   std::vector<ResourceItem> items;
   if (!ReadPackage(stub.string(), "the stub", image, items, failure)) return false;
   TStagedOutput output(s.Output);
-  std::string cabinet, package, error;
-  if (!output.Create(failure.Message) || !MakeCabinet(s, cabinet, failure)) return false;
+  TTempFile staged(fs::path(s.Output), ".cab");
+  FileSpan cabinet;
+  std::string error;
+  if (!output.Create(failure.Message) || !StageCabinet(s, staged.Path, cabinet, failure)) return false;
   PutRcData(items, "CAB", cabinet);
   PutRcData(items, "OPT", BuildOptionList(s.Choices));
-  if (!RebuildResources(image, items, package, error)) {
+  if (!RebuildResources(image, items, output.Stream(), error)) {
     failure.Message = "the stub \"" + stub.string() + "\": " + error;
     return false;
   }
-  if (!output.Commit(package, failure.Message)) return false;
+  return output.Commit(failure.Message);
+}
+
+// What --list and --save-cab read: a plain cabinet, or a package and where its cabinet lies.
+struct Opened {
+  bool Plain = false;
+  std::vector<ResourceItem> Items;
+  const ResourceItem* Cab = nullptr;
+  FileSpan Cabinet;
+};
+
+bool OpenPackageOrCabinet(const std::string& path, Opened& opened, Failure& failure) {
+  FileSpan whole;
+  std::string start;
+  if (!WholeFileSpan(path, whole) || !ReadSpan(whole, 4, start)) {
+    failure.Message = "cannot read \"" + path + "\"";
+    return false;
+  }
+  opened.Plain = LooksLikeCabinet(start);
+  if (opened.Plain) {
+    opened.Cabinet = whole;
+    return true;
+  }
+  PeImage image;
+  if (!ReadPackage(path, "the package", image, opened.Items, failure)) return false;
+  opened.Cab = FindRcData(opened.Items, "CAB");
+  if (opened.Cab) opened.Cabinet = opened.Cab->Place;
   return true;
 }
 
 bool SaveCabinet(const Settings& s, Failure& failure) {
-  PeImage image;
-  std::vector<ResourceItem> items;
-  if (!ReadPackage(s.SaveCab, "the package", image, items, failure)) return false;
-  const ResourceItem* cab = FindRcData(items, "CAB");
-  if (!cab) {
+  Opened opened;
+  if (!OpenPackageOrCabinet(s.SaveCab, opened, failure)) return false;
+  if (!opened.Plain && !opened.Cab) {
     failure.Message = "\"" + s.SaveCab + "\" carries no cabinet";
     return false;
   }
@@ -278,7 +311,12 @@ bool SaveCabinet(const Settings& s, Failure& failure) {
     return false;
   }
   TStagedOutput output(s.Output);
-  return output.Create(failure.Message) && output.Commit(cab->Data, failure.Message);
+  if (!output.Create(failure.Message)) return false;
+  if (!CopySpan(opened.Cabinet, output.Stream())) {
+    failure.Message = "cannot copy the cabinet out of \"" + s.SaveCab + "\"";
+    return false;
+  }
+  return output.Commit(failure.Message);
 }
 
 std::string TypeText(const ResourceKey& type) {
@@ -307,14 +345,12 @@ std::string AttributeText(uint16_t a) {
   return t;
 }
 
-bool List(const Settings& s, std::ostream& out, Failure& failure) {
-  PeImage image;
-  std::vector<ResourceItem> items;
-  if (!ReadPackage(s.List, "the package", image, items, failure)) return false;
-  out << "Package " << s.List << "\n\nResources:\n";
+// The package's resources and options.
+void ListPackage(const std::string& path, const std::vector<ResourceItem>& items, std::ostream& out) {
+  out << "Package " << path << "\n\nResources:\n";
   for (const ResourceItem& item : items)
     out << "  " << std::left << std::setw(14) << TypeText(item.Type) << std::setw(12) << ResourceKeyText(item.Name)
-        << "language " << std::setw(6) << item.Language << std::right << std::setw(12) << item.Data.size()
+        << "language " << std::setw(6) << item.Language << std::right << std::setw(12) << item.Size()
         << " bytes\n";
 
   out << "\nOptions:\n";
@@ -332,21 +368,29 @@ bool List(const Settings& s, std::ostream& out, Failure& failure) {
   for (const OptionListEntry& e : entries)
     if (e.Option < 0) out << "  ignored entry \"" << e.Key << (e.Key.empty() ? "" : "=") << e.Value << "\"\n";
   if (!opt) out << "  (no option list: the runner's defaults apply)\n";
+}
 
-  const ResourceItem* cab = FindRcData(items, "CAB");
-  if (!cab) {
-    out << "\nNo cabinet.\n";
-    return true;
+bool List(const Settings& s, std::ostream& out, Failure& failure) {
+  Opened opened;
+  if (!OpenPackageOrCabinet(s.List, opened, failure)) return false;
+  if (opened.Plain) {
+    out << "Cabinet file " << s.List << "\n";
+  } else {
+    ListPackage(s.List, opened.Items, out);
+    if (!opened.Cab) {
+      out << "\nNo cabinet.\n";
+      return true;
+    }
   }
   CabinetTable table;
   std::string error;
-  if (!ReadCabinetTable(cab->Data, table, error)) {
+  if (!ReadCabinetTable(opened.Cabinet, table, error)) {
     failure.Message = "\"" + s.List + "\": " + error;
     return false;
   }
   uint64_t total = 0;
   for (const CabinetEntry& e : table.Files) total += e.Size;
-  out << "\nCabinet: " << cab->Data.size() << " bytes, " << table.Files.size() << " files, " << total
+  out << "\nCabinet: " << opened.Cabinet.Size << " bytes, " << table.Files.size() << " files, " << total
       << " bytes unpacked; compression";
   for (uint16_t c : table.FolderCompression) out << " " << CompressionName(c);
   out << "\n";
@@ -370,8 +414,10 @@ int RunCabpack(const std::vector<std::string>& args, std::ostream& out, std::ost
   bool ok = ParseArguments(args, settings, failure);
   if (ok) {
     failure.Code = 1;
-    if (!settings.List.empty())
-      ok = List(settings, out, failure);
+    if (!settings.List.empty()) {
+      ok = List(settings, out, failure) && out.flush();
+      if (!ok && failure.Message.empty()) failure.Message = "cannot write the listing";
+    }
     else if (!settings.SaveCab.empty())
       ok = SaveCabinet(settings, failure);
     else

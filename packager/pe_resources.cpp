@@ -4,6 +4,7 @@
 #include "packager/pe_resources.h"
 
 #include <algorithm>
+#include <fstream>
 #include <map>
 
 namespace {
@@ -13,6 +14,8 @@ constexpr uint32_t ResourceDirectory = 2;
 constexpr uint32_t SecurityDirectory = 4;
 constexpr uint32_t RelocationDirectory = 5;
 constexpr uint32_t ResourceCharacteristics = 0x40000040;  // initialized data, readable
+constexpr uint32_t HeadReadSize = 0x10000;                // enough for the headers of any usual image
+constexpr uint64_t ImageLimit = 0x7FFFFFFF;
 
 uint32_t Get16(const std::string& b, size_t at) {
   return uint8_t(b[at]) | uint32_t(uint8_t(b[at + 1])) << 8;
@@ -34,11 +37,11 @@ struct Section {
 
 Section SectionAt(const PeImage& image, int i) {
   size_t at = image.SectionTable + size_t(i) * SectionHeaderSize;
-  return {Get32(image.Bytes, at + 8), Get32(image.Bytes, at + 12), Get32(image.Bytes, at + 16),
-          Get32(image.Bytes, at + 20)};
+  return {Get32(image.Head, at + 8), Get32(image.Head, at + 12), Get32(image.Head, at + 16),
+          Get32(image.Head, at + 20)};
 }
 
-uint32_t DirectoryCount(const PeImage& image) { return Get32(image.Bytes, image.OptionalHeader + 92); }
+uint32_t DirectoryCount(const PeImage& image) { return Get32(image.Head, image.OptionalHeader + 92); }
 size_t DirectoryAt(const PeImage& image, uint32_t index) { return image.OptionalHeader + 96 + index * 8; }
 
 // Whether section i holds the base relocations and nothing else that a directory points at.
@@ -46,30 +49,32 @@ bool IsRelocationSection(const PeImage& image, int i) {
   Section s = SectionAt(image, i);
   uint64_t end = uint64_t(s.VirtualAddress) + std::max(s.VirtualSize, s.RawSize);
   if (DirectoryCount(image) <= RelocationDirectory ||
-      Get32(image.Bytes, DirectoryAt(image, RelocationDirectory)) != s.VirtualAddress)
+      Get32(image.Head, DirectoryAt(image, RelocationDirectory)) != s.VirtualAddress)
     return false;
   for (uint32_t d = 0; d < std::min<uint32_t>(DirectoryCount(image), 16); ++d) {
-    uint32_t rva = Get32(image.Bytes, DirectoryAt(image, d));
+    uint32_t rva = Get32(image.Head, DirectoryAt(image, d));
     if (d != RelocationDirectory && d != SecurityDirectory && rva >= s.VirtualAddress && rva < end) return false;
   }
   return true;
 }
 
 // File offset of `size` bytes at `rva`, or false when they do not lie within one section's file data.
-bool RvaToOffset(const PeImage& image, uint32_t rva, uint32_t size, size_t& offset) {
+bool RvaToOffset(const PeImage& image, uint32_t rva, uint32_t size, uint64_t& offset) {
   for (int i = 0; i < image.SectionCount; ++i) {
     Section s = SectionAt(image, i);
     if (rva >= s.VirtualAddress && uint64_t(rva) + size <= uint64_t(s.VirtualAddress) + s.RawSize) {
-      offset = s.RawPointer + (rva - s.VirtualAddress);
-      return offset + size <= image.Bytes.size();
+      offset = s.RawPointer + uint64_t(rva - s.VirtualAddress);
+      return offset + size <= image.FileSize;
     }
   }
   return false;
 }
 
+// Walks the tree in the file with small reads; data up to LargeResourceData is read in.
 class TTreeReader {
  public:
-  TTreeReader(const PeImage& image, size_t base, uint32_t size) : Image(image), Base(base), Size(size) {}
+  TTreeReader(const PeImage& image, uint64_t base, uint32_t size)
+      : Image(image), In(image.File, std::ios::binary), Base(base), Size(size) {}
 
   bool Read(std::vector<ResourceItem>& items, std::string& error) {
     ResourceItem item;
@@ -81,6 +86,13 @@ class TTreeReader {
   }
 
  private:
+  // `count` bytes at `at` within the tree's part of the section.
+  bool Bytes(uint32_t at, uint32_t count, std::string& out) {
+    if (uint64_t(at) + count > Size) return false;
+    out.assign(count, '\0');
+    return bool(In.seekg(std::streamoff(Base + at)) && In.read(&out[0], count));
+  }
+
   bool Key(uint32_t field, ResourceKey& key) {
     key = ResourceKey();
     if (!(field & 0x80000000)) {
@@ -88,22 +100,20 @@ class TTreeReader {
       return true;
     }
     uint32_t at = field & 0x7FFFFFFF;
-    if (uint64_t(at) + 2 > Size) return false;
-    uint32_t length = Get16(Image.Bytes, Base + at);
-    if (uint64_t(at) + 2 + 2ull * length > Size) return false;
+    std::string length, text;
+    if (!Bytes(at, 2, length) || !Bytes(at + 2, 2 * Get16(length, 0), text)) return false;
     key.Named = true;
-    for (uint32_t i = 0; i < length; ++i) key.Text += char16_t(Get16(Image.Bytes, Base + at + 2 + 2 * i));
+    for (size_t i = 0; i < text.size(); i += 2) key.Text += char16_t(Get16(text, i));
     return true;
   }
 
   bool Directory(uint32_t at, int level, ResourceItem& item, std::vector<ResourceItem>& items) {
-    if (level > 2 || uint64_t(at) + 16 > Size || ++Visited > 100000) return false;
-    const std::string& b = Image.Bytes;
-    uint32_t count = Get16(b, Base + at + 12) + Get16(b, Base + at + 14);
-    if (uint64_t(at) + 16 + 8ull * count > Size) return false;
+    std::string head, entries;
+    if (level > 2 || ++Visited > 100000 || !Bytes(at, 16, head)) return false;
+    uint32_t count = Get16(head, 12) + Get16(head, 14);
+    if (!Bytes(at + 16, 8 * count, entries)) return false;
     for (uint32_t i = 0; i < count; ++i) {
-      size_t entry = Base + at + 16 + 8 * i;
-      uint32_t nameField = Get32(b, entry), target = Get32(b, entry + 4);
+      uint32_t nameField = Get32(entries, 8 * i), target = Get32(entries, 8 * i + 4);
       ResourceKey key;
       if (!Key(nameField, key)) return false;
       if (level == 0) item.Type = key;
@@ -121,18 +131,23 @@ class TTreeReader {
   }
 
   bool Data(uint32_t at, ResourceItem& item, std::vector<ResourceItem>& items) {
-    if (uint64_t(at) + 16 > Size) return false;
-    uint32_t rva = Get32(Image.Bytes, Base + at), size = Get32(Image.Bytes, Base + at + 4);
-    size_t offset = 0;
+    std::string entry;
+    if (!Bytes(at, 16, entry)) return false;
+    uint32_t rva = Get32(entry, 0), size = Get32(entry, 4);
+    uint64_t offset = 0;
     if (size > 0 && !RvaToOffset(Image, rva, size, offset)) return false;
-    item.CodePage = Get32(Image.Bytes, Base + at + 8);
-    item.Data.assign(Image.Bytes, size > 0 ? offset : 0, size);
+    item.CodePage = Get32(entry, 8);
+    item.Place = {Image.File, offset, size};
+    item.Held = size < LargeResourceData;
+    item.Data.assign(item.Held ? size : 0, '\0');
+    if (item.Held && size > 0 && !(In.seekg(std::streamoff(offset)) && In.read(&item.Data[0], size))) return false;
     items.push_back(item);
     return true;
   }
 
   const PeImage& Image;
-  size_t Base;
+  std::ifstream In;
+  uint64_t Base;
   uint32_t Size;
   int Visited = 0;
 };
@@ -150,8 +165,16 @@ struct KeyOrder {
   bool operator()(const ResourceKey& a, const ResourceKey& b) const { return KeyLess(a, b); }
 };
 
-// Lays out the tree at `sectionRva`.
-std::string WriteTree(const std::vector<ResourceItem>& items, uint32_t sectionRva) {
+// Where data that is not held goes in the section, to be copied there from its file.
+struct PlacedData {
+  uint64_t At;
+  const ResourceItem* Item;
+};
+
+// Lays out the tree at `sectionRva`: the returned bytes hold everything up to the end of the held
+// data; the data not held follows at the places in `placed`, the section ending at `size`.
+std::string WriteTree(const std::vector<ResourceItem>& items, uint32_t sectionRva, std::vector<PlacedData>& placed,
+                      uint64_t& size) {
   using Languages = std::map<uint16_t, const ResourceItem*>;
   using Names = std::map<ResourceKey, Languages, KeyOrder>;
   std::map<ResourceKey, Names, KeyOrder> tree;
@@ -215,12 +238,16 @@ std::string WriteTree(const std::vector<ResourceItem>& items, uint32_t sectionRv
         Set32(out, dir + 16 + 8 * j, language.first);
         Set32(out, dir + 20 + 8 * j, nextEntry);
         const ResourceItem& item = *language.second;
-        out.resize(AlignUp(out.size(), 8), '\0');
-        Set32(out, nextEntry, uint32_t(sectionRva + out.size()));
-        Set32(out, nextEntry + 4, uint32_t(item.Data.size()));
+        Set32(out, nextEntry + 4, uint32_t(item.Size()));
         Set32(out, nextEntry + 8, item.CodePage);
+        if (item.Held) {
+          out.resize(AlignUp(out.size(), 8), '\0');
+          Set32(out, nextEntry, uint32_t(sectionRva + out.size()));
+          out += item.Data;
+        } else {
+          placed.push_back({nextEntry, &item});
+        }
         nextEntry += 16;
-        out += item.Data;
         ++j;
       }
       ++i;
@@ -230,22 +257,57 @@ std::string WriteTree(const std::vector<ResourceItem>& items, uint32_t sectionRv
     Set16(out, name.second, uint32_t(name.first.size()));
     for (size_t k = 0; k < name.first.size(); ++k) Set16(out, name.second + 2 + 2 * k, name.first[k]);
   }
+  size = out.size();
+  for (PlacedData& p : placed) {
+    uint32_t entry = uint32_t(p.At);
+    p.At = AlignUp(size, 8);
+    Set32(out, entry, uint32_t(sectionRva + p.At));
+    size = p.At + p.Item->Size();
+  }
   return out;
 }
 
-// The usual PE checksum: 16-bit one's-complement-style sum of the file plus its length.
-uint32_t ImageChecksum(const std::string& b, size_t checksumAt) {
-  uint64_t sum = 0;
-  for (size_t i = 0; i + 1 < b.size(); i += 2) {
-    if (i == checksumAt || i == checksumAt + 2) continue;
-    sum += Get16(b, i);
-    sum = (sum & 0xFFFF) + (sum >> 16);
+// Writes the image front to back, keeping the usual PE checksum as it goes: 16-bit words added
+// with the carries folded back in, plus the length. The checksum field is written as zero.
+class TImageOutput {
+ public:
+  explicit TImageOutput(std::ostream& out) : Out(out) {}
+
+  void Write(const std::string& bytes) {
+    Add(bytes.data(), bytes.size());
+    Out.write(bytes.data(), std::streamsize(bytes.size()));
   }
-  if (b.size() & 1) sum += uint8_t(b.back());
-  sum = (sum & 0xFFFF) + (sum >> 16);
-  sum = (sum & 0xFFFF) + (sum >> 16);
-  return uint32_t(sum + b.size());
-}
+  void ZerosTo(uint64_t end) {
+    static const char zeros[4096] = {};
+    while (Written < end) {
+      size_t count = size_t(std::min<uint64_t>(end - Written, sizeof zeros));
+      Add(zeros, count);
+      Out.write(zeros, std::streamsize(count));
+    }
+  }
+  bool Copy(const FileSpan& span) {
+    return CopySpan(span, Out, [this](const char* data, size_t count) { Add(data, count); });
+  }
+  uint64_t Size() const { return Written; }
+  uint32_t Checksum() const {
+    uint64_t sum = Sum;
+    while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+    return uint32_t(sum + Written);
+  }
+
+ private:
+  void Add(const char* data, size_t count) {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(data);
+    size_t i = 0;
+    if (count > 0 && (Written & 1)) Sum += uint32_t(p[i++]) << 8;
+    for (; i + 1 < count; i += 2) Sum += p[i] | uint32_t(p[i + 1]) << 8;
+    if (i < count) Sum += p[i];
+    Written += count;
+  }
+
+  std::ostream& Out;
+  uint64_t Written = 0, Sum = 0;
+};
 
 }  // namespace
 
@@ -271,8 +333,16 @@ std::string ResourceKeyText(const ResourceKey& key) {
 
 bool SameResourceKey(const ResourceKey& a, const ResourceKey& b) { return !KeyLess(a, b) && !KeyLess(b, a); }
 
-bool ReadPeImage(const std::string& bytes, PeImage& image, std::string& error) {
+bool ReadPeImage(const std::filesystem::path& file, PeImage& image, std::string& error) {
   image = PeImage();
+  image.File = file;
+  FileSpan whole;
+  std::string bytes;
+  if (!WholeFileSpan(file, whole) || !ReadSpan(whole, HeadReadSize, bytes)) {
+    error = "it cannot be read";
+    return false;
+  }
+  image.FileSize = whole.Size;
   error = "not a 32-bit Windows program (PE32)";
   if (bytes.size() < 0x40 || bytes.compare(0, 2, "MZ") != 0) return false;
   uint32_t pe = Get32(bytes, 0x3C);
@@ -282,15 +352,15 @@ bool ReadPeImage(const std::string& bytes, PeImage& image, std::string& error) {
   if (optionalSize < 96 || uint64_t(image.OptionalHeader) + optionalSize > bytes.size() ||
       Get16(bytes, image.OptionalHeader) != 0x10B)
     return false;
-  image.Bytes = bytes;
+  image.Head = bytes;
   if (uint64_t(DirectoryCount(image)) * 8 + 96 > optionalSize || DirectoryCount(image) <= SecurityDirectory) {
     error = "its header has no resource or signature directory";
     return false;
   }
   image.SectionCount = uint16_t(Get16(bytes, pe + 6));
   image.SectionTable = image.OptionalHeader + optionalSize;
-  if (image.SectionCount == 0 ||
-      uint64_t(image.SectionTable) + uint64_t(image.SectionCount) * SectionHeaderSize > bytes.size()) {
+  uint64_t tableEnd = uint64_t(image.SectionTable) + uint64_t(image.SectionCount) * SectionHeaderSize;
+  if (image.SectionCount == 0 || tableEnd > bytes.size()) {
     error = "its section table is damaged";
     return false;
   }
@@ -301,13 +371,17 @@ bool ReadPeImage(const std::string& bytes, PeImage& image, std::string& error) {
     error = "its section alignment is damaged";
     return false;
   }
+  // The head runs up to the first section's data; the rest is copied from the file when written.
+  uint64_t firstData = Get32(bytes, image.OptionalHeader + 60);  // SizeOfHeaders
   for (int i = 0; i < image.SectionCount; ++i) {
     Section s = SectionAt(image, i);
-    if (uint64_t(s.RawPointer) + s.RawSize > bytes.size()) {
+    if (uint64_t(s.RawPointer) + s.RawSize > image.FileSize) {
       error = "it is cut short: a section lies beyond its end";
       return false;
     }
+    if (s.RawSize > 0) firstData = std::min<uint64_t>(firstData, s.RawPointer);
   }
+  image.Head.resize(size_t(std::max(tableEnd, std::min<uint64_t>(firstData, bytes.size()))));
   error.clear();
   return true;
 }
@@ -315,29 +389,31 @@ bool ReadPeImage(const std::string& bytes, PeImage& image, std::string& error) {
 bool ReadResources(const PeImage& image, std::vector<ResourceItem>& items, std::string& error) {
   items.clear();
   size_t dir = DirectoryAt(image, ResourceDirectory);
-  uint32_t rva = Get32(image.Bytes, dir), size = Get32(image.Bytes, dir + 4);
+  uint32_t rva = Get32(image.Head, dir), size = Get32(image.Head, dir + 4);
   if (rva == 0 && size == 0) return true;
   // The size on record may run past the section's file data (the zero fill); read what is there.
   for (int i = 0; i < image.SectionCount; ++i) {
     Section s = SectionAt(image, i);
     if (rva < s.VirtualAddress || rva - s.VirtualAddress >= s.RawSize) continue;
     uint32_t have = std::min(size, s.RawSize - (rva - s.VirtualAddress));
-    return TTreeReader(image, s.RawPointer + (rva - s.VirtualAddress), have).Read(items, error);
+    return TTreeReader(image, s.RawPointer + uint64_t(rva - s.VirtualAddress), have).Read(items, error);
   }
   error = "its resource directory lies outside its sections";
   return false;
 }
 
-bool RebuildResources(const PeImage& image, const std::vector<ResourceItem>& items, std::string& output,
+bool RebuildResources(const PeImage& image, const std::vector<ResourceItem>& items, std::ostream& out,
                       std::string& error) {
-  std::string b = image.Bytes;
+  std::string b = image.Head;
+  uint64_t fileEnd = image.FileSize;  // the end of what is kept of the old file
   const uint32_t opt = image.OptionalHeader;
   const uint32_t sectionAlignment = Get32(b, opt + 32), fileAlignment = Get32(b, opt + 36);
 
   // A signature cannot survive the change; it is taken off (with its bytes when it ends the file).
   size_t security = DirectoryAt(image, SecurityDirectory);
   uint32_t certificateAt = Get32(b, security), certificateSize = Get32(b, security + 4);
-  if (certificateSize > 0 && uint64_t(certificateAt) + certificateSize == b.size()) b.resize(certificateAt);
+  if (certificateSize > 0 && uint64_t(certificateAt) + certificateSize == fileEnd && certificateAt >= b.size())
+    fileEnd = certificateAt;
   Set32(b, security, 0);
   Set32(b, security + 4, 0);
 
@@ -347,18 +423,18 @@ bool RebuildResources(const PeImage& image, const std::vector<ResourceItem>& ite
   size_t resource = DirectoryAt(image, ResourceDirectory);
   uint32_t oldRva = Get32(b, resource);
   int lastInMemory = 0, lastInFile = -1, old = -1, beforeLast = -1;
-  uint64_t memoryEnd = 0, fileEnd = 0;
+  uint64_t memoryEnd = 0, rawEnd = 0;
   for (int i = 0; i < image.SectionCount; ++i) {
     Section s = SectionAt(image, i);
     uint64_t end = uint64_t(s.VirtualAddress) + std::max(s.VirtualSize, s.RawSize);
     if (end >= memoryEnd) beforeLast = lastInMemory, memoryEnd = end, lastInMemory = i;
-    if (s.RawSize > 0 && uint64_t(s.RawPointer) + s.RawSize >= fileEnd)
-      fileEnd = uint64_t(s.RawPointer) + s.RawSize, lastInFile = i;
+    if (s.RawSize > 0 && uint64_t(s.RawPointer) + s.RawSize >= rawEnd)
+      rawEnd = uint64_t(s.RawPointer) + s.RawSize, lastInFile = i;
     if (oldRva != 0 && s.VirtualAddress == oldRva) old = i;
   }
   Section last = SectionAt(image, lastInMemory);
   bool lastEndsFile = (lastInFile == lastInMemory || last.RawSize == 0) &&
-                      (last.RawSize == 0 || uint64_t(last.RawPointer) + last.RawSize >= b.size());
+                      (last.RawSize == 0 || uint64_t(last.RawPointer) + last.RawSize >= fileEnd);
   int moved = -1;  // the relocation section moved behind the new resources
   if (old >= 0 && old != lastInMemory && old == beforeLast && lastEndsFile && last.RawSize > 0 &&
       IsRelocationSection(image, lastInMemory)) {
@@ -371,14 +447,16 @@ bool RebuildResources(const PeImage& image, const std::vector<ResourceItem>& ite
   Section fresh{};
   size_t header = 0;
   uint32_t oldRawSize = 0;
-  std::string tail;
+  uint64_t keep = fileEnd;  // the old file's bytes up to here stay
+  FileSpan tail;
   if (inPlace) {
     Section o = SectionAt(image, old);
     header = image.SectionTable + size_t(old) * SectionHeaderSize;
     fresh.VirtualAddress = o.VirtualAddress;
-    fresh.RawPointer = o.RawSize > 0 ? o.RawPointer : uint32_t(AlignUp(b.size(), fileAlignment));
+    fresh.RawPointer = o.RawSize > 0 ? o.RawPointer : uint32_t(AlignUp(fileEnd, fileAlignment));
+    keep = std::min<uint64_t>(fresh.RawPointer, fileEnd);
     oldRawSize = o.RawSize;
-    if (moved >= 0) tail = b.substr(last.RawPointer, last.RawSize);
+    if (moved >= 0) tail = {image.File, last.RawPointer, last.RawSize};
   } else {
     header = image.SectionTable + size_t(image.SectionCount) * SectionHeaderSize;
     uint64_t firstData = Get32(b, opt + 60);  // SizeOfHeaders
@@ -386,40 +464,41 @@ bool RebuildResources(const PeImage& image, const std::vector<ResourceItem>& ite
       Section s = SectionAt(image, i);
       if (s.RawSize > 0) firstData = std::min<uint64_t>(firstData, s.RawPointer);
     }
-    if (header + SectionHeaderSize > firstData ||
+    if (header + SectionHeaderSize > std::min<uint64_t>(firstData, b.size()) ||
         b.find_first_not_of('\0', header) < header + SectionHeaderSize) {
       error = "it has no room in its header for another section";
       return false;
     }
     fresh.VirtualAddress = uint32_t(AlignUp(memoryEnd, sectionAlignment));
-    fresh.RawPointer = uint32_t(AlignUp(b.size(), fileAlignment));
+    fresh.RawPointer = uint32_t(AlignUp(fileEnd, fileAlignment));
     Set16(b, opt - 20 + 2, image.SectionCount + 1u);
   }
+  if (keep < b.size()) {
+    error = "its section table is damaged";
+    return false;
+  }
 
-  std::string section = WriteTree(items, fresh.VirtualAddress);
-  fresh.VirtualSize = uint32_t(section.size());
-  uint64_t rawSize = AlignUp(section.size(), fileAlignment);
-  uint64_t imageEnd = uint64_t(fresh.VirtualAddress) + section.size();
+  std::vector<PlacedData> placed;
+  uint64_t sectionSize = 0;
+  std::string section = WriteTree(items, fresh.VirtualAddress, placed, sectionSize);
+  uint64_t rawSize = AlignUp(sectionSize, fileAlignment);
+  uint64_t imageEnd = uint64_t(fresh.VirtualAddress) + sectionSize;
   uint64_t tailRva = AlignUp(imageEnd, sectionAlignment);
   if (moved >= 0) imageEnd = tailRva + std::max(last.VirtualSize, last.RawSize);
   uint64_t imageSize = AlignUp(imageEnd, sectionAlignment);
-  if (rawSize + tail.size() + fresh.RawPointer > 0x7FFFFFFF || imageSize > 0x7FFFFFFF) {
+  if (rawSize + tail.Size + fresh.RawPointer > ImageLimit || imageSize > ImageLimit) {
     error = "the package would be larger than a 32-bit program can be";
     return false;
   }
+  fresh.VirtualSize = uint32_t(sectionSize);
   fresh.RawSize = uint32_t(rawSize);
 
-  b.resize(fresh.RawPointer, '\0');
-  b += section;
-  b.resize(fresh.RawPointer + fresh.RawSize, '\0');
   if (moved >= 0) {
     size_t at = image.SectionTable + size_t(moved) * SectionHeaderSize;
     Set32(b, at + 12, uint32_t(tailRva));
-    Set32(b, at + 20, uint32_t(b.size()));
+    Set32(b, at + 20, fresh.RawPointer + fresh.RawSize);
     Set32(b, DirectoryAt(image, RelocationDirectory), uint32_t(tailRva));
-    b += tail;
   }
-
   static const char name[8] = {'.', 'r', 's', 'r', 'c', 0, 0, 0};
   b.replace(header, 8, name, 8);
   Set32(b, header + 8, fresh.VirtualSize);
@@ -434,8 +513,25 @@ bool RebuildResources(const PeImage& image, const std::vector<ResourceItem>& ite
   Set32(b, resource, fresh.VirtualAddress);
   Set32(b, resource + 4, fresh.VirtualSize);
   Set32(b, opt + 64, 0);
-  Set32(b, opt + 64, ImageChecksum(b, opt + 64));
-  output.swap(b);
+
+  // Out in file order: the headers, the kept sections, the new one, the moved relocations.
+  TImageOutput written(out);
+  written.Write(b);
+  bool copied = written.Copy({image.File, b.size(), keep - b.size()});
+  written.ZerosTo(fresh.RawPointer);
+  written.Write(section);
+  for (const PlacedData& p : placed) {
+    written.ZerosTo(fresh.RawPointer + p.At);
+    copied = copied && written.Copy(p.Item->Place);
+  }
+  written.ZerosTo(uint64_t(fresh.RawPointer) + fresh.RawSize);
+  copied = copied && written.Copy(tail);
+  std::string checksum(4, '\0');
+  Set32(checksum, 0, written.Checksum());
+  if (!copied || !out.seekp(opt + 64) || !out.write(checksum.data(), 4) || !out.seekp(0, std::ios::end)) {
+    error = "it or the data to go into it cannot be read, or the package cannot be written";
+    return false;
+  }
   return true;
 }
 
@@ -450,6 +546,12 @@ void PutRcData(std::vector<ResourceItem>& items, const std::string& name, const 
                              }),
               items.end());
   items.push_back(item);
+}
+
+void PutRcData(std::vector<ResourceItem>& items, const std::string& name, const FileSpan& place) {
+  PutRcData(items, name, std::string());
+  items.back().Place = place;
+  items.back().Held = false;
 }
 
 const ResourceItem* FindRcData(const std::vector<ResourceItem>& items, const std::string& name) {

@@ -1,9 +1,14 @@
 // Reads the resources of a 32-bit PE image and rebuilds its resource section, with no help
-// from Windows. Portable C++17; used by the packager.
+// from Windows. Portable C++17; used by the packager. Images are read from and written to
+// files in pieces: a package of any size needs little memory.
 #pragma once
 #include <cstdint>
+#include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
+
+#include "packager/file_span.h"
 
 // A resource type or name: a number, or a text (UTF-16) when Named.
 struct ResourceKey {
@@ -12,11 +17,17 @@ struct ResourceKey {
   std::u16string Text;
 };
 
+// Data of this size and more stays in its file when resources are read.
+constexpr uint32_t LargeResourceData = 1 << 20;
+
 struct ResourceItem {
   ResourceKey Type, Name;
   uint16_t Language = 0;
   uint32_t CodePage = 0;
-  std::string Data;
+  std::string Data;  // the bytes, when Held
+  FileSpan Place;    // where the bytes lie in a file, for data read from one or not Held
+  bool Held = true;  // false for large data, which is copied from Place when written
+  uint64_t Size() const { return Held ? Data.size() : Place.Size; }
 };
 
 constexpr uint16_t RtRcData = 10;
@@ -26,23 +37,27 @@ ResourceKey ResourceName(const std::string& asciiName);
 std::string ResourceKeyText(const ResourceKey& key);  // "#10", "CAB"; non-ASCII as '?'
 bool SameResourceKey(const ResourceKey& a, const ResourceKey& b);
 
-// A checked view of a PE32 file held in memory.
+// A checked PE32 file: its headers (up to the first section's data) in memory, the rest in the file.
 struct PeImage {
-  std::string Bytes;
+  std::filesystem::path File;
+  uint64_t FileSize = 0;
+  std::string Head;
   uint32_t OptionalHeader = 0;  // file offset of the optional header
   uint32_t SectionTable = 0;
   uint16_t SectionCount = 0;
 };
 
-bool ReadPeImage(const std::string& bytes, PeImage& image, std::string& error);
+bool ReadPeImage(const std::filesystem::path& file, PeImage& image, std::string& error);
 bool ReadResources(const PeImage& image, std::vector<ResourceItem>& items, std::string& error);
 
-// The bytes of the image with `items` as its whole resource tree. A resource section that ends
-// the file is replaced in place; otherwise a new one is added after the last section.
+// Writes the image with `items` as its whole resource tree to `out`, which must be able to seek
+// back (for the checksum). A resource section that ends the file is replaced in place;
+// otherwise a new one is added after the last section. Data not held goes last in the section.
 // An Authenticode signature is dropped: it could not stay valid.
-bool RebuildResources(const PeImage& image, const std::vector<ResourceItem>& items, std::string& output,
+bool RebuildResources(const PeImage& image, const std::vector<ResourceItem>& items, std::ostream& out,
                       std::string& error);
 
-// Replaces (all languages of) or adds the raw-data resource `name`.
+// Replaces (all languages of) or adds the raw-data resource `name`, held or copied from a file.
 void PutRcData(std::vector<ResourceItem>& items, const std::string& name, const std::string& data);
+void PutRcData(std::vector<ResourceItem>& items, const std::string& name, const FileSpan& place);
 const ResourceItem* FindRcData(const std::vector<ResourceItem>& items, const std::string& name);

@@ -3,6 +3,10 @@
 #include "packager/pe_resources.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
 
 #include "tests/host/cabpack_test_image.h"
 
@@ -33,23 +37,44 @@ std::string HandMadeTree(uint32_t rva) {
 
 const std::string Code(0x300, '\xC3');
 
+// Images are read from files: each one gets a file of its own, all removed at the end.
+class TImageFiles {
+ public:
+  ~TImageFiles() {
+    std::error_code ec;
+    std::filesystem::remove_all(Folder, ec);
+  }
+  std::filesystem::path Add(const std::string& bytes) {
+    std::filesystem::create_directories(Folder);
+    std::filesystem::path path = Folder / (std::to_string(++Count) + ".exe");
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+  }
+
+ private:
+  std::filesystem::path Folder =
+      std::filesystem::temp_directory_path() / ("cabpack_pe_test_" + std::to_string(getpid()));
+  int Count = 0;
+} ImageFiles;
+
 std::vector<ResourceItem> Read(const std::string& bytes) {
   PeImage image;
   std::string error;
   std::vector<ResourceItem> items;
-  EXPECT_TRUE(ReadPeImage(bytes, image, error)) << error;
+  EXPECT_TRUE(ReadPeImage(ImageFiles.Add(bytes), image, error)) << error;
   EXPECT_TRUE(ReadResources(image, items, error)) << error;
   return items;
 }
 
 std::string Rebuild(const std::string& bytes, const std::vector<ResourceItem>& items, std::string* error = nullptr) {
   PeImage image;
-  std::string out, message;
-  if (!ReadPeImage(bytes, image, message) || !RebuildResources(image, items, out, message)) {
+  std::ostringstream out;
+  std::string message;
+  if (!ReadPeImage(ImageFiles.Add(bytes), image, message) || !RebuildResources(image, items, out, message)) {
     if (error) *error = message;
     return std::string();
   }
-  return out;
+  return out.str();
 }
 
 std::vector<ResourceItem> Packaged(std::vector<ResourceItem> items) {
@@ -213,7 +238,7 @@ TEST(PeResources, RefusesADamagedTree) {
   PeImage image;
   std::string error;
   std::vector<ResourceItem> items;
-  ASSERT_TRUE(ReadPeImage(MakeImage({{".text", Code}, {".rsrc", tree}}), image, error));
+  ASSERT_TRUE(ReadPeImage(ImageFiles.Add(MakeImage({{".text", Code}, {".rsrc", tree}})), image, error));
   EXPECT_FALSE(ReadResources(image, items, error));
   EXPECT_NE(error.find("damaged"), std::string::npos);
 }

@@ -87,7 +87,7 @@ class CabpackTest : public ::testing::Test {
     PeImage image;
     std::string error;
     std::vector<ResourceItem> items;
-    EXPECT_TRUE(ReadPeImage(ReadFile(path), image, error) && ReadResources(image, items, error)) << error;
+    EXPECT_TRUE(ReadPeImage(path, image, error) && ReadResources(image, items, error)) << error;
     return items;
   }
   CabinetTable Cabinet(const std::string& path) {
@@ -255,12 +255,12 @@ TEST_F(CabpackTest, ListsACabinetMadeByAnotherTool) {
   std::string gcab = (Folder / "other.cab").string();
   ASSERT_EQ(std::system(("cd '" + Source.string() + "' && gcab -c '" + gcab + "' setup.exe data/table.txt").c_str()), 0);
   PeImage image;
-  std::string error, package;
+  std::string error;
   std::vector<ResourceItem> items;
-  ASSERT_TRUE(ReadPeImage(ReadFile(Stub), image, error));
+  ASSERT_TRUE(ReadPeImage(Stub, image, error));
   PutRcData(items, "CAB", ReadFile(gcab));
+  std::ofstream package(Out, std::ios::binary);
   ASSERT_TRUE(RebuildResources(image, items, package, error));
-  WriteFile(Out, package);
   ASSERT_EQ(Run({"--list", Out}), 0) << Error;
   EXPECT_NE(Output.find("2 files, 16 bytes unpacked; compression none"), std::string::npos) << Output;
   EXPECT_NE(Output.find("(no option list"), std::string::npos) << Output;

@@ -1,0 +1,45 @@
+#include "packager/file_span.h"
+
+#include <algorithm>
+#include <fstream>
+#include <vector>
+
+namespace {
+
+constexpr size_t PieceSize = 1 << 20;
+
+bool OpenAt(const FileSpan& span, std::ifstream& in) {
+  in.open(span.File, std::ios::binary);
+  return in && in.seekg(std::streamoff(span.Offset));
+}
+
+}  // namespace
+
+bool WholeFileSpan(const std::filesystem::path& file, FileSpan& span) {
+  std::error_code ec;
+  span = FileSpan();
+  span.File = file;
+  span.Size = std::filesystem::file_size(file, ec);
+  return !ec && std::ifstream(file, std::ios::binary).is_open();
+}
+
+bool ReadSpan(const FileSpan& span, uint64_t count, std::string& bytes) {
+  std::ifstream in;
+  bytes.assign(size_t(std::min(count, span.Size)), '\0');
+  return OpenAt(span, in) && in.read(&bytes[0], std::streamsize(bytes.size()));
+}
+
+bool CopySpan(const FileSpan& span, std::ostream& out, const PieceObserver& seen) {
+  std::ifstream in;
+  if (span.Size == 0) return true;
+  if (!OpenAt(span, in)) return false;
+  std::vector<char> piece(size_t(std::min<uint64_t>(span.Size, PieceSize)));
+  for (uint64_t left = span.Size; left > 0;) {
+    size_t take = size_t(std::min<uint64_t>(left, piece.size()));
+    if (!in.read(piece.data(), std::streamsize(take))) return false;
+    if (seen) seen(piece.data(), take);
+    if (!out.write(piece.data(), std::streamsize(take))) return false;
+    left -= take;
+  }
+  return true;
+}
