@@ -8,24 +8,31 @@
 #include <sstream>
 
 #include "runner/options.h"
+#include "packager/icon_resource.h"
 #include "packager/package_cabinet.h"
 #include "packager/package_host.h"
 #include "packager/package_options.h"
 #include "packager/pe_resources.h"
+#include "packager/version_resource.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
+constexpr uint64_t MaxIconFile = 16 << 20;
+
 const char* const Usage =
     "usage: cabpack --source DIR --run RELPATH [--on OPTION]... [--off OPTION]...\n"
     "               [--compression none|mszip] [--codepage N] [--stub cabrun.exe] -o OUT.exe\n"
-    "       cabpack --cab FILE.cab [--on OPTION]... [--off OPTION]... [--stub cabrun.exe] -o OUT.exe\n"
+    "       cabpack --cab FILE.cab [--run NAME] [--on OPTION]... [--off OPTION]... [--stub cabrun.exe] -o OUT.exe\n"
+    "       (both also [--product-name T] [--product-version a.b.c.d] [--file-version a.b.c.d] [--company T]\n"
+    "        [--copyright T] [--description T] [--original-filename T] [--icon FILE.ico])\n"
     "       cabpack --list PACKAGE.exe\n"
     "       cabpack --save-cab PACKAGE.exe -o OUT.cab\n";
 
 struct Settings {
-  std::string Source, Run, Cab, List, SaveCab, Stub, Output;
+  std::string Source, Run, Cab, List, SaveCab, Stub, Output, Icon;
+  VersionSettings Version;
   std::vector<OptionChoice> Choices;
   CabCompression Compression = CabCompression::Mszip;
   int CodePage = 0;
@@ -91,6 +98,17 @@ class TStagedOutput {
   std::ofstream File;
 };
 
+// Switches that set a text of the version resource.
+const struct {
+  const char* Switch;
+  std::string VersionSettings::*Field;
+} VersionSwitches[] = {
+    {"--product-name", &VersionSettings::ProductName}, {"--product-version", &VersionSettings::ProductVersion},
+    {"--file-version", &VersionSettings::FileVersion}, {"--company", &VersionSettings::Company},
+    {"--copyright", &VersionSettings::Copyright},      {"--description", &VersionSettings::Description},
+    {"--original-filename", &VersionSettings::OriginalFilename},
+};
+
 bool SameFile(const fs::path& a, const fs::path& b) {
   std::error_code ec;
   if (fs::equivalent(a, b, ec)) return true;
@@ -124,6 +142,12 @@ bool ParseArguments(const std::vector<std::string>& args, Settings& s, Failure& 
       if (!value(s.Stub)) return false;
     } else if (a == "-o" || a == "--output") {
       if (!value(s.Output)) return false;
+    } else if (a == "--icon") {
+      if (!value(s.Icon)) return false;
+    } else if (auto field = std::find_if(std::begin(VersionSwitches), std::end(VersionSwitches),
+                                         [&](const auto& v) { return a == v.Switch; });
+               field != std::end(VersionSwitches)) {
+      if (!value(s.Version.*field->Field)) return false;
     } else if (a == "--on" || a == "--off") {
       if (!value(v)) return false;
       int option = FindPackageOption(v);
@@ -168,8 +192,8 @@ bool ParseArguments(const std::vector<std::string>& args, Settings& s, Failure& 
     failure.Message = "--source needs --run RELPATH, the file to run after extraction";
   else if (s.Source.empty() && s.CodePage != 0)
     failure.Message = "--codepage goes with --source";
-  else if (!s.List.empty() + !s.SaveCab.empty() && !s.Run.empty())
-    failure.Message = "--run goes with --source or --cab";
+  else if (!s.List.empty() + !s.SaveCab.empty() && (!s.Run.empty() || !s.Version.Empty() || !s.Icon.empty()))
+    failure.Message = "--run, the version texts and --icon go with --source or --cab";
   else if (!s.SaveCab.empty() && (!s.Stub.empty() || !s.Choices.empty()))
     failure.Message = "--save-cab takes only the package and -o";
   else
@@ -249,6 +273,25 @@ bool StageCabinet(const Settings& s, const fs::path& staged, FileSpan& cabinet, 
   return true;
 }
 
+// The vendor's version texts and icon, set in the stub's resources.
+bool Dress(const Settings& s, std::vector<ResourceItem>& items, Failure& failure) {
+  std::string ico, error;
+  FileSpan icon;
+  if (!s.Icon.empty() && (!WholeFileSpan(s.Icon, icon) || icon.Size > MaxIconFile || !ReadSpan(icon, icon.Size, ico))) {
+    failure.Message = "cannot read the icon \"" + s.Icon + "\"" + (icon.Size > MaxIconFile ? ": it is over 16 MB" : "");
+    return false;
+  }
+  if (!s.Icon.empty() && !ApplyIcon(items, ico, error)) {
+    failure.Message = "the icon \"" + s.Icon + "\": " + error;
+    return false;
+  }
+  if (!s.Version.Empty() && !ApplyVersion(items, s.Version, error)) {
+    failure.Message = error;
+    return false;
+  }
+  return true;
+}
+
 bool Pack(const Settings& s, Failure& failure) {
   fs::path stub = s.Stub.empty() ? OwnExecutablePath().parent_path() / "cabrun.exe" : fs::path(s.Stub);
   if (SameFile(stub, s.Output) || (!s.Cab.empty() && SameFile(s.Cab, s.Output))) {
@@ -257,7 +300,7 @@ bool Pack(const Settings& s, Failure& failure) {
   }
   PeImage image;
   std::vector<ResourceItem> items;
-  if (!ReadPackage(stub.string(), "the stub", image, items, failure)) return false;
+  if (!ReadPackage(stub.string(), "the stub", image, items, failure) || !Dress(s, items, failure)) return false;
   TStagedOutput output(s.Output);
   TTempFile staged(fs::path(s.Output), ".cab");
   FileSpan cabinet;
@@ -368,6 +411,21 @@ void ListPackage(const std::string& path, const std::vector<ResourceItem>& items
   for (const OptionListEntry& e : entries)
     if (e.Option < 0) out << "  ignored entry \"" << e.Key << (e.Key.empty() ? "" : "=") << e.Value << "\"\n";
   if (!opt) out << "  (no option list: the runner's defaults apply)\n";
+
+  for (const ResourceItem& item : items) {
+    VersionFacts version;
+    if (!item.Type.Named && item.Type.Id == RtVersion && ReadVersion(item.Data, version)) {
+      out << "\nVersion (language " << item.Language << "): file " << version.FileVersion << ", product "
+          << version.ProductVersion << "\n";
+      for (const auto& text : version.Strings) out << "  " << std::left << std::setw(20) << text.first << text.second << "\n";
+    }
+    if (!item.Type.Named && item.Type.Id == RtGroupIcon) {
+      out << "\nIcon " << ResourceKeyText(item.Name) << ":";
+      std::vector<std::string> sizes = IconGroupSizes(item.Data);
+      for (size_t i = 0; i < sizes.size(); ++i) out << (i ? ", " : " ") << sizes[i];
+      out << "\n";
+    }
+  }
 }
 
 bool List(const Settings& s, std::ostream& out, Failure& failure) {

@@ -186,7 +186,17 @@ TEST(PeResources, RebuildingAgainGivesTheSameBytes) {
 }
 
 TEST(PeResources, TheChecksumIsTheImageChecksum) {
-  std::string out = Rebuild(MakeImage({{".text", Code}}), Packaged({}));
+  // Also over data copied from a file, from an odd place and of an odd length, as data not held is.
+  std::string file;
+  for (uint32_t i = 0; i < 0x3000; ++i) file += char(i * 37 + (i >> 7));
+  std::vector<ResourceItem> items = Packaged({});
+  PutRcData(items, "ODD", "odd");
+  PutRcData(items, "CAB", FileSpan{ImageFiles.Add(file), 3, 0x2003});
+  std::string out = Rebuild(MakeImage({{".text", Code}}), items);
+  std::vector<ResourceItem> back = Read(out);
+  ASSERT_EQ(back.size(), 3u);
+  EXPECT_EQ(FindRcData(back, "CAB")->Data, file.substr(3, 0x2003));
+  EXPECT_GT(FindRcData(back, "CAB")->Place.Offset, FindRcData(back, "OPT")->Place.Offset);  // placed last
   uint64_t sum = 0;
   for (size_t i = 0; i < out.size(); i += 2) {
     if (i == Opt + 64 || i == Opt + 66) continue;

@@ -2,9 +2,11 @@
 // every bad input ending with a clear message, a non-zero exit code and nothing left behind.
 #include <gtest/gtest.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <cctype>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -13,6 +15,7 @@
 #include "runner/protected_plain.h"
 #include "tests/host/cabpack_test_image.h"
 #include "packager/package_cabinet.h"
+#include "packager/icon_resource.h"
 #include "packager/package_cli.h"
 #include "packager/package_host.h"
 #include "packager/package_options.h"
@@ -42,6 +45,40 @@ std::string ReadFile(const fs::path& path) {
 void WriteFile(const fs::path& path, const std::string& data) {
   fs::create_directories(path.parent_path());
   std::ofstream(path, std::ios::binary) << data;
+}
+
+// The output lines of a shell command.
+std::set<std::string> CommandLines(const std::string& command) {
+  std::set<std::string> lines;
+  FILE* pipe = popen(command.c_str(), "r");
+  char line[4096];
+  while (pipe && std::fgets(line, sizeof line, pipe)) lines.insert(std::string(line, std::strcspn(line, "\n")));
+  EXPECT_TRUE(pipe && pclose(pipe) == 0) << command;
+  return lines;
+}
+
+// What pefile reads from a program's version resource and icons (tests/host/read_pe_resources.py).
+std::set<std::string> ReadByPefile(const std::string& program) {
+  return CommandLines(std::string("/usr/bin/python3 ") + READ_PE_RESOURCES + " '" + program + "'");
+}
+
+// An .ico file of solid squares made by ImageMagick, and what pefile should say of each image
+// once it is a program's icon.
+std::set<std::string> MakeIcon(const std::string& path, const std::vector<std::pair<int, std::string>>& squares) {
+  std::string command = "convert";
+  for (const auto& square : squares)
+    command += " -size " + std::to_string(square.first) + "x" + std::to_string(square.first) + " xc:" + square.second;
+  EXPECT_EQ(std::system((command + " '" + path + "'").c_str()), 0);
+  std::string ico = ReadFile(path);
+  std::set<std::string> lines;
+  for (size_t i = 0; i < squares.size(); ++i) {
+    uint32_t bytes = Get32(ico, 6 + 16 * i + 8), at = Get32(ico, 6 + 16 * i + 12);
+    char line[64];
+    std::snprintf(line, sizeof line, "icon %dx%d 32-bit crc %08lx", squares[i].first, squares[i].first,
+                  crc32(0, reinterpret_cast<const Bytef*>(ico.data() + at), bytes));
+    lines.insert(line);
+  }
+  return lines;
 }
 
 class CabpackTest : public ::testing::Test {
@@ -249,11 +286,112 @@ TEST_F(CabpackTest, ListsWhatWentIn) {
   EXPECT_NE(Output.find("setup.exe   <- run after extraction"), std::string::npos) << Output;
   EXPECT_NE(Output.find("data\\table.txt\n"), std::string::npos) << Output;
   EXPECT_NE(Output.find("compression MSZIP"), std::string::npos) << Output;
+
+  // As to a full device: the listing fails.
+  struct TFullDevice : std::streambuf {
+    int overflow(int) override { return traits_type::eof(); }
+  } full;
+  std::ostream out(&full);
+  std::ostringstream err;
+  EXPECT_EQ(RunCabpack({"--list", Out}, out, err), 1);
+  EXPECT_NE(err.str().find("cabpack: cannot write the listing"), std::string::npos) << err.str();
 }
 
-TEST_F(CabpackTest, ListsACabinetMadeByAnotherTool) {
+TEST_F(CabpackTest, StreamsALargeCabinetInAndOut) {
+  // Above LargeResourceData the cabinet is never held in memory: copied in, listed, taken out, replaced.
+  std::string noise(3 << 20, '\0');
+  uint32_t state = 7;
+  for (char& c : noise) c = char((state = state * 1103515245 + 12345) >> 24);
+  WriteFile(Source / "firmware.bin", noise);
+  ASSERT_EQ(Pack({"--compression", "none"}), 0) << Error;
+  EXPECT_EQ(ReadByPefile(Out).count("checksum right"), 1u);
+  std::vector<ResourceItem> items = Resources(Out);
+  ASSERT_NE(FindRcData(items, "CAB"), nullptr);
+  EXPECT_FALSE(FindRcData(items, "CAB")->Held);
+  ASSERT_EQ(Run({"--list", Out}), 0) << Error;
+  EXPECT_NE(Output.find("     3145728  "), std::string::npos) << Output;
+  std::string saved = (Folder / "saved.cab").string();
+  ASSERT_EQ(Run({"--save-cab", Out, "-o", saved}), 0) << Error;
+  ASSERT_EQ(std::system(("cabextract -q -d '" + (Folder / "taken").string() + "' '" + saved + "'").c_str()), 0);
+  EXPECT_EQ(ReadFile(Folder / "taken" / "firmware.bin"), noise);
+
+  // Packed again into that package: the large cabinet is replaced, not carried along.
+  std::string first = (Folder / "first.exe").string();
+  fs::rename(Out, first);
+  fs::remove(Source / "firmware.bin");
+  ASSERT_EQ(Run({"--source", Source.string(), "--run", "setup.exe", "--stub", first, "-o", Out}), 0) << Error;
+  EXPECT_LT(fs::file_size(Out), 1u << 20);
+  EXPECT_EQ(ReadByPefile(Out).count("checksum right"), 1u);
+}
+
+TEST_F(CabpackTest, SetsTheVendorsVersionAndIcon) {
+  std::string ico = (Folder / "app.ico").string(), small = (Folder / "small.ico").string();
+  std::set<std::string> expected = MakeIcon(ico, {{16, "red"}, {32, "lime"}, {256, "blue"}});
+  ASSERT_EQ(Pack({"--product-name", "Widget Updater \xC3\xBC", "--file-version", "2.5.0.17", "--company", "Morvane KK",
+                  "--copyright", "\xC2\xA9 2026 Morvane", "--description", "Updates the widget",
+                  "--original-filename", "widget-update.exe", "--icon", ico}),
+            0) << Error;
+  std::set<std::string> strings = {
+      "string CompanyName=Morvane KK",       "string FileDescription=Updates the widget",
+      "string InternalName=widget-update",   "string LegalCopyright=\xC2\xA9 2026 Morvane",
+      "string OriginalFilename=widget-update.exe", "string ProductName=Widget Updater \xC3\xBC",
+      "checksum right"};
+  expected.insert(strings.begin(), strings.end());
+  expected.insert({"fixed file 2.5.0.17 product 2.5.0.17", "string FileVersion=2.5.0.17",
+                   "string ProductVersion=2.5.0.17", "icons 3"});
+  EXPECT_EQ(ReadByPefile(Out), expected);
+  ASSERT_EQ(Run({"--list", Out}), 0) << Error;
+  EXPECT_NE(Output.find("Icon #1: 16x16 32-bit, 32x32 32-bit, 256x256 32-bit\n"), std::string::npos) << Output;
+  EXPECT_NE(Output.find("file 2.5.0.17, product 2.5.0.17\n"), std::string::npos) << Output;
+  EXPECT_NE(Output.find("  ProductName         Widget Updater \xC3\xBC\n"), std::string::npos) << Output;
+
+  // Packed again into that package: what is given changes, the rest stays; the old icons go.
+  std::string first = (Folder / "first.exe").string();
+  fs::rename(Out, first);
+  expected = MakeIcon(small, {{24, "yellow"}});
+  expected.insert(strings.begin(), strings.end());
+  expected.insert({"fixed file 3.0.0.1 product 3.0.0.1", "string FileVersion=3.0.0.1", "string ProductVersion=3.0.0.1",
+                   "icons 1"});
+  ASSERT_EQ(Run({"--source", Source.string(), "--run", "setup.exe", "--stub", first, "--product-version", "3.0.0.1",
+                 "--icon", small, "-o", Out}),
+            0) << Error;
+  EXPECT_EQ(ReadByPefile(Out), expected);
+}
+
+TEST_F(CabpackTest, ListsAndRunsACabinetMadeByAnotherTool) {
   std::string gcab = (Folder / "other.cab").string();
   ASSERT_EQ(std::system(("cd '" + Source.string() + "' && gcab -c '" + gcab + "' setup.exe data/table.txt").c_str()), 0);
+  const std::string original = ReadFile(gcab);
+  // --list and --save-cab take the plain cabinet as well as a package.
+  ASSERT_EQ(Run({"--list", gcab}), 0) << Error;
+  EXPECT_NE(Output.find("2 files, 16 bytes unpacked; compression none"), std::string::npos) << Output;
+  EXPECT_NE(Output.find("Warning: no file in the cabinet is flagged"), std::string::npos) << Output;
+  std::string copy = (Folder / "copy.cab").string();
+  ASSERT_EQ(Run({"--save-cab", gcab, "-o", copy}), 0) << Error;
+  EXPECT_EQ(ReadFile(copy), original);
+
+  // --cab --run flags the file named (any case, either slash) and no other; the input stays as it was.
+  EXPECT_EQ(Run({"--cab", gcab, "--run", "data/nothere.txt", "--stub", Stub, "-o", Out}), 1);
+  EXPECT_NE(Error.find("cabpack: \"" + gcab + "\": --run \"data/nothere.txt\" is not a file in the cabinet"),
+            std::string::npos) << Error;
+  EXPECT_EQ(OutFolder(), std::set<std::string>{});
+  ASSERT_EQ(Run({"--cab", gcab, "--run", "DATA/table.txt", "--stub", Stub, "-o", Out}), 0) << Error;
+  CabinetTable table = Cabinet(Out);
+  ASSERT_EQ(table.Files.size(), 2u);
+  EXPECT_EQ(table.Files[1].Name, "data\\table.txt");
+  EXPECT_EQ(table.Files[1].Attributes & RunAfterExtraction, RunAfterExtraction);
+  EXPECT_EQ(table.Files[0].Attributes & RunAfterExtraction, 0);
+  EXPECT_EQ(ReadFile(gcab), original);
+  std::string saved = (Folder / "saved.cab").string();
+  ASSERT_EQ(Run({"--save-cab", Out, "-o", saved}), 0) << Error;
+  ASSERT_EQ(std::system(("cabextract -q -d '" + (Folder / "taken").string() + "' '" + saved + "'").c_str()), 0);
+  EXPECT_EQ(ReadFile(Folder / "taken" / "data" / "table.txt"), "1 2 3\n");
+  ASSERT_EQ(Run({"--cab", saved, "--run", "setup.exe", "--stub", Stub, "-o", Out}), 0) << Error;
+  EXPECT_EQ(Cabinet(Out).Files[0].Attributes & RunAfterExtraction, RunAfterExtraction);
+  EXPECT_EQ(Cabinet(Out).Files[1].Attributes & RunAfterExtraction, 0);
+  fs::remove(Out);
+
+  // A package whose cabinet came from gcab, without an option list.
   PeImage image;
   std::string error;
   std::vector<ResourceItem> items;
@@ -304,6 +442,7 @@ TEST_F(CabpackTest, RefusesBadInputLeavingNothingBehind) {
   Put16(pe64, 0x40 + 24, 0x20B);
   WriteFile(Folder / "pe64.exe", pe64);
   WriteFile(Folder / "bad.cab", "MSCF but nothing else");
+  WriteFile(Folder / "cut.ico", std::string("\0\0\1\0\2\0", 6) + std::string(16, 'x'));
   std::string src = Source.string(), folder = Folder.string(), out = Out;
   const struct {
     std::vector<std::string> Args;
@@ -335,6 +474,13 @@ TEST_F(CabpackTest, RefusesBadInputLeavingNothingBehind) {
       {{"--cab", folder + "/bad.cab", "-o", out}, 1, "damaged", ""},
       {{"--cab", folder + "/missing.cab", "-o", out}, 1, "cannot read", ""},
       {{"--list", folder + "/text.exe"}, 1, "not a 32-bit", ""},
+      {{"--list", folder + "/text.exe", "--product-name", "x"}, 2, "go with --source or --cab", ""},
+      {{"--source", src, "--run", "setup.exe", "--icon", folder + "/text.exe", "-o", out}, 1, "not an icon file", ""},
+      {{"--source", src, "--run", "setup.exe", "--icon", folder + "/cut.ico", "-o", out}, 1, "cut short", ""},
+      {{"--source", src, "--run", "setup.exe", "--icon", folder + "/no.ico", "-o", out}, 1, "cannot read the icon", ""},
+      {{"--source", src, "--run", "setup.exe", "--product-version", "1.2.3", "-o", out}, 1, "a.b.c.d", ""},
+      {{"--source", src, "--run", "setup.exe", "--file-version", "1.2.3.65536", "-o", out}, 1, "a.b.c.d", ""},
+      {{"--source", src, "--run", "setup.exe", "--company", "\xFF", "-o", out}, 1, "not UTF-8", ""},
   };
   const struct {
     std::string Stub, Message;

@@ -1,0 +1,123 @@
+// An .ico file is a directory of images (16 bytes each: size, colours, planes, bits, byte count,
+// file offset) followed by the images, PNG or a bitmap without its file header. In a program the
+// images become RT_ICON resources and the directory an RT_GROUP_ICON resource whose 14-byte
+// entries name each image by its resource id instead of its offset.
+#include "packager/icon_resource.h"
+
+#include <algorithm>
+#include <set>
+
+namespace {
+
+constexpr size_t IcoEntrySize = 16, GroupEntrySize = 14;
+
+uint32_t Get16(const std::string& b, size_t at) { return uint8_t(b[at]) | uint32_t(uint8_t(b[at + 1])) << 8; }
+uint32_t Get32(const std::string& b, size_t at) { return Get16(b, at) | Get16(b, at + 2) << 16; }
+void Put16(std::string& b, uint32_t v) {
+  b += char(v & 0xFF);
+  b += char((v >> 8) & 0xFF);
+}
+
+bool IsType(const ResourceItem& item, uint16_t type) { return !item.Type.Named && item.Type.Id == type; }
+
+// Planes and bits per pixel of an image, for entries that leave them 0 (Windows picks by them).
+void ImageDepth(const std::string& image, uint32_t& planes, uint32_t& bits) {
+  if (image.compare(0, 8, "\x89PNG\r\n\x1A\n") == 0) {
+    static const uint32_t channels[] = {1, 0, 3, 1, 2, 0, 4};  // by PNG colour type
+    uint32_t type = uint8_t(image[25]);
+    planes = 1;
+    bits = uint8_t(image[24]) * (type < 7 ? channels[type] : 0);
+  } else {
+    planes = Get16(image, 12);
+    bits = Get16(image, 14);
+  }
+}
+
+}  // namespace
+
+bool ApplyIcon(std::vector<ResourceItem>& items, const std::string& ico, std::string& error) {
+  error = "it is not an icon file (.ico)";
+  if (ico.size() < 6 || Get16(ico, 0) != 0 || Get16(ico, 2) != 1 || Get16(ico, 4) == 0) return false;
+  size_t count = Get16(ico, 4);
+  if (6 + count * IcoEntrySize > ico.size()) {
+    error = "it is cut short: its directory runs past its end";
+    return false;
+  }
+  std::vector<std::string> images;
+  for (size_t i = 0; i < count; ++i) {
+    size_t entry = 6 + i * IcoEntrySize;
+    uint64_t bytes = Get32(ico, entry + 8), at = Get32(ico, entry + 12);
+    if (bytes == 0 || at + bytes > ico.size()) {
+      error = "it is cut short: image " + std::to_string(i + 1) + " lies beyond its end";
+      return false;
+    }
+    std::string image = ico.substr(size_t(at), size_t(bytes));
+    bool png = image.size() >= 33 && image.compare(0, 8, "\x89PNG\r\n\x1A\n") == 0;
+    if (!png && (image.size() < 40 || Get32(image, 0) != 40)) {
+      error = "image " + std::to_string(i + 1) + " is neither PNG nor a bitmap";
+      return false;
+    }
+    images.push_back(image);
+  }
+
+  // The group to replace: the first, as the tree is sorted; its icons go with it.
+  auto group = std::find_if(items.begin(), items.end(), [](const ResourceItem& i) { return IsType(i, RtGroupIcon); });
+  ResourceItem fresh;
+  fresh.Type = ResourceId(RtGroupIcon);
+  fresh.Name = ResourceId(1);
+  std::set<uint16_t> oldIcons;
+  if (group != items.end()) {
+    fresh.Name = group->Name;
+    fresh.Language = group->Language;
+    for (const ResourceItem& item : items) {
+      if (!IsType(item, RtGroupIcon) || !SameResourceKey(item.Name, fresh.Name) || !item.Held) continue;
+      for (size_t at = 6; at + GroupEntrySize <= item.Data.size(); at += GroupEntrySize)
+        oldIcons.insert(uint16_t(Get16(item.Data, at + 12)));
+    }
+  }
+  items.erase(std::remove_if(items.begin(), items.end(),
+                             [&](const ResourceItem& i) {
+                               return (IsType(i, RtGroupIcon) && SameResourceKey(i.Name, fresh.Name)) ||
+                                      (IsType(i, RtIcon) && !i.Name.Named && oldIcons.count(i.Name.Id));
+                             }),
+              items.end());
+  std::set<uint16_t> taken;
+  for (const ResourceItem& item : items)
+    if (IsType(item, RtIcon) && !item.Name.Named) taken.insert(item.Name.Id);
+
+  Put16(fresh.Data, 0);
+  Put16(fresh.Data, 1);
+  Put16(fresh.Data, uint32_t(count));
+  uint16_t id = 0;
+  for (size_t i = 0; i < count; ++i) {
+    while (taken.count(++id)) {
+    }
+    size_t entry = 6 + i * IcoEntrySize;
+    uint32_t planes = Get16(ico, entry + 4), bits = Get16(ico, entry + 6);
+    if (planes == 0 || bits == 0) ImageDepth(images[i], planes, bits);
+    fresh.Data += ico.substr(entry, 4);  // width, height, colours, reserved
+    Put16(fresh.Data, planes);
+    Put16(fresh.Data, bits);
+    fresh.Data += ico.substr(entry + 8, 4);  // byte count
+    Put16(fresh.Data, id);
+    ResourceItem icon;
+    icon.Type = ResourceId(RtIcon);
+    icon.Name = ResourceId(id);
+    icon.Language = fresh.Language;
+    icon.Data = images[i];
+    items.push_back(icon);
+  }
+  items.push_back(fresh);
+  error.clear();
+  return true;
+}
+
+std::vector<std::string> IconGroupSizes(const std::string& group) {
+  std::vector<std::string> sizes;
+  for (size_t at = 6; at + GroupEntrySize <= group.size(); at += GroupEntrySize) {
+    uint32_t width = uint8_t(group[at]), height = uint8_t(group[at + 1]);
+    sizes.push_back(std::to_string(width ? width : 256) + "x" + std::to_string(height ? height : 256) + " " +
+                    std::to_string(Get16(group, at + 6)) + "-bit");
+  }
+  return sizes;
+}
