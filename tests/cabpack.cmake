@@ -5,7 +5,7 @@ set(CABPACK_WORK ${CMAKE_CURRENT_BINARY_DIR}/cabpack)
 set(CABPACK_TEST_ENV ${WINE_TEST_ENV} ${ENGLISH_LOCALE})
 
 add_executable(cabpack_probe cabpack_probe_test.cpp cabpack_probe.rc)
-target_link_libraries(cabpack_probe PRIVATE cabrun_runner cabinet GTest::gtest)
+target_link_libraries(cabpack_probe PRIVATE cabrun_runner cabinet version GTest::gtest)
 add_executable(cabpack_payload cabpack_payload.cpp)
 
 add_test(NAME cabpack_make_packages
@@ -21,7 +21,11 @@ function(cabpack_wine test program)
 endfunction()
 cabpack_wine(cabpack_package probe_pkg.exe Z:${CABPACK_WORK}/src "bin\\payload.exe"
   "HideWhileRunning=1,AllowExtractSwitch=0")
-cabpack_wine(cabpack_repackage probe_repkg.exe Z:${CABPACK_WORK}/src2 "setup.exe" "ReportPowerStatus=1")
+# The repacked probe also checks the version texts and icon cabpack_make_packages.sh gave it.
+cabpack_wine(cabpack_repackage probe_repkg.exe Z:${CABPACK_WORK}/src2 "setup.exe" "ReportPowerStatus=1"
+  Z:${CABPACK_WORK}/probe.ico "ProductName=Probe Product" "ProductVersion=2.5.0.17" "FileVersion=2.5.0.16"
+  "CompanyName=Morvane Test" "LegalCopyright=(c) 2026 Morvane" "FileDescription=Probe package"
+  "OriginalFilename=probe-update.exe" "InternalName=probe-update")
 
 # The real runner, packed twice, runs the payload of the second packing.
 add_test(NAME cabpack_runner_package

@@ -2,6 +2,8 @@
 # cabpack_make_packages.sh CABPACK PROBE PAYLOAD WORK OBJDUMP: makes the packages the Wine tests
 # run, and checks on the host what needs no Windows: same bytes twice, the default stub, the
 # relocations kept, the cabinet taken out again (read by cabextract), --cab unchanged, --list.
+# The repacked probe carries its own version texts and an icon made by ImageMagick; cabpack.cmake
+# hands the same texts to the probe, which reads them back through Windows.
 set -eu
 cabpack=$1 probe=$2 payload=$3 work=$4 objdump=$5
 stub=$(dirname "$cabpack")/cabrun.exe
@@ -27,8 +29,11 @@ pack --stub "$probe" -o "$work/probe_pkg_again.exe"
 cmp "$work/probe_pkg.exe" "$work/probe_pkg_again.exe" || fail "two runs gave different bytes"
 
 # Packing a package again replaces its cabinet and option list.
+convert -size 16x16 xc:red -size 32x32 xc:lime -size 48x48 xc:blue -size 256x256 xc:navy "$work/probe.ico"
 "$cabpack" --source "$work/src2" --run setup.exe --on ReportPowerStatus --compression none \
-  --stub "$work/probe_pkg.exe" -o "$work/probe_repkg.exe"
+  --product-name "Probe Product" --product-version 2.5.0.17 --file-version 2.5.0.16 --company "Morvane Test" \
+  --copyright "(c) 2026 Morvane" --description "Probe package" --original-filename probe-update.exe \
+  --icon "$work/probe.ico" --stub "$work/probe_pkg.exe" -o "$work/probe_repkg.exe"
 
 # The real runner, named and by default.
 pack --stub "$stub" -o "$work/cabrun_pkg.exe"
@@ -58,3 +63,4 @@ cmp "$work/taken.cab" "$work/taken_again.cab" || fail "--cab did not embed the c
 grep -q 'HideWhileRunning  *on  *(.*=.*)' "$work/list.txt" || fail "--list misses the option"
 grep -q 'bin\\payload.exe *<- run after extraction' "$work/list.txt" || fail "--list misses the flagged file"
 grep -q 'KEEP' "$work/list.txt" || fail "--list misses the probe's own resource"
+if "$cabpack" --list "$work/probe_pkg.exe" > /dev/full; then fail "--list to a full device succeeded"; fi

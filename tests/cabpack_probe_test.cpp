@@ -1,14 +1,18 @@
 // Runs as a package that cabpack made from this very program: it looks up its own "CAB" and
 // "OPT" the way the runner does, reads the options with the runner's own code, expands the
 // cabinet through cabinet.dll and compares every file with the folder it was packed from.
-// Arguments: SOURCE_FOLDER RUN_PATH OPTIONS, OPTIONS as "Name=1,Name=0" (the rest: defaults).
+// Arguments: SOURCE_FOLDER RUN_PATH OPTIONS [ICON_FILE VERSION_TEXT...], OPTIONS as
+// "Name=1,Name=0" (the rest: defaults), each VERSION_TEXT "Key=Value": the icon and the texts
+// it was packed with, read back through Windows' own version and icon functions.
 #include <windows.h>
 
 #include <fcntl.h>
 #include <fdi.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
+#include <vector>
 
 #include "runner/options.h"
 #include "runner/startup.h"
@@ -17,7 +21,8 @@
 
 namespace {
 
-std::string SourceFolder, RunPath, ExpectedOptions;
+std::string SourceFolder, RunPath, ExpectedOptions, IconFile;
+std::vector<std::string> VersionTexts;
 
 std::string OwnResource(const char* name, LPCSTR type) {
   HRSRC info = FindResourceA(nullptr, name, type);
@@ -142,14 +147,68 @@ TEST(PackedProgram, CabinetExpandsThroughCabinetDllToTheSourceFiles) {
   }
 }
 
+TEST(PackedProgram, CarriesTheVersionTextsAndIconItWasGiven) {
+  if (IconFile.empty()) GTEST_SKIP() << "packed without version texts and icon";
+  char self[MAX_PATH];
+  ASSERT_GT(GetModuleFileNameA(nullptr, self, MAX_PATH), 0u);
+  DWORD unused = 0, size = GetFileVersionInfoSizeA(self, &unused);
+  ASSERT_GT(size, 0u);
+  std::string info(size, '\0');
+  ASSERT_TRUE(GetFileVersionInfoA(self, 0, size, &info[0]));
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+  auto numbers = [](DWORD high, DWORD low) {
+    return std::to_string(HIWORD(high)) + "." + std::to_string(LOWORD(high)) + "." + std::to_string(HIWORD(low)) +
+           "." + std::to_string(LOWORD(low));
+  };
+  for (const std::string& text : VersionTexts) {
+    std::string key = text.substr(0, text.find('=')), value = text.substr(text.find('=') + 1);
+    char* found = nullptr;
+    ASSERT_TRUE(VerQueryValueA(info.data(), ("\\StringFileInfo\\040904B0\\" + key).c_str(),
+                               reinterpret_cast<void**>(&found), &length)) << key;
+    EXPECT_EQ(std::string(found), value);
+    if (key == "FileVersion") {
+      EXPECT_EQ(numbers(fixed->dwFileVersionMS, fixed->dwFileVersionLS), value);
+    } else if (key == "ProductVersion") {
+      EXPECT_EQ(numbers(fixed->dwProductVersionMS, fixed->dwProductVersionLS), value);
+    }
+  }
+
+  // Every image of the .ico is the one Windows picks from the icon group for its size.
+  std::string ico = ReadWholeFile(IconFile), group = OwnResource(MAKEINTRESOURCEA(1), RT_GROUP_ICON);
+  ASSERT_GE(ico.size(), 6u);
+  ASSERT_FALSE(group.empty());
+  int count = uint8_t(ico[4]);
+  for (int i = 0; i < count; ++i) {
+    const char* entry = ico.data() + 6 + 16 * i;
+    int side = uint8_t(entry[0]) ? uint8_t(entry[0]) : 256;
+    DWORD bytes = *reinterpret_cast<const DWORD*>(entry + 8), at = *reinterpret_cast<const DWORD*>(entry + 12);
+    int id = LookupIconIdFromDirectoryEx(reinterpret_cast<BYTE*>(&group[0]), TRUE, side, side, LR_DEFAULTCOLOR);
+    EXPECT_EQ(OwnResource(MAKEINTRESOURCEA(id), RT_ICON), ico.substr(at, bytes)) << side;
+  }
+  HICON icon = HICON(LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(1), IMAGE_ICON, 32, 32, 0));
+  ASSERT_NE(icon, nullptr);
+  ICONINFO parts{};
+  ASSERT_TRUE(GetIconInfo(icon, &parts));
+  BITMAP bitmap{};
+  EXPECT_TRUE(GetObjectA(parts.hbmColor, sizeof bitmap, &bitmap));
+  EXPECT_EQ(bitmap.bmWidth, 32);
+  DeleteObject(parts.hbmColor);
+  DeleteObject(parts.hbmMask);
+  DestroyIcon(icon);
+}
+
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
-  if (argc != 4) {
-    std::fprintf(stderr, "usage: cabpack_probe SOURCE_FOLDER RUN_PATH OPTIONS\n");
+  if (argc < 4 || argc == 5) {
+    std::fprintf(stderr, "usage: cabpack_probe SOURCE_FOLDER RUN_PATH OPTIONS [ICON_FILE VERSION_TEXT...]\n");
     return 2;
   }
   SourceFolder = argv[1];
   RunPath = argv[2];
   ExpectedOptions = argv[3];
+  if (argc > 4) IconFile = argv[4];
+  VersionTexts.assign(argv + std::min(argc, 5), argv + argc);
   return RUN_ALL_TESTS();
 }
