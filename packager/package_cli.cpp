@@ -1,5 +1,6 @@
 #include "packager/package_cli.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -27,8 +28,8 @@ const char* const Usage =
     "       cabpack --cab FILE.cab [--run NAME] [--on OPTION]... [--off OPTION]... [--stub cabrun.exe] -o OUT.exe\n"
     "       (both also [--product-name T] [--product-version a.b.c.d] [--file-version a.b.c.d] [--company T]\n"
     "        [--copyright T] [--description T] [--original-filename T] [--icon FILE.ico])\n"
-    "       cabpack --list PACKAGE.exe\n"
-    "       cabpack --save-cab PACKAGE.exe -o OUT.cab\n";
+    "       cabpack --list PACKAGE.exe|FILE.cab\n"
+    "       cabpack --save-cab PACKAGE.exe|FILE.cab -o OUT.cab\n";
 
 struct Settings {
   std::string Source, Run, Cab, List, SaveCab, Stub, Output, Icon;
@@ -278,7 +279,7 @@ bool Dress(const Settings& s, std::vector<ResourceItem>& items, Failure& failure
   std::string ico, error;
   FileSpan icon;
   if (!s.Icon.empty() && (!WholeFileSpan(s.Icon, icon) || icon.Size > MaxIconFile || !ReadSpan(icon, icon.Size, ico))) {
-    failure.Message = "cannot read the icon \"" + s.Icon + "\"" + (icon.Size > MaxIconFile ? ": it is over 16 MB" : "");
+    failure.Message = "cannot read the icon \"" + s.Icon + "\"" + (icon.Size > MaxIconFile ? ": over 16 MB" : "");
     return false;
   }
   if (!s.Icon.empty() && !ApplyIcon(items, ico, error)) {
@@ -417,7 +418,8 @@ void ListPackage(const std::string& path, const std::vector<ResourceItem>& items
     if (!item.Type.Named && item.Type.Id == RtVersion && ReadVersion(item.Data, version)) {
       out << "\nVersion (language " << item.Language << "): file " << version.FileVersion << ", product "
           << version.ProductVersion << "\n";
-      for (const auto& text : version.Strings) out << "  " << std::left << std::setw(20) << text.first << text.second << "\n";
+      for (const auto& text : version.Strings)
+        out << "  " << std::left << std::setw(20) << text.first << text.second << "\n";
     }
     if (!item.Type.Named && item.Type.Id == RtGroupIcon) {
       out << "\nIcon " << ResourceKeyText(item.Name) << ":";
@@ -475,11 +477,11 @@ int RunCabpack(const std::vector<std::string>& args, std::ostream& out, std::ost
     if (!settings.List.empty()) {
       ok = List(settings, out, failure) && out.flush();
       if (!ok && failure.Message.empty()) failure.Message = "cannot write the listing";
-    }
-    else if (!settings.SaveCab.empty())
+    } else if (!settings.SaveCab.empty()) {
       ok = SaveCabinet(settings, failure);
-    else
+    } else {
       ok = Pack(settings, failure);
+    }
   }
   if (ok) return 0;
   err << "cabpack: " << failure.Message << "\n";
