@@ -7,16 +7,12 @@
 #include <algorithm>
 #include <set>
 
+#include "packager/byte_order.h"
+
 namespace {
 
 constexpr size_t IcoEntrySize = 16, GroupEntrySize = 14;
 
-uint32_t Get16(const std::string& b, size_t at) { return uint8_t(b[at]) | uint32_t(uint8_t(b[at + 1])) << 8; }
-uint32_t Get32(const std::string& b, size_t at) { return Get16(b, at) | Get16(b, at + 2) << 16; }
-void Put16(std::string& b, uint32_t v) {
-  b += char(v & 0xFF);
-  b += char((v >> 8) & 0xFF);
-}
 
 bool IsType(const ResourceItem& item, uint16_t type) { return !item.Type.Named && item.Type.Id == type; }
 

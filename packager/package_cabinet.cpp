@@ -5,6 +5,7 @@
 #include <fstream>
 #include <set>
 
+#include "packager/byte_order.h"
 #include "packager/package_host.h"
 
 namespace fs = std::filesystem;
@@ -15,8 +16,6 @@ constexpr uint64_t RunnerSizeLimit = 0x80000000;  // the runner sums sizes in a 
 constexpr uint32_t LargestFileEntry = 16 + 256;   // fixed part and a name of up to 255 bytes with its NUL
 constexpr uint32_t LargestTableStart = 32 << 20;  // header, reserved area and 65535 folders fit well below
 
-uint32_t Get16(const std::string& b, size_t at) { return uint8_t(b[at]) | uint32_t(uint8_t(b[at + 1])) << 8; }
-uint32_t Get32(const std::string& b, size_t at) { return Get16(b, at) | Get16(b, at + 2) << 16; }
 
 std::string Upper(std::string s) {
   for (char& c : s)

@@ -7,6 +7,8 @@
 #include <fstream>
 #include <map>
 
+#include "packager/byte_order.h"
+
 namespace {
 
 constexpr uint32_t SectionHeaderSize = 40;
@@ -17,18 +19,6 @@ constexpr uint32_t ResourceCharacteristics = 0x40000040;  // initialized data, r
 constexpr uint32_t HeadReadSize = 0x10000;                // enough for the headers of any usual image
 constexpr uint64_t ImageLimit = 0x7FFFFFFF;
 
-uint32_t Get16(const std::string& b, size_t at) {
-  return uint8_t(b[at]) | uint32_t(uint8_t(b[at + 1])) << 8;
-}
-uint32_t Get32(const std::string& b, size_t at) { return Get16(b, at) | Get16(b, at + 2) << 16; }
-void Set16(std::string& b, size_t at, uint32_t v) {
-  b[at] = char(v & 0xFF);
-  b[at + 1] = char((v >> 8) & 0xFF);
-}
-void Set32(std::string& b, size_t at, uint32_t v) {
-  Set16(b, at, v & 0xFFFF);
-  Set16(b, at + 2, v >> 16);
-}
 uint64_t AlignUp(uint64_t v, uint32_t alignment) { return (v + alignment - 1) / alignment * alignment; }
 
 struct Section {

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "packager/byte_order.h"
+
 namespace {
 
 constexpr uint32_t FixedInfoSignature = 0xFEEF04BD;
@@ -19,20 +21,6 @@ struct VersionNode {
   std::vector<VersionNode> Children;
 };
 
-uint32_t Get16(const std::string& b, size_t at) { return uint8_t(b[at]) | uint32_t(uint8_t(b[at + 1])) << 8; }
-uint32_t Get32(const std::string& b, size_t at) { return Get16(b, at) | Get16(b, at + 2) << 16; }
-void Put16(std::string& b, uint32_t v) {
-  b += char(v & 0xFF);
-  b += char((v >> 8) & 0xFF);
-}
-void Put32(std::string& b, uint32_t v) {
-  Put16(b, v & 0xFFFF);
-  Put16(b, v >> 16);
-}
-void Set16(std::string& b, size_t at, uint32_t v) {
-  b[at] = char(v & 0xFF);
-  b[at + 1] = char((v >> 8) & 0xFF);
-}
 size_t Align4(size_t v) { return (v + 3) & ~size_t(3); }
 
 // Children are found as Windows finds them: after the value as its stored length gives it.
