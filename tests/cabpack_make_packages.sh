@@ -47,8 +47,9 @@ relocations "$work/cabrun_pkg.exe" > "$work/relocations.pkg"
 [ -s "$work/relocations.stub" ] || fail "objdump shows no relocations in the runner"
 cmp "$work/relocations.stub" "$work/relocations.pkg" || fail "the relocations changed"
 
-# A runner package packed again with other files: it has to run the new payload.
-"$cabpack" --source "$work/src2" --run setup.exe --stub "$work/cabrun_pkg.exe" -o "$work/cabrun_repkg.exe"
+# A runner package packed again with other files, its own icon and version: it has to run the new payload.
+"$cabpack" --source "$work/src2" --run setup.exe --icon "$work/probe.ico" --product-name "Probe Runner" \
+  --file-version 1.2.3.4 --stub "$work/cabrun_pkg.exe" -o "$work/cabrun_repkg.exe"
 
 "$cabpack" --save-cab "$work/cabrun_pkg.exe" -o "$work/taken.cab"
 cabextract -l "$work/taken.cab"
