@@ -310,7 +310,8 @@ bool Pack(const Settings& s, Failure& failure) {
   PutRcData(items, "CAB", cabinet);
   PutRcData(items, "OPT", BuildOptionList(s.Choices));
   if (!RebuildResources(image, items, output.Stream(), error)) {
-    failure.Message = "the stub \"" + stub.string() + "\": " + error;
+    failure.Message = output.Stream() ? "the stub \"" + stub.string() + "\": " + error
+                                      : "cannot write \"" + s.Output + "\"";
     return false;
   }
   return output.Commit(failure.Message);

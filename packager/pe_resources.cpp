@@ -519,7 +519,7 @@ bool RebuildResources(const PeImage& image, const std::vector<ResourceItem>& ite
   std::string checksum(4, '\0');
   Set32(checksum, 0, written.Checksum());
   if (!copied || !out.seekp(opt + 64) || !out.write(checksum.data(), 4) || !out.seekp(0, std::ios::end)) {
-    error = "it or the data to go into it cannot be read, or the package cannot be written";
+    error = out ? "it or the data to go into it cannot be read" : "the package cannot be written";
     return false;
   }
   return true;
