@@ -1,5 +1,6 @@
-// The little the runner needs of a C++ runtime, so that nothing of libstdc++ is linked: the
-// allocation operators over the C library's heap and the library's internal error calls.
+// The little the runner needs of a C and C++ runtime, so that nothing of libstdc++ and none of
+// the C runtime's start-up code is linked: the entry point, the allocation operators over the
+// C library's heap and the library's internal error calls.
 #include <windows.h>
 
 #include <cstdlib>
@@ -28,3 +29,17 @@ void __throw_logic_error(const char*) { AbandonRun(ERROR_INTERNAL_ERROR); }
 void __throw_out_of_range_fmt(const char*, ...) { AbandonRun(ERROR_INTERNAL_ERROR); }
 void __throw_bad_function_call() { AbandonRun(ERROR_INTERNAL_ERROR); }
 }  // namespace std
+
+// Global objects are never destroyed: the process ends whole with ExitProcess. Defined here, as
+// the start-up code would, so that it is not taken from msvcrt.dll by an auto-import that
+// nothing would apply.
+extern "C" int atexit(void (*)()) { return 0; }
+
+extern "C" void __main();  // runs the global objects' constructors
+
+// The entry point. The loader's stack is aligned to 4 bytes only. The runner reads its command
+// line with GetCommandLineA, so WinMain gets none.
+extern "C" [[noreturn]] __attribute__((force_align_arg_pointer)) void RunnerStart() {
+  __main();
+  ExitProcess(WinMain(GetModuleHandleA(nullptr), nullptr, const_cast<char*>(""), SW_SHOWDEFAULT));
+}
