@@ -30,16 +30,31 @@ void __throw_out_of_range_fmt(const char*, ...) { AbandonRun(ERROR_INTERNAL_ERRO
 void __throw_bad_function_call() { AbandonRun(ERROR_INTERNAL_ERROR); }
 }  // namespace std
 
-// Global objects are never destroyed: the process ends whole with ExitProcess. Defined here, as
-// the start-up code would, so that it is not taken from msvcrt.dll by an auto-import that
-// nothing would apply.
-extern "C" int atexit(void (*)()) { return 0; }
+namespace {
 
-extern "C" void __main();  // runs the global objects' constructors
+// The global objects' destructors, registered as they are constructed and run in reverse when
+// WinMain returns, as the start-up code would do; not on ExitProcess elsewhere.
+using ExitFunction = void (*)();
+ExitFunction ExitFunctions[64];
+int ExitFunctionCount = 0;
+
+}  // namespace
+
+// Defined here so that it is not taken from msvcrt.dll through an auto-import that nothing
+// would apply.
+extern "C" int atexit(ExitFunction function) {
+  if (ExitFunctionCount == sizeof ExitFunctions / sizeof *ExitFunctions) return -1;
+  ExitFunctions[ExitFunctionCount++] = function;
+  return 0;
+}
+
+extern "C" void __main();  // constructs the global objects (libgcc)
 
 // The entry point. The loader's stack is aligned to 4 bytes only. The runner reads its command
 // line with GetCommandLineA, so WinMain gets none.
 extern "C" [[noreturn]] __attribute__((force_align_arg_pointer)) void RunnerStart() {
   __main();
-  ExitProcess(WinMain(GetModuleHandleA(nullptr), nullptr, const_cast<char*>(""), SW_SHOWDEFAULT));
+  int exitCode = WinMain(GetModuleHandleA(nullptr), nullptr, const_cast<char*>(""), SW_SHOWDEFAULT);
+  while (ExitFunctionCount > 0) ExitFunctions[--ExitFunctionCount]();
+  ExitProcess(exitCode);
 }
