@@ -85,14 +85,8 @@ FNSEEK(CabSeek) {
   return result;
 }
 
-// Nothing may be thrown back into the library: a failure in here abandons the copy.
 FNFDINOTIFY(CabNotify) {
-  try {
-    return HandleNotification(*static_cast<TCabReader*>(pfdin->pv), fdint, *pfdin);
-  } catch (...) {
-    CabLastError = ERROR_NOT_ENOUGH_MEMORY;
-    return -1;
-  }
+  return HandleNotification(*static_cast<TCabReader*>(pfdin->pv), fdint, *pfdin);
 }
 
 class TReadOnlyFile {

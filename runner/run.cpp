@@ -112,22 +112,14 @@ void LaunchPayload() {
 // Everything between the window's creation and the clean-up.
 void RunWithWindow() {
   ExtractFolder = ExtractOnlyMode ? ChosenFolder : FolderOfPath(CabinetTempFile) + "_" + NameOfPath(CabinetTempFile);
-  try {
-    WriteCabinetFile();
-  } catch (...) {
-    DeleteFileIfPresent(CabinetTempFile);
-  }
+  WriteCabinetFile();
   HWND owner = ProgressWindow->Window;
   if (!IsExistingFile(CabinetTempFile)) {
     ShowRunnerMessage(MsgPackageNotWritten, owner);
     return;
   }
   DeleteFolderIfPresent(ExtractFolder);
-  try {
-    ExpandCabinet();
-  } catch (...) {
-    DeleteFolderIfPresent(ExtractFolder);
-  }
+  ExpandCabinet();
   DeleteFileIfPresent(CabinetTempFile);
   if (ProgressWindow->Cancelled) return;
   // A cancel during the pause ends the run as well: a user who cancelled must not see
@@ -187,9 +179,6 @@ void RunPackage() {
     return;
   }
   CreateProgressWindow();
-  try {
-    RunWithWindow();
-  } catch (...) {
-  }
+  RunWithWindow();
   CleanUp();
 }

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <stdexcept>
-
 #include "cabinet/cab_output.h"
 #include "cabinet/cab_reader.h"
 #include "sys/paths.h"
@@ -177,15 +175,6 @@ TEST(ExtractionOutput, WithoutAHookEverythingIsExtracted) {
   EXPECT_TRUE(reader.Expand(folder / "n.cab", folder / "out"));
   EXPECT_EQ(reader.DoneBytes, 2);
   EXPECT_EQ(ReadWholeFile(folder / "out\\b\\c.txt"), "c");
-}
-
-TEST(ExtractionOutput, AThrowingHookAbandonsTheCopy) {
-  TempFolder folder;
-  ASSERT_EQ(MakeCabinet(folder / "x.cab", {MakeCabFile("a.txt", "a")}), "");
-  TCabReader reader;
-  reader.OnProgress = [](const std::string&, int32_t, int32_t, bool&) { throw std::runtime_error("hook"); };
-  EXPECT_FALSE(reader.Expand(folder / "x.cab", folder / "out"));
-  EXPECT_FALSE(IsExistingFile(folder / "out\\a.txt"));
 }
 
 TEST(ExtractionOutput, FolderOrFileThatCannotBeMadeFailsTheExpansion) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include "runner/abandon.h"
 #include "runner/messages.h"
 #include "runner/protected_plain.h"
 #include "runner/report.h"
@@ -88,6 +89,22 @@ TEST_F(ReportTest, OldReportIsReplaced) {
   WriteEnvironmentReport();
   EXPECT_EQ(ReadWholeFile(report).find('#'), std::string::npos);
   EXPECT_LT(ReadWholeFile(report).size(), 500u);
+}
+
+// Without exceptions, running out of memory ends the process where it stands: the temporary
+// cabinet and the extract folder go with it, and no box is shown (the child would wait on it).
+TEST(AbandonRun, RemovesWhatTheRunMadeAndEnds) {
+  char temp[MAX_PATH + 1];
+  GetTempPathA(sizeof temp, temp);
+  // Fixed names: the child process runs this body again and must meet the same files.
+  CabinetTempFile = std::string(temp) + "cabrun_abandon_test.tmp";
+  ExtractFolder = std::string(temp) + "cabrun_abandon_test";
+  ASSERT_TRUE(WriteTextFile(CabinetTempFile, "MSCF"));
+  ASSERT_TRUE(MakeFolderChain(ExtractFolder + "\\sub"));
+  ASSERT_TRUE(WriteTextFile(ExtractFolder + "\\sub\\setup.exe", "MZ"));
+  EXPECT_EXIT(AbandonRun(ERROR_NOT_ENOUGH_MEMORY), testing::ExitedWithCode(ERROR_NOT_ENOUGH_MEMORY), "");
+  EXPECT_FALSE(IsExistingFile(CabinetTempFile));
+  EXPECT_FALSE(IsExistingFolder(ExtractFolder));
 }
 
 }  // namespace

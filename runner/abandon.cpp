@@ -1,0 +1,16 @@
+#include "runner/abandon.h"
+
+#include <windows.h>
+
+#include "runner/state.h"
+#include "sys/paths.h"
+
+void AbandonRun(uint32_t exitCode) {
+  static bool abandoning = false;
+  if (!abandoning) {
+    abandoning = true;
+    DeleteFileIfPresent(CabinetTempFile);
+    DeleteFolderIfPresent(ExtractFolder);
+  }
+  ExitProcess(exitCode);
+}

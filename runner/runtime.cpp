@@ -1,0 +1,60 @@
+// The little the runner needs of a C and C++ runtime, so that nothing of libstdc++ and none of
+// the C runtime's start-up code is linked: the entry point, the allocation operators over the
+// C library's heap and the library's internal error calls.
+#include <windows.h>
+
+#include <cstdlib>
+#include <new>
+
+#include "runner/abandon.h"
+
+void* operator new(size_t size) {
+  if (void* block = std::malloc(size ? size : 1)) return block;
+  AbandonRun(ERROR_NOT_ENOUGH_MEMORY);
+}
+
+void* operator new[](size_t size) { return operator new(size); }
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete[](void* block) noexcept { std::free(block); }
+void operator delete(void* block, size_t) noexcept { std::free(block); }
+void operator delete[](void* block, size_t) noexcept { std::free(block); }
+
+// Where the library would throw. A length beyond its maximum is an allocation that cannot
+// succeed; the rest are faults of the program.
+namespace std {
+void __throw_bad_alloc() { AbandonRun(ERROR_NOT_ENOUGH_MEMORY); }
+void __throw_bad_array_new_length() { AbandonRun(ERROR_NOT_ENOUGH_MEMORY); }
+void __throw_length_error(const char*) { AbandonRun(ERROR_NOT_ENOUGH_MEMORY); }
+void __throw_logic_error(const char*) { AbandonRun(ERROR_INTERNAL_ERROR); }
+void __throw_out_of_range_fmt(const char*, ...) { AbandonRun(ERROR_INTERNAL_ERROR); }
+void __throw_bad_function_call() { AbandonRun(ERROR_INTERNAL_ERROR); }
+}  // namespace std
+
+namespace {
+
+// The global objects' destructors, registered as they are constructed and run in reverse when
+// WinMain returns, as the start-up code would do; not on ExitProcess elsewhere.
+using ExitFunction = void (*)();
+ExitFunction ExitFunctions[64];
+int ExitFunctionCount = 0;
+
+}  // namespace
+
+// Defined here so that it is not taken from msvcrt.dll through an auto-import that nothing
+// would apply.
+extern "C" int atexit(ExitFunction function) {
+  if (ExitFunctionCount == sizeof ExitFunctions / sizeof *ExitFunctions) return -1;
+  ExitFunctions[ExitFunctionCount++] = function;
+  return 0;
+}
+
+extern "C" void __main();  // constructs the global objects (libgcc)
+
+// The entry point. The loader's stack is aligned to 4 bytes only. The runner reads its command
+// line with GetCommandLineA, so WinMain gets none.
+extern "C" [[noreturn]] __attribute__((force_align_arg_pointer)) void RunnerStart() {
+  __main();
+  int exitCode = WinMain(GetModuleHandleA(nullptr), nullptr, const_cast<char*>(""), SW_SHOWDEFAULT);
+  while (ExitFunctionCount > 0) ExitFunctions[--ExitFunctionCount]();
+  ExitProcess(exitCode);
+}
