@@ -3,10 +3,11 @@
 #include <shlobj.h>
 
 #include "sys/paths.h"
+#include "sys/security.h"
 
 namespace {
 
-const char kMakerFolder[] = "Morvane\\Common";
+const char* const kMakerFolders[] = {"Morvane", "Common"};
 
 // The text of a buffer the platform filled, up to its first NUL.
 std::string BufferText(const char* buffer, size_t capacity) {
@@ -71,12 +72,17 @@ std::string CommonDataFolder() {
   auto getFolderPath = LookUpFunction<GetFolderPath>(shell, "SHGetFolderPathA");
   char buffer[MAX_PATH];
   if (getFolderPath && getFolderPath(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, buffer) == S_OK) {
-    std::string base = BufferText(buffer, sizeof buffer);
-    if (IsExistingFolder(base)) {
-      std::string folder = WithTrailingBackslash(base) + kMakerFolder;
-      if (!IsExistingFolder(folder)) MakeFolderChain(folder);
-      if (IsExistingFolder(folder)) result = folder;
+    std::string folder = BufferText(buffer, sizeof buffer);
+    // Every user may add folders here: one found must be beyond their reach, one made gets
+    // the private rights.
+    bool trusted = IsExistingFolder(folder);
+    for (const char* name : kMakerFolders) {
+      if (!trusted) break;
+      folder = WithTrailingBackslash(folder) + name;
+      if (!IsExistingFolder(folder)) MakePrivateFolder(folder);
+      trusted = IsTrustedFolder(folder);
     }
+    if (trusted) result = folder;
   }
   if (loadedHere) FreeLibrary(shell);
   return result;
@@ -85,7 +91,11 @@ std::string CommonDataFolder() {
 std::string CreateCabinetTempFile() {
   std::string folder = CommonDataFolder();
   char buffer[MAX_PATH + 1];
-  if (folder.empty() && GetTempPathA(MAX_PATH, buffer) != 0) folder = BufferText(buffer, sizeof buffer);
+  if (folder.empty()) {
+    DWORD length = GetTempPathA(sizeof buffer, buffer);
+    // A length that does not fit is the size needed; the buffer then holds nothing.
+    if (length != 0 && length < sizeof buffer) folder = std::string(buffer, length);
+  }
   if (!folder.empty() && IsExistingFolder(folder) && GetTempFileNameA(folder.c_str(), "cab", 0, buffer) != 0)
     return BufferText(buffer, sizeof buffer);
   return std::string();
@@ -106,5 +116,11 @@ std::string CurrentFolder() {
 void RestrictDllSearchToSystemFolder() {
   HMODULE kernel = GetModuleHandleA("kernel32.dll");
   auto setDefaultDllDirectories = LookUpFunction<BOOL(WINAPI*)(DWORD)>(kernel, "SetDefaultDllDirectories");
-  if (setDefaultDllDirectories) setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (setDefaultDllDirectories) {
+    setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    return;
+  }
+  // Older systems: at least the current folder leaves the search.
+  auto setDllDirectory = LookUpFunction<BOOL(WINAPI*)(LPCSTR)>(kernel, "SetDllDirectoryA");
+  if (setDllDirectory) setDllDirectory("");
 }
