@@ -15,10 +15,10 @@
 
 namespace {
 
-// What this run made itself and so may write into and delete: everything else at those
-// names may belong to another user.
-bool CabinetFileOwned = false;
+// The temporary cabinet, open since its making; the cabinet is written through this handle.
+HANDLE CabinetFile = INVALID_HANDLE_VALUE;
 bool CabinetWritten = false;
+// Whether the extract folder is this run's own: anything else at its name may be another user's.
 bool ExtractFolderMade = false;
 // The payload's process when the user stopped waiting for it; its folder waits for its end.
 HANDLE RunningPayload = nullptr;
@@ -40,27 +40,22 @@ void SetWindowCaption(const char* caption) {
     ProgressWindow->SetCaption(caption);
 }
 
-// Writes the "CAB" resource into the temporary file, in one write. The platform's empty file
-// is replaced by one made anew with private rights: a file that someone else put at the name
-// in between is neither written nor expanded.
+// Writes the "CAB" resource into the temporary file, in one write, through the handle it was
+// made with: the file is never deleted and made again, so its name is never free for another user.
 void WriteCabinetFile() {
-  DeleteFileIfPresent(CabinetTempFile);
+  HANDLE file = CabinetFile;
+  CabinetFile = INVALID_HANDLE_VALUE;
   HRSRC info = FindResourceA(nullptr, "CAB", MAKEINTRESOURCEA(10));
-  if (!info) return;
-  DWORD size = SizeofResource(nullptr, info);
+  DWORD size = info ? SizeofResource(nullptr, info) : 0;
   HGLOBAL resource = size ? LoadResource(nullptr, info) : nullptr;
-  if (!resource) return;
-  if (const void* data = LockResource(resource)) {
-    HANDLE file = CreatePrivateFile(CabinetTempFile);
-    if (file != INVALID_HANDLE_VALUE) {
-      CabinetFileOwned = true;
-      DWORD written = 0;
-      CabinetWritten = WriteFile(file, data, size, &written, nullptr) && written == size;
-      CloseHandle(file);
-      if (!CabinetWritten) DeleteFileIfPresent(CabinetTempFile);
-    }
+  if (resource) {
+    DWORD written = 0;
+    const void* data = LockResource(resource);
+    CabinetWritten = data && WriteFile(file, data, size, &written, nullptr) && written == size;
+    FreeResource(resource);
   }
-  FreeResource(resource);
+  CloseHandle(file);
+  if (!CabinetWritten) DeleteFileIfPresent(CabinetTempFile);
 }
 
 // The extract folder exists before the expansion: whatever cannot be expanded removes it.
@@ -135,7 +130,7 @@ void RunWithWindow() {
     WriteCabinetFile();
   } catch (...) {
     CabinetWritten = false;
-    if (CabinetFileOwned) DeleteFileIfPresent(CabinetTempFile);
+    DeleteFileIfPresent(CabinetTempFile);
   }
   HWND owner = ProgressWindow->Window;
   if (!CabinetWritten) {
@@ -196,7 +191,7 @@ void CleanUp() {
     CloseHandle(RunningPayload);
   }
   if (ExtractFolderMade && !PackageOptions.StartWithoutWaiting) DeleteExtractFolder();
-  if (CabinetFileOwned) DeleteFileIfPresent(CabinetTempFile);
+  DeleteFileIfPresent(CabinetTempFile);
 }
 
 }  // namespace
@@ -212,7 +207,7 @@ void RunPackage() {
       return;
     }
   }
-  CabinetTempFile = CreateCabinetTempFile();
+  CabinetTempFile = CreateCabinetTempFile(&CabinetFile);
   if (CabinetTempFile.empty()) {
     ShowRunnerMessage(MsgNoPackageFile, nullptr);
     return;

@@ -88,7 +88,7 @@ std::string CommonDataFolder() {
   return result;
 }
 
-std::string CreateCabinetTempFile() {
+std::string CreateCabinetTempFile(HANDLE* file) {
   std::string folder = CommonDataFolder();
   char buffer[MAX_PATH + 1];
   if (folder.empty()) {
@@ -96,8 +96,25 @@ std::string CreateCabinetTempFile() {
     // A length that does not fit is the size needed; the buffer then holds nothing.
     if (length != 0 && length < sizeof buffer) folder = std::string(buffer, length);
   }
-  if (!folder.empty() && IsExistingFolder(folder) && GetTempFileNameA(folder.c_str(), "cab", 0, buffer) != 0)
-    return BufferText(buffer, sizeof buffer);
+  if (folder.empty() || !IsExistingFolder(folder)) return std::string();
+  // The platform makes the unique name; the file is made here, exclusively and with private
+  // rights, so that the name is never free between its making and the cabinet's write.
+  UINT start = GetTickCount();
+  for (UINT step = 0; step < 0xFFFF; ++step) {
+    UINT unique = (start + step) % 0xFFFF + 1;
+    if (GetTempFileNameA(folder.c_str(), "cab", unique, buffer) == 0) break;
+    std::string path = BufferText(buffer, sizeof buffer);
+    HANDLE made = CreatePrivateFile(path);
+    if (made != INVALID_HANDLE_VALUE) {
+      if (file)
+        *file = made;
+      else
+        CloseHandle(made);
+      return path;
+    }
+    // Only a name that is taken leads to the next one.
+    if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) break;
+  }
   return std::string();
 }
 
