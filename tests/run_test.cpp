@@ -194,18 +194,23 @@ std::string UnixPath(const std::string& path) {
   return result;
 }
 
-// Wine cannot make links, but starts Unix programs: a symbolic link, which Wine shows as a
-// reparse point, is made by ln. True once the link is there.
-bool MakeUnixLink(const std::string& target, const std::string& link) {
-  std::string line = "ln -sT \"" + UnixPath(target) + "\" \"" + UnixPath(link) + "\"";
+// Wine starts Unix programs too. Their handles cannot be waited on: callers look for the effect.
+bool StartUnixProgram(const std::string& program, std::string line) {
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  if (!CreateProcessA("Z:\\bin\\ln", &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+  if (!CreateProcessA(("Z:" + program).c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process))
     return false;
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
-  // The handle of a Unix process cannot be waited on: the link is looked for instead.
+  return true;
+}
+
+// Wine cannot make links: a symbolic link, which Wine shows as a reparse point, is made by ln.
+// True once the link is there.
+bool MakeUnixLink(const std::string& target, const std::string& link) {
+  if (!StartUnixProgram("/bin/ln", "ln -sT \"" + UnixPath(target) + "\" \"" + UnixPath(link) + "\"")) return false;
   for (int round = 0; round < 300; ++round) {
     int32_t attributes = ReadAttributes(link);
     if (attributes != -1 && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
@@ -214,15 +219,9 @@ bool MakeUnixLink(const std::string& target, const std::string& link) {
   return false;
 }
 
+// Wine cannot remove a link to a folder that is not empty.
 void RemoveUnixLink(const std::string& link) {
-  std::string line = "rm -f \"" + UnixPath(link) + "\"";
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessA("Z:\\bin\\rm", &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-    return;
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  if (!StartUnixProgram("/bin/rm", "rm -f \"" + UnixPath(link) + "\"")) return;
   for (int round = 0; round < 300 && ReadAttributes(link) != -1; ++round) Sleep(10);
 }
 
