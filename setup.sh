@@ -14,13 +14,27 @@ packages=(
   cabextract gcab
   file
   python3-pefile
+  locales
 )
+
+# Japanese file names made on the Unix side reach Wine only through the glibc ja_JP.UTF-8 locale.
+japanese_locale() {
+  locale -a 2>/dev/null | grep -qix 'ja_JP.utf-\?8' && return 0
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "setup.sh: generating the ja_JP.UTF-8 locale needs root" >&2
+    return 1
+  fi
+  localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
+}
 
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -eq 0 ]; then
+  japanese_locale
+  exit 0
+fi
 
 if [ "$(id -u)" -ne 0 ]; then
   echo "setup.sh: these packages are missing and installing them needs root: ${missing[*]}" >&2
@@ -31,3 +45,4 @@ dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i3
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+japanese_locale

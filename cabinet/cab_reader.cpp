@@ -86,7 +86,9 @@ FNSEEK(CabSeek) {
 }
 
 FNFDINOTIFY(CabNotify) {
-  return HandleNotification(*static_cast<TCabReader*>(pfdin->pv), fdint, *pfdin);
+  auto& reader = *static_cast<TCabReader*>(pfdin->pv);
+  if (fdint == fdintCLOSE_FILE_INFO) ++reader.FinishedFiles;
+  return HandleNotification(reader, fdint, *pfdin);
 }
 
 class TReadOnlyFile {
@@ -105,8 +107,10 @@ class TReadOnlyFile {
     DWORD done = 0;
     return ReadFile(Handle, buffer, count, &done, nullptr) && done == count;
   }
+  // INVALID_SET_FILE_POINTER is the failure value, also when it equals the position asked for.
   bool MoveTo(uint32_t position) {
-    return SetFilePointer(Handle, static_cast<LONG>(position), nullptr, FILE_BEGIN) == position;
+    return position != INVALID_SET_FILE_POINTER &&
+           SetFilePointer(Handle, static_cast<LONG>(position), nullptr, FILE_BEGIN) == position;
   }
 
  private:
@@ -115,6 +119,14 @@ class TReadOnlyFile {
 
 uint32_t Little32(const unsigned char* p) {
   return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+// The number of files the cabinet's header lists; 0 when it cannot be read.
+unsigned ListedFiles(const std::string& cabinetPath) {
+  TReadOnlyFile file(cabinetPath);
+  unsigned char header[HeaderSize];
+  if (!file.IsOpen() || !file.ReadExactly(header, HeaderSize)) return 0;
+  return header[28] | header[29] << 8;
 }
 
 }  // namespace
@@ -156,6 +168,7 @@ int32_t TCabReader::CheckCabinet(const std::string& cabinetPath) {
 
 bool TCabReader::Expand(const std::string& cabinetPath, const std::string& destinationFolder) {
   DoneBytes = 0;
+  FinishedFiles = 0;
   std::string fullPath = FullPathOf(cabinetPath);
   DestFolder = WithTrailingBackslash(destinationFolder);
   CabLastError = 0;
@@ -169,5 +182,7 @@ bool TCabReader::Expand(const std::string& cabinetPath, const std::string& desti
   // The library also gives up by itself (damaged data, bad checksum, unknown compression);
   // only a cancellation through the hook ends the copy early without being a failure.
   if (!copied && CabLastError == 0 && ErrorRecord.erfOper != FDIERROR_USER_ABORT) CabLastError = ERROR_INVALID_DATA;
+  // The library passes over files whose folder does not exist: a whole copy finishes every file.
+  if (copied && CabLastError == 0 && FinishedFiles < ListedFiles(fullPath)) CabLastError = ERROR_INVALID_DATA;
   return CabLastError == 0;
 }

@@ -30,5 +30,6 @@ class TCabReader : public TObject {
   ERF ErrorRecord;
   int32_t TotalBytes;
   int32_t DoneBytes;
+  unsigned FinishedFiles = 0;  // files written whole during the last Expand
   TProgressHook OnProgress;  // empty = not bound
 };

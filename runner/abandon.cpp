@@ -10,7 +10,7 @@ void AbandonRun(uint32_t exitCode) {
   if (!abandoning) {
     abandoning = true;
     DeleteFileIfPresent(CabinetTempFile);
-    DeleteFolderIfPresent(ExtractFolder);
+    if (ExtractFolderMade || ExtractOnlyMode) DeleteFolderIfPresent(ExtractFolder);
   }
   ExitProcess(exitCode);
 }

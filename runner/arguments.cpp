@@ -1,8 +1,14 @@
 #include "runner/arguments.h"
 
+// An item holding a blank or a tab (any byte 1 to 32) is quoted, and backslashes at its end are
+// doubled inside the quotes, so that C-runtime parsers read the item back unchanged. Items never
+// hold a double quote: the runner's own command-line reading drops them.
 void AppendArgument(std::string& list, const std::string& item, const std::string& separator) {
   if (item.empty()) return;
-  std::string wrapped = item.find(' ') != std::string::npos ? '"' + item + '"' : item;
+  bool separated = false;
+  for (unsigned char c : item) separated |= c >= 1 && c <= ' ';
+  std::string wrapped = item;
+  if (separated) wrapped = '"' + item + std::string(item.size() - 1 - item.find_last_not_of('\\'), '\\') + '"';
   if (!list.empty()) list += separator;
   list += wrapped;
 }

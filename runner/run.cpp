@@ -8,11 +8,18 @@
 #include "runner/report.h"
 #include "runner/state.h"
 #include "sys/paths.h"
+#include "sys/security.h"
 #include "sys/system.h"
 #include "ui/display_text.h"
 #include "ui/progress_window.h"
 
 namespace {
+
+// The temporary cabinet, open since its making; the cabinet is written through this handle.
+HANDLE CabinetFile = INVALID_HANDLE_VALUE;
+bool CabinetWritten = false;
+// The payload's process when the user stopped waiting for it; its folder waits for its end.
+HANDLE RunningPayload = nullptr;
 
 // Japanese captions go through the wide window functions where the system's code page
 // is not the one they are stored in.
@@ -31,36 +38,36 @@ void SetWindowCaption(const char* caption) {
     ProgressWindow->SetCaption(caption);
 }
 
-// Writes the "CAB" resource into the temporary file, in one write.
+// Writes the "CAB" resource into the temporary file, in one write, through the handle it was
+// made with: the file is never deleted and made again, so its name is never free for another user.
 void WriteCabinetFile() {
-  DeleteFileIfPresent(CabinetTempFile);
+  HANDLE file = CabinetFile;
+  CabinetFile = INVALID_HANDLE_VALUE;
   HRSRC info = FindResourceA(nullptr, "CAB", MAKEINTRESOURCEA(10));
-  if (!info) return;
-  DWORD size = SizeofResource(nullptr, info);
+  DWORD size = info ? SizeofResource(nullptr, info) : 0;
   HGLOBAL resource = size ? LoadResource(nullptr, info) : nullptr;
-  if (!resource) return;
-  if (const void* data = LockResource(resource)) {
-    HANDLE file = CreateFileA(CabinetTempFile.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-      DWORD written = 0;
-      bool ok = WriteFile(file, data, size, &written, nullptr) && written == size;
-      CloseHandle(file);
-      if (!ok) DeleteFileIfPresent(CabinetTempFile);
-    }
+  if (resource) {
+    DWORD written = 0;
+    const void* data = LockResource(resource);
+    CabinetWritten = data && WriteFile(file, data, size, &written, nullptr) && written == size;
+    FreeResource(resource);
   }
-  FreeResource(resource);
+  CloseHandle(file);
+  if (!CabinetWritten) DeleteFileIfPresent(CabinetTempFile);
 }
 
+// The extract folder exists before the expansion: whatever cannot be expanded removes it.
 void ExpandCabinet() {
   TCabReader reader;
+  bool expanded = false;
   if (reader.CheckCabinet(CabinetTempFile) > 0) {
     reader.OnProgress = [](const std::string& target, int32_t done, int32_t total, bool& cancel) {
       ProgressWindow->ExtractionProgress(target, done, total, cancel);
     };
-    if (!reader.Expand(CabinetTempFile, ExtractFolder)) DeleteFolderIfPresent(ExtractFolder);
+    expanded = reader.Expand(CabinetTempFile, ExtractFolder);
     PayloadName = reader.LaunchFileName;
   }
+  if (!expanded) DeleteFolderIfPresent(ExtractFolder);
 }
 
 // The window lets the user cancel in the short pause after the expansion too.
@@ -88,7 +95,11 @@ void LaunchPayload() {
       EqualsIgnoringCase(extension, Protected(PsHostExtension2))) {
     LaunchArguments = "\"" + PayloadPath + "\" " + LaunchArguments;
     PayloadPath = WithTrailingBackslash(SystemFolder()) + Protected(PsHostProgram);
-    if (!IsExistingFile(PayloadPath)) PayloadPath = Protected(PsHostProgram);
+    // Never searched for: the search would look in the package's own (download) folder.
+    if (!IsExistingFile(PayloadPath)) {
+      ShowRunnerMessage(MsgStartFailed, ProgressWindow->Window);
+      return;
+    }
   }
   std::string launchFolder = CurrentFolder();
 
@@ -102,7 +113,8 @@ void LaunchPayload() {
     ok = window.LaunchProgram(PayloadPath, LaunchArguments, launchFolder, false, SW_HIDE, nullptr, false);
     Sleep(300);
   } else {
-    ok = window.LaunchProgram(PayloadPath, LaunchArguments, launchFolder, true, SW_HIDE, window.Window, false);
+    ok = window.LaunchProgram(PayloadPath, LaunchArguments, launchFolder, true, SW_HIDE, window.Window, false,
+                              &RunningPayload);
   }
   if (ok) Sleep(200);
   window.SetProgress(0, ProgressReset);
@@ -114,11 +126,17 @@ void RunWithWindow() {
   ExtractFolder = ExtractOnlyMode ? ChosenFolder : FolderOfPath(CabinetTempFile) + "_" + NameOfPath(CabinetTempFile);
   WriteCabinetFile();
   HWND owner = ProgressWindow->Window;
-  if (!IsExistingFile(CabinetTempFile)) {
+  if (!CabinetWritten) {
     ShowRunnerMessage(MsgPackageNotWritten, owner);
     return;
   }
-  DeleteFolderIfPresent(ExtractFolder);
+  if (ExtractOnlyMode) {
+    DeleteFolderIfPresent(ExtractFolder);
+  } else if (!(ExtractFolderMade = MakePrivateFolder(ExtractFolder))) {
+    // Whatever holds the name was put there by someone else: it is neither used nor deleted.
+    ShowRunnerMessage(MsgExtractionFailed, owner);
+    return;
+  }
   ExpandCabinet();
   DeleteFileIfPresent(CabinetTempFile);
   if (ProgressWindow->Cancelled) return;
@@ -152,11 +170,16 @@ void DeleteExtractFolder() {
 }
 
 // The window goes first, then what the run created; an extract-only target and the
-// folder of a program that still runs stay.
+// folder of a program started without waiting stay. Nothing is deleted under a payload
+// that the user stopped waiting for: its end is awaited without a window.
 void CleanUp() {
   delete ProgressWindow;
   ProgressWindow = nullptr;
-  if (!ExtractOnlyMode && !PackageOptions.StartWithoutWaiting) DeleteExtractFolder();
+  if (RunningPayload) {
+    WaitForSingleObject(RunningPayload, INFINITE);
+    CloseHandle(RunningPayload);
+  }
+  if (ExtractFolderMade && !PackageOptions.StartWithoutWaiting) DeleteExtractFolder();
   DeleteFileIfPresent(CabinetTempFile);
 }
 
@@ -173,7 +196,7 @@ void RunPackage() {
       return;
     }
   }
-  CabinetTempFile = CreateCabinetTempFile();
+  CabinetTempFile = CreateCabinetTempFile(&CabinetFile);
   if (CabinetTempFile.empty()) {
     ShowRunnerMessage(MsgNoPackageFile, nullptr);
     return;

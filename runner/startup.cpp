@@ -36,8 +36,11 @@ const unsigned char* TakeArgument(const unsigned char* p, std::string& argument)
   return p;
 }
 
+// A name that comes out empty (a runner named ".exe", a code page 932 name cut at a 0x5C
+// trail byte) would make the chosen folder itself the target, which is emptied first.
 std::string RunnerNameWithoutExtension() {
-  return ReplaceExtension(NameOfPath(RunnerArguments[0]), "");
+  std::string name = ReplaceExtension(NameOfPath(RunnerArguments[0]), "");
+  return name.empty() ? "package" : name;
 }
 
 void ApplyLanguageSwitch(const std::string& value) {
@@ -108,7 +111,8 @@ std::vector<std::string> SplitCommandLine(const char* commandLine) {
 std::string OwnPath() {
   char buffer[MAX_PATH + 1];
   DWORD n = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
-  return std::string(buffer, n < sizeof buffer ? n : 0);
+  // A path that does not fit comes back cut, which still names the runner better than nothing.
+  return std::string(buffer, n < sizeof buffer ? n : sizeof buffer - 1);
 }
 
 void ReadCommandLine(const std::string& currentFolder) {

@@ -9,6 +9,7 @@ bool ExtractOnlyMode = false;
 std::string ChosenFolder;
 std::string CabinetTempFile;
 std::string ExtractFolder;
+bool ExtractFolderMade = false;
 std::string PayloadName;
 std::string PayloadPath;
 std::string LaunchArguments;

@@ -15,6 +15,8 @@ extern bool ExtractOnlyMode;
 extern std::string ChosenFolder;
 extern std::string CabinetTempFile;
 extern std::string ExtractFolder;
+// Whether this run made the extract folder: anything else at its name may be another user's.
+extern bool ExtractFolderMade;
 extern std::string PayloadName;
 extern std::string PayloadPath;
 extern std::string LaunchArguments;

@@ -149,9 +149,19 @@ void ScanClose(TSearchRec& rec) {
 bool DeleteFolderTree(const std::string& folder) {
   std::string f = WithoutTrailingBackslash(folder);
   // A junction or symbolic link is removed as itself; its target may belong to
-  // someone else, so it is never entered.
+  // someone else, so it is never entered. The folder is looked at through a handle that
+  // it cannot be renamed or replaced under while it is walked.
   int32_t own = ReadAttributes(f);
   if (own != -1 && (own & FILE_ATTRIBUTE_REPARSE_POINT)) return RemoveEmptyFolder(f);
+  HANDLE held = CreateFileA(f.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (held == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(held, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+      !(info.dwFileAttributes & kFolderBit)) {
+    CloseHandle(held);
+    return RemoveEmptyFolder(f);
+  }
 
   bool ok = true;
   TSearchRec rec;
@@ -166,6 +176,7 @@ bool DeleteFolderTree(const std::string& folder) {
     ok = (rec.EntryAttributes & kFolderBit) ? DeleteFolderTree(child) : RemoveFile(child);
   }
   ScanClose(rec);
+  CloseHandle(held);
   return ok && RemoveEmptyFolder(f);
 }
 

@@ -3,10 +3,11 @@
 #include <shlobj.h>
 
 #include "sys/paths.h"
+#include "sys/security.h"
 
 namespace {
 
-const char kMakerFolder[] = "Morvane\\Common";
+const char* const kMakerFolders[] = {"Morvane", "Common"};
 
 // The text of a buffer the platform filled, up to its first NUL.
 std::string BufferText(const char* buffer, size_t capacity) {
@@ -71,23 +72,49 @@ std::string CommonDataFolder() {
   auto getFolderPath = LookUpFunction<GetFolderPath>(shell, "SHGetFolderPathA");
   char buffer[MAX_PATH];
   if (getFolderPath && getFolderPath(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, buffer) == S_OK) {
-    std::string base = BufferText(buffer, sizeof buffer);
-    if (IsExistingFolder(base)) {
-      std::string folder = WithTrailingBackslash(base) + kMakerFolder;
-      if (!IsExistingFolder(folder)) MakeFolderChain(folder);
-      if (IsExistingFolder(folder)) result = folder;
+    std::string folder = BufferText(buffer, sizeof buffer);
+    // Every user may add folders here: one found must be beyond their reach, one made gets
+    // the private rights.
+    bool trusted = IsExistingFolder(folder);
+    for (const char* name : kMakerFolders) {
+      if (!trusted) break;
+      folder = WithTrailingBackslash(folder) + name;
+      if (!IsExistingFolder(folder)) MakePrivateFolder(folder);
+      trusted = IsTrustedFolder(folder);
     }
+    if (trusted) result = folder;
   }
   if (loadedHere) FreeLibrary(shell);
   return result;
 }
 
-std::string CreateCabinetTempFile() {
+std::string CreateCabinetTempFile(HANDLE* file) {
   std::string folder = CommonDataFolder();
   char buffer[MAX_PATH + 1];
-  if (folder.empty() && GetTempPathA(MAX_PATH, buffer) != 0) folder = BufferText(buffer, sizeof buffer);
-  if (!folder.empty() && IsExistingFolder(folder) && GetTempFileNameA(folder.c_str(), "cab", 0, buffer) != 0)
-    return BufferText(buffer, sizeof buffer);
+  if (folder.empty()) {
+    DWORD length = GetTempPathA(sizeof buffer, buffer);
+    // A length that does not fit is the size needed; the buffer then holds nothing.
+    if (length != 0 && length < sizeof buffer) folder = std::string(buffer, length);
+  }
+  if (folder.empty() || !IsExistingFolder(folder)) return std::string();
+  // The platform makes the unique name; the file is made here, exclusively and with private
+  // rights, so that the name is never free between its making and the cabinet's write.
+  UINT start = GetTickCount();
+  for (UINT step = 0; step < 0xFFFF; ++step) {
+    UINT unique = (start + step) % 0xFFFF + 1;
+    if (GetTempFileNameA(folder.c_str(), "cab", unique, buffer) == 0) break;
+    std::string path = BufferText(buffer, sizeof buffer);
+    HANDLE made = CreatePrivateFile(path);
+    if (made != INVALID_HANDLE_VALUE) {
+      if (file)
+        *file = made;
+      else
+        CloseHandle(made);
+      return path;
+    }
+    // Only a name that is taken leads to the next one.
+    if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) break;
+  }
   return std::string();
 }
 
@@ -106,5 +133,11 @@ std::string CurrentFolder() {
 void RestrictDllSearchToSystemFolder() {
   HMODULE kernel = GetModuleHandleA("kernel32.dll");
   auto setDefaultDllDirectories = LookUpFunction<BOOL(WINAPI*)(DWORD)>(kernel, "SetDefaultDllDirectories");
-  if (setDefaultDllDirectories) setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (setDefaultDllDirectories) {
+    setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    return;
+  }
+  // Older systems: at least the current folder leaves the search.
+  auto setDllDirectory = LookUpFunction<BOOL(WINAPI*)(LPCSTR)>(kernel, "SetDllDirectoryA");
+  if (setDllDirectory) setDllDirectory("");
 }

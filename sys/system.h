@@ -17,7 +17,9 @@ bool IsUserAdministrator();
 bool IsNt6OrLater();
 std::string SystemLanguageAbbreviation();
 std::string CommonDataFolder();
-std::string CreateCabinetTempFile();
+// A new empty file with private rights, in the maker's folder or else the temp folder; with file
+// given, it is handed over open for writing.
+std::string CreateCabinetTempFile(HANDLE* file = nullptr);
 std::string SystemFolder();
 std::string CurrentFolder();
 

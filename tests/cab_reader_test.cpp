@@ -48,6 +48,10 @@ TEST(CheckCabinet, GivesTheSumOfTheFileSizesOrZero) {
   std::string beyond = cab;
   Put32At(beyond, 16, 0x00100000);
   WriteTextFile(folder / "beyond.cab", beyond);
+  // 0xFFFFFFFF is also the value with which the move reports its failure.
+  std::string unreachable = cab;
+  Put32At(unreachable, 16, 0xFFFFFFFF);
+  WriteTextFile(folder / "unreachable.cab", unreachable);
 
   const struct {
     const char* Name;
@@ -56,6 +60,7 @@ TEST(CheckCabinet, GivesTheSumOfTheFileSizesOrZero) {
       {"missing.cab", 0},     {"short.cab", 0},       {"signature.cab", 0},    {"none.cab", 0},
       {"empty.cab", 0},       {"three.cab", 70010},   {"reserved.cab", 70010}, {"no-data.cab", 70010},
       {"cut-fixed.cab", 10},  {"cut-name.cab", 10},   {"wrapped.cab", INT32_MIN}, {"beyond.cab", 0},
+      {"unreachable.cab", 0},
   };
   for (const auto& c : cases) {
     TCabReader reader;

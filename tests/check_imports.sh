@@ -1,6 +1,7 @@
 #!/bin/sh
 # Fails when the executable is not a 32-bit GUI program or imports a DLL that is not
-# one of the system's known DLLs (always loaded from the system folder).
+# one of the system's known DLLs (always loaded from the system folder). advapi32 carries the
+# security descriptors with which the elevated run makes its folders and files private.
 objdump=$1 exe=$2
 allowed="kernel32.dll user32.dll gdi32.dll advapi32.dll shell32.dll ole32.dll msvcrt.dll"
 headers=$("$objdump" -p "$exe") || exit 1

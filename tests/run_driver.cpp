@@ -182,6 +182,7 @@ class TDriver {
     for (HWND dialog : found.Dialogs)
       if (IsProgressWindow(dialog)) progress = dialog;
     LookAtExtractFolder();
+    if (!progress && !Outcome.WindowStates.empty() && !Outcome.WindowGoneAtMs) Outcome.WindowGoneAtMs = Elapsed();
     if (progress) {
       LookAtProgress(progress);
       CancelWhenDue(progress);

@@ -55,6 +55,7 @@ struct TRunOutcome {
   ULONGLONG StartedAt = 0, EndedAt = 0;  // wall-clock ms, comparable with the probe's record
   std::vector<TBoxSeen> Boxes;
   std::vector<TWindowState> WindowStates;
+  DWORD WindowGoneAtMs = 0;  // when the progress window was first missed after it had been seen
   bool CancelSent = false;
   bool CancelledAfterExpansion = false;  // the cancel was sent once the temporary cabinet was gone
   bool Removed = false;      // RemoveWhenExpanded was deleted

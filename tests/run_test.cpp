@@ -184,6 +184,116 @@ void ExpectBox(const TBoxSeen& box, const std::wstring& caption, const std::wstr
   EXPECT_EQ(box.Type, type) << std::hex << box.Type;
 }
 
+// The Unix path of a Windows path, through Wine's own conversion.
+std::string UnixPath(const std::string& path) {
+  using Convert = char*(CDECL*)(const wchar_t*);
+  auto convert = LookUpFunction<Convert>(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");
+  char* unix = convert ? convert(Wide(path).c_str()) : nullptr;
+  std::string result = unix ? unix : "";
+  if (unix) HeapFree(GetProcessHeap(), 0, unix);
+  return result;
+}
+
+// Wine starts Unix programs too. Their handles cannot be waited on: callers look for the effect.
+bool StartUnixProgram(const std::string& program, std::string line) {
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessA(("Z:" + program).c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process))
+    return false;
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return true;
+}
+
+// Wine cannot make links: a symbolic link, which Wine shows as a reparse point, is made by ln.
+// True once the link is there.
+bool MakeUnixLink(const std::string& target, const std::string& link) {
+  if (!StartUnixProgram("/bin/ln", "ln -sT \"" + UnixPath(target) + "\" \"" + UnixPath(link) + "\"")) return false;
+  for (int round = 0; round < 300; ++round) {
+    int32_t attributes = ReadAttributes(link);
+    if (attributes != -1 && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
+    Sleep(1);
+  }
+  return false;
+}
+
+// Wine cannot remove a link to a folder that is not empty.
+void RemoveUnixLink(const std::string& link) {
+  if (!StartUnixProgram("/bin/rm", "rm -f \"" + UnixPath(link) + "\"")) return;
+  for (int round = 0; round < 300 && ReadAttributes(link) != -1; ++round) Sleep(10);
+}
+
+// Another user of the machine: watches the work folder for the run's temporary cabinet and, as
+// soon as its name is known, puts something of its own at a name that the run is about to use.
+enum class TSquat {
+  CabinetFile,  // creates the temporary cabinet's name in any moment it is free before the expansion
+  Folder,       // a folder at the extract folder's name, holding planted.txt
+  Link,         // a link to LinkTarget at the extract folder's name
+};
+
+class TSquatter {
+ public:
+  TSquatter(const std::string& work, TSquat kind, const std::string& linkTarget)
+      : Work(work), Kind(kind), LinkTarget(linkTarget), Thread(CreateThread(nullptr, 0, Main, this, 0, nullptr)) {}
+  ~TSquatter() { Finish(); }
+  TSquatter(const TSquatter&) = delete;
+  TSquatter& operator=(const TSquatter&) = delete;
+
+  void Finish() {
+    if (!Thread) return;
+    Stop = true;
+    WaitForSingleObject(Thread, 20000);
+    CloseHandle(Thread);
+    Thread = nullptr;
+  }
+
+  std::string Planted;  // what was put in place before the run used the name; empty: the run was first
+
+ private:
+  static DWORD WINAPI Main(void* self) {
+    static_cast<TSquatter*>(self)->Watch();
+    return 0;
+  }
+
+  void Watch() {
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
+    while (!Stop) {
+      for (const std::string& name : RunLeftovers(Work))
+        if (name[0] != '_') return Plant(Work + "\\" + name, Work + "\\_" + name);
+    }
+  }
+
+  void Plant(const std::string& cabinet, const std::string& extract) {
+    if (Kind == TSquat::Folder) {
+      if (CreateDirectoryA(extract.c_str(), nullptr) && WriteTextFile(extract + "\\planted.txt", "mine"))
+        Planted = extract;
+    } else if (Kind == TSquat::Link) {
+      if (MakeUnixLink(LinkTarget, extract)) Planted = extract;
+    } else {
+      // A run that deletes its file and makes it again leaves the name free in between.
+      for (DWORD start = GetTickCount(); !Stop && GetTickCount() - start < 5000 && !IsExistingFolder(extract);) {
+        HANDLE file = CreateFileA(cabinet.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) continue;
+        CloseHandle(file);
+        if (IsExistingFolder(extract))
+          DeleteFileA(cabinet.c_str());  // too late: the run had already expanded its own
+        else
+          Planted = cabinet;
+        return;
+      }
+    }
+  }
+
+  std::string Work;
+  TSquat Kind;
+  std::string LinkTarget;
+  volatile bool Stop = false;
+  HANDLE Thread;
+};
+
 class RunTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -313,6 +423,23 @@ class RunTest : public ::testing::Test {
     ExpectNothingLeft();
   }
 
+  // Runs the package single while a squatter races it, until the squatter gets ahead of the run.
+  TRunOutcome RunAgainst(TSquat kind, const std::string& linkTarget, std::string& planted) {
+    for (int attempt = 0; attempt < 10; ++attempt) {
+      DeleteFileA(Record.c_str());
+      TSquatter squatter(Work, kind, linkTarget);
+      TRunOutcome outcome = Run(Package("single"), "");
+      squatter.Finish();
+      if (!squatter.Planted.empty()) {
+        planted = squatter.Planted;
+        return outcome;
+      }
+      ExpectNothingLeft();
+    }
+    ADD_FAILURE() << "the run was ahead of the squatter every time";
+    return TRunOutcome();
+  }
+
   TempFolder Temp, Records;
   std::string Record;
   const std::string Work = RunWorkFolder();
@@ -375,6 +502,7 @@ struct ArgumentCase {
   const char* Name;
   const char* Arguments;  // as typed on the command line, with the switches as in WithSwitches
   const char* HandedOn;   // what follows the first item of the parameter line
+  const char* Parsed;     // the arguments as the payload's C runtime reads them, joined by "|"
 };
 
 class RunArgumentTest : public RunTest, public ::testing::WithParamInterface<ArgumentCase> {};
@@ -390,17 +518,29 @@ TEST_P(RunArgumentTest, FromAPathWithABlank) {
             Quoted("/" + Plain(PsRunnerSection) + Plain(PsKeySeparator) + package) +
                 (handedOn.empty() ? "" : " " + handedOn));
   EXPECT_EQ(payloads[0]["Report"], ExpectedReport(package, "0409", "ENU"));
+  std::string parsed;
+  for (int i = 0; i < std::stoi(payloads[0]["ArgumentCount"]); ++i)
+    parsed += (i ? "|" : "") + payloads[0]["Argument" + std::to_string(i)];
+  std::string expected = WithSwitches(GetParam().Parsed);
+  EXPECT_EQ(parsed, "/" + Plain(PsRunnerSection) + Plain(PsKeySeparator) + package + (expected.empty() ? "" : "|" + expected));
   ExpectNothingLeft();
 }
 
-INSTANTIATE_TEST_SUITE_P(Arguments, RunArgumentTest,
-                         ::testing::Values(ArgumentCase{"None", "", ""}, ArgumentCase{"Plain", "one two", "one two"},
-                                           ArgumentCase{"Quoted", "\"two words\" x", "\"two words\" x"},
-                                           ArgumentCase{"QuotesInside", "x\"y z\"w", "\"xy zw\""},
-                                           ArgumentCase{"EmptyPair", "\"\" after", "after"},
-                                           ArgumentCase{"Backslash", "a\\\"b", "a\\b"},
-                                           ArgumentCase{"LanguageSwitch", "LANG=enu", "LANG=enu"}),
-                         CaseName());
+// Blanks, tabs and backslashes before a closing quote come through a C runtime's parser unchanged.
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, RunArgumentTest,
+    ::testing::Values(ArgumentCase{"None", "", "", ""}, ArgumentCase{"Plain", "one two", "one two", "one|two"},
+                      ArgumentCase{"Quoted", "\"two words\" x", "\"two words\" x", "two words|x"},
+                      ArgumentCase{"QuotesInside", "x\"y z\"w", "\"xy zw\"", "xy zw"},
+                      ArgumentCase{"EmptyPair", "\"\" after", "after", "after"},
+                      ArgumentCase{"Backslash", "a\\\"b", "a\\b", "a\\b"},
+                      ArgumentCase{"Tab", "\"a\tb\" c", "\"a\tb\" c", "a\tb|c"},
+                      ArgumentCase{"TrailingBackslash", "\"C:\\My Logs\\\" /quiet", "\"C:\\My Logs\\\\\" /quiet",
+                                   "C:\\My Logs\\|/quiet"},
+                      ArgumentCase{"TrailingBackslashes", "\"x\ty\\\\\" z\\", "\"x\ty\\\\\\\\\" z\\",
+                                   "x\ty\\\\|z\\"},
+                      ArgumentCase{"LanguageSwitch", "LANG=enu", "LANG=enu", "LANG=enu"}),
+    CaseName());
 
 TEST_F(RunTest, DisabledSwitchesAreOrdinaryArguments) {
   std::string package = Package("noswitch");
@@ -667,7 +807,8 @@ TEST_F(RunTest, ReportThatCannotBeWrittenEndsTheProcess) {
   DeleteFolderIfPresent(outcome.ExtractFolder);
 }
 
-// A cancel while the payload runs ends only the wait: the payload goes on, the runner cleans up.
+// A cancel while the payload runs ends the wait and the window at once, but nothing of the
+// payload's folder goes before the payload itself has ended.
 TEST_F(RunTest, CancelWhileThePayloadRuns) {
   std::string package = Package("normal");
   SetEnvironmentVariableA("PROBE_SLEEP", "3000");
@@ -679,23 +820,77 @@ TEST_F(RunTest, CancelWhileThePayloadRuns) {
   EXPECT_TRUE(outcome.Boxes.empty());
   std::vector<TProbeRecord> payloads = Payloads();
   ASSERT_EQ(payloads.size(), 1u);
-  EXPECT_FALSE(payloads[0].count("end")) << "the runner waited for the payload to end";
-  // The folder of the running payload cannot be deleted; its temporary cabinet is gone.
-  for (const std::string& name : RunLeftovers(Work)) EXPECT_EQ(name[0], '_') << name;
-  AwaitPayloadEnd();
-  Sleep(500);  // the payload's process ends a little after its last record line
-  DeleteFolderIfPresent(outcome.ExtractFolder);
+  ASSERT_TRUE(payloads[0].count("end"));
+  EXPECT_EQ(payloads[0]["NamesAtEnd"], "data|" + ReportName + "|probe.exe") << "deleted under the running payload";
+  ULONGLONG payloadEnd = std::stoull(payloads[0]["end"]);
+  EXPECT_GE(outcome.EndedAt, payloadEnd) << "the runner did not wait for the payload";
+  ASSERT_NE(outcome.WindowGoneAtMs, 0u);
+  EXPECT_LT(outcome.StartedAt + outcome.WindowGoneAtMs + 1000, payloadEnd) << "the window stayed while it waited";
   ExpectNothingLeft();
 }
 
+// --- Another user racing the run for its names
+
+// The temporary cabinet is made under its final name, exclusively, and written through the
+// handle it was made with: another user racing for the name never gets it while the run needs it,
+// so no cabinet but the run's own is ever expanded.
+TEST_F(RunTest, TemporaryCabinetNameIsNeverFreeForAnotherUser) {
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    DeleteFileA(Record.c_str());
+    TSquatter squatter(Work, TSquat::CabinetFile, "");
+    TRunOutcome outcome = Run(Package("single"), "");
+    squatter.Finish();
+    EXPECT_EQ(squatter.Planted, "") << "the name was free while the run still needed it";
+    EXPECT_TRUE(outcome.Boxes.empty());
+    EXPECT_EQ(Payloads().size(), 1u);
+    if (!squatter.Planted.empty()) DeleteFileA(squatter.Planted.c_str());
+    ExpectNothingLeft();
+  }
+}
+
+struct SquatCase {
+  const char* Name;
+  TSquat Kind;
+};
+
+class RunSquatTest : public RunTest, public ::testing::WithParamInterface<SquatCase> {};
+
+// What holds the extract folder's name first is neither used nor deleted, and nothing lands in it.
+TEST_P(RunSquatTest, ExtractFolderNameTakenFirst) {
+  TempFolder victim;
+  ASSERT_TRUE(WriteTextFile(victim / "keep.txt", "precious"));
+  std::string planted;
+  TRunOutcome outcome = RunAgainst(GetParam().Kind, victim.Path, planted);
+  ASSERT_FALSE(planted.empty());
+  ASSERT_EQ(outcome.Boxes.size(), 1u);
+  ExpectBox(outcome.Boxes[0], BilingualCaption, L"Could not extract files!", TBoxOwner::ProgressWindow, MB_ICONERROR);
+  EXPECT_TRUE(Payloads().empty());
+  EXPECT_EQ(Tree(victim.Path), std::set<std::string>{"keep.txt"});
+  if (GetParam().Kind == TSquat::Link) {
+    EXPECT_TRUE(ReadAttributes(planted) & FILE_ATTRIBUTE_REPARSE_POINT) << "the link was removed";
+    RemoveUnixLink(planted);
+  } else {
+    EXPECT_EQ(Tree(planted), std::set<std::string>{"planted.txt"});
+    DeleteFolderIfPresent(planted);
+  }
+  ExpectNothingLeft();
+}
+
+INSTANTIATE_TEST_SUITE_P(Squatters, RunSquatTest,
+                         ::testing::Values(SquatCase{"Folder", TSquat::Folder}, SquatCase{"Link", TSquat::Link}),
+                         CaseName());
+
 // --- Where the temporary cabinet goes
 
-// Blocks the maker's common folder with a file of its name, and points the temp folder elsewhere.
+// Blocks the maker's common folder with a file of its name, or with a link to linkTarget, and
+// points the temp folder elsewhere.
 class BlockedWorkFolder {
  public:
-  explicit BlockedWorkFolder(const std::string& work, const std::string& temp = std::string()) : Work(work) {
+  explicit BlockedWorkFolder(const std::string& work, const std::string& temp = std::string(),
+                             const std::string& linkTarget = std::string())
+      : Work(work), Linked(!linkTarget.empty()) {
     RemoveDirectoryA(Work.c_str());
-    Blocked = WriteTextFile(Work, "in the way");
+    Blocked = Linked ? MakeUnixLink(linkTarget, Work) : WriteTextFile(Work, "in the way");
     for (const char* name : {"TMP", "TEMP"}) {
       char buffer[MAX_PATH + 1] = "";
       GetEnvironmentVariableA(name, buffer, sizeof buffer);
@@ -704,7 +899,10 @@ class BlockedWorkFolder {
     }
   }
   ~BlockedWorkFolder() {
-    DeleteFileA(Work.c_str());
+    if (Linked)
+      RemoveUnixLink(Work);
+    else
+      DeleteFileA(Work.c_str());
     CreateDirectoryA(Work.c_str(), nullptr);
     SetEnvironmentVariableA("TMP", Saved[0].c_str());
     SetEnvironmentVariableA("TEMP", Saved[1].c_str());
@@ -713,16 +911,21 @@ class BlockedWorkFolder {
   BlockedWorkFolder& operator=(const BlockedWorkFolder&) = delete;
 
   std::string Work;
+  bool Linked;
   bool Blocked = false;
   std::vector<std::string> Saved;
 };
 
-TEST_F(RunTest, TemporaryCabinetInTheTempFolderWhenTheCommonOneIsBlocked) {
+// A file of the common folder's name, or a link there (which another user may have put in place
+// of the folder), sends the run to the temp folder.
+class RunBlockedWorkFolderTest : public RunTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(RunBlockedWorkFolderTest, TemporaryCabinetInTheTempFolder) {
   std::string package = Package("normal");
-  TempFolder temp;
+  TempFolder temp, elsewhere;
   TRunOutcome outcome;
   {
-    BlockedWorkFolder blocked(Work, temp.Path);
+    BlockedWorkFolder blocked(Work, temp.Path, GetParam() ? elsewhere.Path : std::string());
     ASSERT_TRUE(blocked.Blocked);
     outcome = Run(package, "");
   }
@@ -733,8 +936,12 @@ TEST_F(RunTest, TemporaryCabinetInTheTempFolderWhenTheCommonOneIsBlocked) {
   EXPECT_EQ(FolderOfPath(folder), WithTrailingBackslash(temp.Path));
   EXPECT_EQ(NameOfPath(folder).substr(0, 4), "_cab");
   EXPECT_TRUE(Tree(temp.Path).empty()) << "left in the temp folder";
+  EXPECT_TRUE(Tree(elsewhere.Path).empty()) << "used the link";
   ExpectNothingLeft();
 }
+
+INSTANTIATE_TEST_SUITE_P(Blockers, RunBlockedWorkFolderTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Link" : "File"; });
 
 TEST_F(RunTest, NoTemporaryCabinetAnywhere) {
   std::string package = Package("normal");
@@ -784,6 +991,23 @@ INSTANTIATE_TEST_SUITE_P(Scripts, RunScriptTest,
                                            ScriptCase{"script_upper", "PROBE.VBS"}),
                          CaseName());
 
+// Without the host program in the system folder nothing is searched for: a copy planted in the
+// package's (download) folder, the current folder of the run, is not started.
+TEST_F(RunTest, HostProgramOnlyFromTheSystemFolder) {
+  std::string package = Package("script_js");
+  std::string host = WithTrailingBackslash(SystemFolder()) + Plain(PsHostProgram);
+  std::string aside = host + ".aside";
+  ASSERT_TRUE(CopyFileA(ProbePath.c_str(), (Temp / Plain(PsHostProgram)).c_str(), FALSE));
+  ASSERT_TRUE(MoveFileA(host.c_str(), aside.c_str()));
+  TRunOutcome outcome = Run(package, "");
+  ASSERT_TRUE(MoveFileA(aside.c_str(), host.c_str()));
+  ASSERT_EQ(outcome.Boxes.size(), 1u);
+  ExpectBox(outcome.Boxes[0], L"Error", L"Could not execute the executable file!", TBoxOwner::ProgressWindow,
+            MB_ICONERROR);
+  EXPECT_TRUE(Payloads().empty()) << "the planted host program was started";
+  ExpectNothingLeft();
+}
+
 TEST_F(RunTest, StartWithoutWaitingLeavesTheFolderToThePayload) {
   std::string package = Package("nowait");
   SetEnvironmentVariableA("PROBE_SLEEP", "2000");
@@ -832,6 +1056,21 @@ TEST_F(RunTest, JapaneseSystemNormalRun) { CheckJapaneseRun(""); }
 TEST_F(RunTest, LanguageSwitchJapaneseNormalRun) { CheckJapaneseRun(Plain(PsLanguageSwitch) + "=JPN"); }
 TEST_F(RunTest, JapaneseSystemMessages) { CheckJapaneseMessages(""); }
 TEST_F(RunTest, LanguageSwitchJapaneseMessages) { CheckJapaneseMessages(Plain(PsLanguageSwitch) + "=jpn"); }
+
+// 機能.exe: the second byte of 能 is 0x5C, so the byte-wise name rules leave nothing of the name.
+// The target gets a fixed name instead of being the current folder itself, which would be emptied.
+TEST_F(RunTest, JapaneseSystemExtractOnlyNeverEmptiesTheCurrentFolder) {
+  std::string package = Temp / "\x8B\x40\x94\x5C.exe";
+  ASSERT_TRUE(MoveFileA(Package("normal").c_str(), package.c_str()));
+  ASSERT_TRUE(WriteTextFile(Temp / "mine.txt", "mine"));
+  std::string target = Temp / "package";
+  TRunOutcome outcome = Run(package, Plain(PsExtractSwitch), TRunScript(), "package");
+  ASSERT_EQ(outcome.Boxes.size(), 2u);
+  EXPECT_EQ(outcome.Boxes[1].Text, L"ファイルを \"" + Wide(target) + L"\" へ抽出しました。");
+  EXPECT_EQ(ReadWholeFile(Temp / "mine.txt"), "mine");
+  EXPECT_TRUE(IsExistingFile(target + "\\probe.exe"));
+  ExpectNothingLeft();
+}
 
 TEST_F(RunTest, JapaneseSystemLanguageSwitchEnglish) {
   std::string package = Package("normal");

@@ -92,19 +92,26 @@ TEST_F(ReportTest, OldReportIsReplaced) {
 }
 
 // Without exceptions, running out of memory ends the process where it stands: the temporary
-// cabinet and the extract folder go with it, and no box is shown (the child would wait on it).
+// cabinet and the extract folder this run made go with it, and no box is shown (the child would
+// wait on it). A folder at the extract folder's name that the run did not make stays.
 TEST(AbandonRun, RemovesWhatTheRunMadeAndEnds) {
   char temp[MAX_PATH + 1];
   GetTempPathA(sizeof temp, temp);
-  // Fixed names: the child process runs this body again and must meet the same files.
-  CabinetTempFile = std::string(temp) + "cabrun_abandon_test.tmp";
-  ExtractFolder = std::string(temp) + "cabrun_abandon_test";
-  ASSERT_TRUE(WriteTextFile(CabinetTempFile, "MSCF"));
-  ASSERT_TRUE(MakeFolderChain(ExtractFolder + "\\sub"));
-  ASSERT_TRUE(WriteTextFile(ExtractFolder + "\\sub\\setup.exe", "MZ"));
-  EXPECT_EXIT(AbandonRun(ERROR_NOT_ENOUGH_MEMORY), testing::ExitedWithCode(ERROR_NOT_ENOUGH_MEMORY), "");
-  EXPECT_FALSE(IsExistingFile(CabinetTempFile));
-  EXPECT_FALSE(IsExistingFolder(ExtractFolder));
+  for (bool made : {true, false}) {
+    SCOPED_TRACE(made ? "folder made by the run" : "folder found at the name");
+    // Fixed names: the child process runs this body again and must meet the same files.
+    CabinetTempFile = std::string(temp) + "cabrun_abandon_test.tmp";
+    ExtractFolder = std::string(temp) + "cabrun_abandon_test";
+    ExtractFolderMade = made;
+    ASSERT_TRUE(WriteTextFile(CabinetTempFile, "MSCF"));
+    ASSERT_TRUE(MakeFolderChain(ExtractFolder + "\\sub"));
+    ASSERT_TRUE(WriteTextFile(ExtractFolder + "\\sub\\setup.exe", "MZ"));
+    EXPECT_EXIT(AbandonRun(ERROR_NOT_ENOUGH_MEMORY), testing::ExitedWithCode(ERROR_NOT_ENOUGH_MEMORY), "");
+    EXPECT_FALSE(IsExistingFile(CabinetTempFile));
+    EXPECT_EQ(IsExistingFolder(ExtractFolder), !made);
+    DeleteFolderIfPresent(ExtractFolder);
+  }
+  ExtractFolderMade = false;
 }
 
 }  // namespace

@@ -207,6 +207,20 @@ TEST_F(StartupTest, Switches) {
   }
 }
 
+// Nothing left of the runner's name (".exe", or a code page 932 name cut at its 0x5C trail byte):
+// the target gets a fixed name, never the chosen folder itself.
+TEST_F(StartupTest, EmptyRunnerNameGivesAFixedTarget) {
+  TempFolder temp;
+  for (const std::string own : {"D:\\pkg\\.exe", "D:\\pkg\\\x8B\x40\x94\x5C.exe"}) {
+    RunnerArguments = {own, "/extract"};
+    ReadCommandLine("C:\\Work");
+    EXPECT_EQ(ChosenFolder, "C:\\Work\\package") << own;
+    RunnerArguments = {own, "/extract", temp.Path};
+    ReadCommandLine("C:\\Work");
+    EXPECT_EQ(ChosenFolder, temp / "package") << own;
+  }
+}
+
 TEST_F(StartupTest, RelativeTargetIsTakenFromTheCurrentFolder) {
   TempFolder temp;
   char saved[MAX_PATH];

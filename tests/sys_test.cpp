@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <sddl.h>
+
+#include <vector>
+
 #include "sys/paths.h"
+#include "sys/security.h"
 #include "sys/system.h"
 #include "tests/test_support.h"
 
@@ -276,6 +281,128 @@ TEST(SystemQueries, CabinetTempFileLiesInTheMakersFolder) {
   EXPECT_NE(second, file);
   RemoveFile(file);
   RemoveFile(second);
+}
+
+// --- Rights of what the elevated run makes and finds
+
+std::string SidText(PSID sid) {
+  char* text = nullptr;
+  if (!ConvertSidToStringSidA(sid, &text)) return std::string();
+  std::string result = text;
+  LocalFree(text);
+  return result;
+}
+
+// Wine stores no descriptors and checks no access, so the decision is tested on descriptors
+// written out as SDDL: an owner, then a DACL that may give others more.
+TEST(Security, TrustedOnlyWhenNobodyElseCanTakeTheFolderOver) {
+  const std::string runner = SidText(RunnerUser());
+  ASSERT_FALSE(runner.empty());
+  const std::string installer = "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+  const std::string base = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+  // ProgramData's own rules: users may add files and folders; creators own what they add.
+  const std::string common = "D:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICIIO;GA;;;CO)(A;OICI;0x1200a9;;;BU)(A;CI;0x116;;;BU)";
+  const struct {
+    std::string Sddl;
+    bool Trusted;
+  } cases[] = {
+      {"O:SY" + base, true},
+      {"O:BA" + base, true},
+      {"O:" + installer + base, true},
+      {"O:" + runner + base, true},
+      {"O:BA" + common, true},
+      {"O:BAD:P", true},  // an empty DACL grants nothing
+      {"O:BA" + base + "(D;;SD;;;WD)", true},
+      {"O:BA" + base + "(A;OICIIO;SD;;;BU)", true},  // only for what is made inside later
+      {"O:S-1-5-21-1-2-3-1001" + base, false},
+      {"O:BU" + base, false},
+      {"O:WD" + base, false},
+      {"O:BA", false},  // no DACL: everyone everything
+      {"O:BA" + base + "(A;;SD;;;BU)", false},
+      {"O:BA" + base + "(A;;0x40;;;WD)", false},  // delete child
+      {"O:BA" + base + "(A;;WD;;;AU)", false},  // change permissions
+      {"O:BA" + base + "(A;;WO;;;BU)", false},  // change owner
+      {"O:BA" + base + "(A;;GA;;;WD)", false},
+      {"O:BA" + base + "(A;;FA;;;AU)", false},
+      {"O:BA" + base + "(A;;SD;;;S-1-5-21-1-2-3-1001)", false},
+  };
+  for (const auto& c : cases) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(c.Sddl.c_str(), SDDL_REVISION_1, &descriptor,
+                                                                     nullptr))
+        << c.Sddl;
+    EXPECT_EQ(IsTrustedSecurity(descriptor, RunnerUser()), c.Trusted) << c.Sddl;
+    LocalFree(descriptor);
+  }
+  EXPECT_FALSE(IsTrustedSecurity(nullptr, RunnerUser()));
+  // A null DACL (built here: Wine's SDDL reader makes "NO_ACCESS_CONTROL" an empty one).
+  SECURITY_DESCRIPTOR open;
+  ASSERT_TRUE(InitializeSecurityDescriptor(&open, SECURITY_DESCRIPTOR_REVISION));
+  ASSERT_TRUE(SetSecurityDescriptorOwner(&open, RunnerUser(), FALSE));
+  ASSERT_TRUE(SetSecurityDescriptorDacl(&open, TRUE, nullptr, FALSE));
+  EXPECT_FALSE(IsTrustedSecurity(&open, RunnerUser()));
+}
+
+// What the run creates: a protected DACL in which only SYSTEM and Administrators may change
+// anything, Users may read and run, and everything made inside inherits the same.
+TEST(Security, PrivateRightsAsBuilt) {
+  PSECURITY_DESCRIPTOR descriptor = PrivateSecurity();
+  ASSERT_NE(descriptor, nullptr);
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  ASSERT_TRUE(GetSecurityDescriptorControl(descriptor, &control, &revision));
+  EXPECT_TRUE(control & SE_DACL_PROTECTED);
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL dacl = nullptr;
+  ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted));
+  ASSERT_TRUE(present && dacl);
+  std::vector<std::string> entries;
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    void* ace = nullptr;
+    ASSERT_TRUE(GetAce(dacl, i, &ace));
+    auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+    ASSERT_EQ(allowed->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
+    EXPECT_EQ(allowed->Header.AceFlags, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
+    entries.push_back(SidText(&allowed->SidStart) + "=" + HexText(allowed->Mask, 8));
+  }
+  EXPECT_EQ(entries, (std::vector<std::string>{"S-1-5-18=001F01FF", "S-1-5-32-544=001F01FF",
+                                               "S-1-5-32-545=001200A9"}));
+  // With the owner an elevated run gets, the rights pass the run's own test.
+  std::string sddl = std::string("O:BA") + PrivateSecurityText;
+  PSECURITY_DESCRIPTOR owned = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &owned, nullptr));
+  EXPECT_TRUE(IsTrustedSecurity(owned, RunnerUser()));
+  LocalFree(owned);
+}
+
+TEST(Security, PrivateFoldersAndFilesAreOnlyEverNew) {
+  TempFolder temp;
+  EXPECT_TRUE(MakePrivateFolder(temp / "new"));
+  EXPECT_TRUE(IsExistingFolder(temp / "new"));
+  EXPECT_FALSE(MakePrivateFolder(temp / "new"));
+  ASSERT_TRUE(WriteTextFile(temp / "file", "someone else's"));
+  EXPECT_FALSE(MakePrivateFolder(temp / "file"));
+  EXPECT_EQ(CreatePrivateFile(temp / "file"), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(CreatePrivateFile(temp / "new"), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(ReadWholeFile(temp / "file"), "someone else's");
+  HANDLE made = CreatePrivateFile(temp / "made");
+  ASSERT_NE(made, INVALID_HANDLE_VALUE);
+  CloseHandle(made);
+  EXPECT_TRUE(IsExistingFile(temp / "made"));
+}
+
+// Under Wine every folder is the process user's; a link or a file is never a trusted folder.
+TEST(Security, TrustedFolderIsAFolderAndNoLink) {
+  TempFolder temp;
+  EXPECT_TRUE(IsTrustedFolder(temp.Path));
+  ASSERT_TRUE(WriteTextFile(temp / "file", ""));
+  EXPECT_FALSE(IsTrustedFolder(temp / "file"));
+  EXPECT_FALSE(IsTrustedFolder(temp / "missing"));
+  std::string link = std::string(LINK_FIXTURE_DIR) + "\\tree\\link";
+  int32_t attributes = ReadAttributes(link);
+  if (attributes == -1 || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) GTEST_SKIP() << "no link fixture at " << link;
+  EXPECT_TRUE(IsExistingFolder(link));
+  EXPECT_FALSE(IsTrustedFolder(link));
 }
 
 }  // namespace

@@ -15,6 +15,11 @@ class TProcessHandle {
   ~TProcessHandle() {
     if (Handle) CloseHandle(Handle);
   }
+  HANDLE Detach() {
+    HANDLE handle = Handle;
+    Handle = nullptr;
+    return handle;
+  }
   TProcessHandle(const TProcessHandle&) = delete;
   TProcessHandle& operator=(const TProcessHandle&) = delete;
   HANDLE Handle;
@@ -23,7 +28,7 @@ class TProcessHandle {
 }  // namespace
 
 bool TDlg::LaunchProgram(const std::string& fileName, const std::string& parameters, const std::string& directory,
-                         bool wait, int32_t showCommand, HWND ownerWindow, bool elevate) {
+                         bool wait, int32_t showCommand, HWND ownerWindow, bool elevate, HANDLE* stillRunning) {
   SHELLEXECUTEINFOA request{};
   static_assert(sizeof request == 60, "the 32-bit record");
   UpdateVisibility(false, true);
@@ -43,6 +48,8 @@ bool TDlg::LaunchProgram(const std::string& fileName, const std::string& paramet
       UpdateVisibility(false, true);
       Sleep(100);
     }
+    // A wait given up while the program runs hands its process over to whoever cleans up after it.
+    if (wait && stillRunning && WaitForSingleObject(process.Handle, 0) == WAIT_TIMEOUT) *stillRunning = process.Detach();
   }
   UpdateVisibility(false, true);
   return ok;

@@ -27,8 +27,10 @@ class TDlg : public TObject {
   void UpdateVisibility(bool changeRequest, bool visible);
   void SetProgress(int32_t value, int32_t mode);
   void ExtractionProgress(const std::string& fileName, int32_t done, int32_t total, bool& cancel);
+  // With stillRunning given, a wait that ends while the program still runs leaves its process
+  // handle there, for the caller to wait on and close.
   bool LaunchProgram(const std::string& fileName, const std::string& parameters, const std::string& directory,
-                     bool wait, int32_t showCommand, HWND ownerWindow, bool elevate);
+                     bool wait, int32_t showCommand, HWND ownerWindow, bool elevate, HANDLE* stillRunning = nullptr);
 
   HWND Window = nullptr;
   HWND ProgressBar = nullptr;

@@ -6,11 +6,14 @@
 //   PROBE_SLEEP        ms to wait before ending (after the marker's time)
 //   PROBE_BOX          text of a message box to show (caption PROBE_BOX_CAPTION, style
 //                      PROBE_BOX_STYLE in decimal); lets the driver be checked on its own
+// It also records its arguments as the C runtime parsed them (ArgumentCount, Argument0, ...) and,
+// just before it ends, the names directly in its folder (NamesAtEnd, sorted, joined by "|").
 // The record is a block of name=value lines that starts with "begin" and ends with "end=";
 // backslash, CR and LF in values are written as \\, \r and \n.
 #include <windows.h>
 
 #include <cstdlib>
+#include <set>
 #include <string>
 
 #include "runner/protected_plain.h"
@@ -81,6 +84,21 @@ bool IsFolder(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+std::string NamesIn(const std::string& folder) {
+  std::set<std::string> names;
+  WIN32_FIND_DATAA entry;
+  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &entry);
+  if (search != INVALID_HANDLE_VALUE) {
+    do names.insert(entry.cFileName);
+    while (FindNextFileA(search, &entry));
+    FindClose(search);
+  }
+  std::string text;
+  for (const std::string& name : names)
+    if (name != "." && name != "..") text += (text.empty() ? "" : "|") + name;
+  return text;
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
@@ -104,6 +122,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   text += Line("Start", Now());
   text += Line("ProcessId", std::to_string(GetCurrentProcessId()));
   text += Line("CommandLine", GetCommandLineA());
+  text += Line("ArgumentCount", std::to_string(__argc - 1));
+  for (int i = 1; i < __argc; ++i) text += Line("Argument" + std::to_string(i - 1), __argv[i]);
   text += Line("CurrentFolder", current);
   text += Line("Module", self);
   text += Line("FolderExists", IsFolder(folder) ? "1" : "0");
@@ -128,6 +148,6 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     Append(record, Line("MarkerGone", Now()));
   }
   Sleep(Milliseconds("PROBE_SLEEP"));
-  Append(record, Line("end", Now()));
+  Append(record, Line("NamesAtEnd", NamesIn(folder)) + Line("end", Now()));
   return 0;
 }
