@@ -84,13 +84,14 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Driver, EndsARunThatOutlivesItsTimeLimit) {
   TempFolder temp;
   SetEnvironmentVariableA("PROBE_RECORD", (temp / "record.txt").c_str());
-  SetEnvironmentVariableA("PROBE_SLEEP", "20000");
+  SetEnvironmentVariableA("PROBE_SLEEP", "60000");
   TRunScript script;
   script.TimeLimitMs = 500;
   TRunOutcome outcome = DriveRun(Quoted(ProbePath), temp.Path, script);
   SetEnvironmentVariableA("PROBE_SLEEP", nullptr);
   EXPECT_TRUE(outcome.TimedOut);
-  EXPECT_LT(outcome.EndedAt - outcome.StartedAt, 10000u);
+  // Far below the payload's minute, with room for a loaded machine.
+  EXPECT_LT(outcome.EndedAt - outcome.StartedAt, 30000u);
 }
 
 TEST(Driver, ReadsRecordsWithEscapes) {
