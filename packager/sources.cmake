@@ -4,4 +4,4 @@ set(CABWRITER_SOURCES ${CMAKE_CURRENT_LIST_DIR}/cab_writer.cpp)
 set(CABPACK_PART_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/pe_resources.cpp ${CMAKE_CURRENT_LIST_DIR}/package_options.cpp
   ${CMAKE_CURRENT_LIST_DIR}/package_cabinet.cpp ${CMAKE_CURRENT_LIST_DIR}/package_host.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/package_cli.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/package_cli.cpp ${CMAKE_CURRENT_LIST_DIR}/package_file.cpp)

@@ -241,10 +241,10 @@ TEST_F(CabpackTest, ListsWhatWentIn) {
   ASSERT_EQ(Pack({"--on", "ReportPowerStatus", "--off", "AllowLanguageSwitch"}), 0) << Error;
   ASSERT_EQ(Run({"--list", Out}), 0) << Error;
   EXPECT_NE(Output.find("RCDATA        CAB"), std::string::npos) << Output;
-  EXPECT_NE(Output.find("ReportPowerStatus     on   (" + Plain(PsReportPowerStatus) + "=" + Plain(PsOptionOn) + ")"),
-            std::string::npos) << Output;
-  EXPECT_NE(Output.find("AllowLanguageSwitch   off  (" + Plain(PsAllowLanguageSwitch) + "=0)"), std::string::npos)
-      << Output;
+  // In the names --on takes; the runner's keys stay out of sight.
+  EXPECT_NE(Output.find("ReportPowerStatus     on   (set)"), std::string::npos) << Output;
+  EXPECT_NE(Output.find("AllowLanguageSwitch   off  (set)"), std::string::npos) << Output;
+  EXPECT_EQ(Output.find(Plain(PsReportPowerStatus) + "="), std::string::npos) << Output;
   EXPECT_NE(Output.find("AllowExtractSwitch    on   (default)"), std::string::npos) << Output;
   EXPECT_NE(Output.find("setup.exe   <- run after extraction"), std::string::npos) << Output;
   EXPECT_NE(Output.find("data\\table.txt\n"), std::string::npos) << Output;
@@ -369,7 +369,8 @@ TEST_F(CabpackTest, RefusesBadInputLeavingNothingBehind) {
 TEST_F(CabpackTest, RefusesAnOutputThatCannotBeWritten) {
   std::string out = (Folder / "no" / "such" / "folder" / "p.exe").string();
   EXPECT_EQ(Run({"--source", Source.string(), "--run", "setup.exe", "--stub", Stub, "-o", out}), 1);
-  EXPECT_NE(Error.find("cannot write"), std::string::npos) << Error;
+  EXPECT_NE(Error.find("the folder \"" + (Folder / "no" / "such" / "folder").string() + "\" does not exist"),
+            std::string::npos) << Error;
   EXPECT_FALSE(fs::exists(Folder / "no"));
   // An existing package stays as it was when the new one fails.
   WriteFile(Out, "old package");
