@@ -27,6 +27,7 @@ const char* const Usage =
     "       cabpack --list PACKAGE.exe\n"
     "       cabpack --save-cab PACKAGE.exe -o OUT.cab\n";
 
+// What the command line and the package file say; paths and texts in UTF-8.
 struct Settings {
   std::string Source, Run, Cab, List, SaveCab, Stub, Output, Config;
   std::vector<OptionChoice> Choices;
@@ -502,7 +503,8 @@ bool MakeCabinet(const Settings& s, std::string& cabinet, PackStats& stats, std:
     options.Progress = [&](uint64_t done) { return progress.Update(done); };
     TTempFile temp(fs::u8path(s.Output), ".cab");
     if (!WriteCabinet(files, options, temp.Path.u8string(), error) || !ReadWholeFile(temp.Path, cabinet)) {
-      failure.Message = Interrupted() ? "interrupted" : error.empty() ? "cannot read back the cabinet" : error;
+      failure.Message = error.empty() ? "cannot read back the cabinet" : error;
+      if (Interrupted()) failure = {"interrupted", 130};
       return false;
     }
   }
@@ -691,6 +693,5 @@ int RunCabpack(const std::vector<std::string>& args, std::ostream& out, std::ost
   if (ok) return 0;
   err << "cabpack: " << failure.Message << "\n";
   if (failure.Code == 2) err << Usage << "cabpack --help tells more.\n";
-  if (failure.Message == "interrupted") return 130;
   return failure.Code;
 }
