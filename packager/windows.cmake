@@ -23,3 +23,7 @@ add_custom_target(cabpack_stub ALL DEPENDS ${HOST_TOOLS_DIR}/cabrun.exe ${CMAKE_
 add_custom_target(cabpack_deb
   COMMAND ${CMAKE_COMMAND} --build ${HOST_TOOLS_DIR} --target package
   DEPENDS host_tools cabpack_stub)
+
+# cmake --install build --prefix DIR: cabpack.exe for Windows with its stub beside it.
+install(TARGETS cabpack_windows RUNTIME DESTINATION .)
+install(FILES $<TARGET_FILE:cabrun> DESTINATION .)
