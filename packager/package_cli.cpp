@@ -380,6 +380,10 @@ bool ReadConfig(const std::string& file, Settings& s, std::string& error) {
           message = "\"" + name + "\" goes on the command line only, not into a package file";
           return false;
         }
+        if (value.empty()) {
+          message = "\"" + name + "\" needs a value";
+          return false;
+        }
         return ApplySwitch(*sw, sw->Value == Takes::Path ? Beside(file, value) : value, s, message);
       },
       error);

@@ -493,6 +493,7 @@ TEST_F(CabpackTest, PacksFromAPackageFile) {
       {"source = src\n[package]\nrun = setup.exe\n", "line 3: \"run\" stands in the section [package]"},
       {"source = src\nrun setup.exe\n", "line 2 is not \"name = value\""},
       {"list = out/package.exe\n", "line 1: \"list\" goes on the command line only"},
+      {"run = setup.exe\nsource =\n", "line 2: \"source\" needs a value"},
       {"on = HideWhileRuning\n", "line 1: unknown option \"HideWhileRuning\"; did you mean HideWhileRunning?"},
   };
   fs::remove(Out);
