@@ -166,13 +166,14 @@ bool CollectSourceFiles(const SourceSettings& settings, std::vector<CabFile>& fi
       it.disable_recursion_pending();
       continue;
     }
-    fs::file_status status = it->symlink_status(ec);
-    if (ec) break;
-    if (fs::is_symlink(status)) {
+    // Asked of the host: the C++ library on Windows does not tell links and junctions apart.
+    if (IsLink(path)) {
       error = "\"" + shown + "\" is a link; links are not packed, so that nothing from outside the source folder "
               "slips in (copy the file in, or leave the link out with --exclude)";
       return false;
     }
+    fs::file_status status = it->symlink_status(ec);
+    if (ec) break;
     if (fs::is_directory(status)) continue;
     std::string name = path.filename().u8string();
     std::error_code same;

@@ -29,6 +29,11 @@ bool ReadFileFacts(const std::filesystem::path& path, int64_t& modified, uint16_
   return true;
 }
 
+bool IsLink(const std::filesystem::path& path) {
+  DWORD a = GetFileAttributesW(path.c_str());
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 bool CalendarTime(int64_t seconds, bool utc, std::tm& out) {
   __time64_t t = seconds;
   return (utc ? _gmtime64_s(&out, &t) : _localtime64_s(&out, &t)) == 0;
@@ -99,6 +104,11 @@ bool ReadFileFacts(const std::filesystem::path& path, int64_t& modified, uint16_
   if (!(st.st_mode & S_IWUSR)) attributes |= 0x01;
   if (path.filename().string()[0] == '.') attributes |= 0x02;
   return true;
+}
+
+bool IsLink(const std::filesystem::path& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
 bool CalendarTime(int64_t seconds, bool utc, std::tm& out) {

@@ -19,6 +19,9 @@ bool CalendarTime(int64_t seconds, bool utc, std::tm& out);
 // or cannot hold every character.
 bool ConvertToCodePage(const std::string& utf8, int codePage, std::string& out);
 
+// Whether `path` is a symbolic link, or on Windows any reparse point (link or junction).
+bool IsLink(const std::filesystem::path& path);
+
 // The packager's own executable, or an empty path when the host cannot tell.
 std::filesystem::path OwnExecutablePath();
 
