@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything, packs the demo payload with cabpack and runs
-# the package under Wine: on your display when there is one (the payload then shows what it
+# Installs what is missing, builds the runner, cabpack and the demo payload, packs the payload
+# with cabpack and runs the package under Wine: on your display when there is one (the payload then shows what it
 # received in a message box), else in Xvfb (it is printed here instead).
 set -euo pipefail
 cd "$(dirname "$0")"
 ./setup.sh
-cmake/configure-and-build.sh build
+cmake/configure-and-build.sh build cabpack_stub show_received
 build=$PWD/build
 
 source_dir=$build/demo/package

@@ -12,6 +12,7 @@ packages=(
   fonts-ipafont-gothic
   zlib1g-dev libz-mingw-w64-dev
   cabextract gcab
+  libinih-dev dpkg-dev
   file
   python3-pefile
   locales

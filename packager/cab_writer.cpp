@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 
@@ -58,7 +59,7 @@ class TDataStream {
         if (file.SourcePath.empty()) {
           file.Data.copy(reinterpret_cast<char*>(buffer + got), take, Offset);
         } else {
-          if (!Source.is_open()) Source.open(file.SourcePath, std::ios::binary);
+          if (!Source.is_open()) Source.open(std::filesystem::u8path(file.SourcePath), std::ios::binary);
           if (!Source.read(reinterpret_cast<char*>(buffer + got), take)) {
             error = "Could not read \"" + file.SourcePath + "\", or it became shorter while being packed.";
             return false;
@@ -129,7 +130,7 @@ bool CheckInputs(const std::vector<CabFile>& files, const CabOptions& options, s
     }
     uint64_t size = file.Data.size();
     if (!file.SourcePath.empty()) {
-      std::ifstream source(file.SourcePath, std::ios::binary | std::ios::ate);
+      std::ifstream source(std::filesystem::u8path(file.SourcePath), std::ios::binary | std::ios::ate);
       std::streamoff end = source ? static_cast<std::streamoff>(source.tellg()) : -1;
       if (end < 0) {
         error = "Could not open \"" + file.SourcePath + "\" for reading.";
@@ -145,6 +146,14 @@ bool CheckInputs(const std::vector<CabFile>& files, const CabOptions& options, s
     sizes.push_back(static_cast<uint32_t>(size));
   }
   return true;
+}
+
+std::FILE* OpenForWriting(const std::string& utf8) {
+#ifdef _WIN32
+  return _wfopen(std::filesystem::u8path(utf8).c_str(), L"wb");
+#else
+  return std::fopen(utf8.c_str(), "wb");
+#endif
 }
 
 bool WriteAll(std::FILE* out, const void* data, size_t count) {
@@ -241,6 +250,10 @@ bool WriteCabinetFile(std::FILE* out, const std::vector<CabFile>& files, const s
     cabinetSize += 8 + bodySize;
     ++blocks;
     left -= got;
+    if (options.Progress && !options.Progress(folderStart - left)) {
+      error = "Stopped before the cabinet was complete.";
+      return false;
+    }
   }
   if (cabinetSize > 0xFFFFFFFF) {
     error = "The cabinet would be larger than 4 GB.";
@@ -265,7 +278,7 @@ bool WriteCabinet(const std::vector<CabFile>& files, const CabOptions& options, 
   error.clear();
   std::vector<uint32_t> sizes;
   if (!CheckInputs(files, options, sizes, error)) return false;
-  std::FILE* raw = std::fopen(outputPath.c_str(), "wb");
+  std::FILE* raw = OpenForWriting(outputPath);
   if (!raw) {
     error = "Could not create \"" + outputPath + "\".";
     return false;
@@ -275,6 +288,7 @@ bool WriteCabinet(const std::vector<CabFile>& files, const CabOptions& options, 
     error = "Could not write the cabinet.";
     written = false;
   }
-  if (!written) std::remove(outputPath.c_str());
+  std::error_code ignored;
+  if (!written) std::filesystem::remove(std::filesystem::u8path(outputPath), ignored);
   return written;
 }

@@ -2,7 +2,8 @@
 #include <iostream>
 
 #include "packager/package_cli.h"
+#include "packager/package_host.h"
 
 int main(int argc, char** argv) {
-  return RunCabpack(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);
+  return RunCabpack(CommandLineArguments(argc, argv), std::cout, std::cerr, ErrorIsTerminal());
 }

@@ -85,7 +85,42 @@ bool CheckNameClashes(const std::vector<Collected>& files, std::string& error) {
   return true;
 }
 
+bool MatchHere(const char* glob, const char* text) {
+  for (; *glob; ++glob, ++text) {
+    if (*glob == '*') {
+      for (const char* rest = text;; ++rest) {
+        if (MatchHere(glob + 1, rest)) return true;
+        if (*rest == '\0' || *rest == '/') return false;
+      }
+    }
+    if (*text == '\0' || (*text == '/' && *glob != '/')) return false;
+    char g = *glob >= 'A' && *glob <= 'Z' ? char(*glob + 32) : *glob;
+    char t = *text >= 'A' && *text <= 'Z' ? char(*text + 32) : *text;
+    if (*glob != '?' && g != t) return false;
+  }
+  return *text == '\0';
+}
+
+bool Excluded(const std::vector<std::string>& globs, const std::string& relative) {
+  std::string name = relative.substr(relative.rfind('/') + 1);
+  for (const std::string& glob : globs)
+    if (MatchesGlob(glob, glob.find('/') == std::string::npos ? name : relative)) return true;
+  return false;
+}
+
+// "<name>.cabpack-<hex digits>.tmp" or ".cab": a staging file of this or another cabpack run.
+bool IsStagingName(const std::string& name) {
+  size_t mark = name.rfind(StagingMark);
+  if (mark == std::string::npos) return false;
+  std::string tail = name.substr(mark + std::char_traits<char>::length(StagingMark));
+  size_t dot = tail.find('.');
+  return dot > 0 && dot != std::string::npos && (tail.substr(dot) == ".tmp" || tail.substr(dot) == ".cab") &&
+         tail.find_first_not_of("0123456789abcdef") == dot;
+}
+
 }  // namespace
+
+bool MatchesGlob(const std::string& glob, const std::string& path) { return MatchHere(glob.c_str(), path.c_str()); }
 
 void DosDateTime(int64_t seconds, bool utc, uint16_t& date, uint16_t& time) {
   std::tm t{};
@@ -101,10 +136,12 @@ void DosDateTime(int64_t seconds, bool utc, uint16_t& date, uint16_t& time) {
   time = uint16_t(t.tm_hour << 11 | t.tm_min << 5 | std::min(t.tm_sec, 59) / 2);
 }
 
-bool CollectSourceFiles(const SourceSettings& settings, std::vector<CabFile>& files, std::string& error) {
+bool CollectSourceFiles(const SourceSettings& settings, std::vector<CabFile>& files, SourceReport& report,
+                        std::string& error) {
   files.clear();
+  report = SourceReport();
   std::error_code ec;
-  const fs::path root(settings.Folder);
+  const fs::path root = fs::u8path(settings.Folder), output = fs::u8path(settings.Output);
   if (!fs::is_directory(root, ec)) {
     error = "the source folder \"" + settings.Folder + "\" does not exist or is not a folder";
     return false;
@@ -120,15 +157,33 @@ bool CollectSourceFiles(const SourceSettings& settings, std::vector<CabFile>& fi
   for (; !ec && it != end; it.increment(ec)) {
     const fs::path& path = it->path();
     fs::path relative = path.lexically_relative(root);
-    std::string shown;
-    for (const fs::path& part : relative) shown += (shown.empty() ? "" : "\\") + part.u8string();
-    fs::file_status status = it->status(ec);
+    std::string shown, slashed;
+    for (const fs::path& part : relative) {
+      shown += (shown.empty() ? "" : "\\") + part.u8string();
+      slashed += (slashed.empty() ? "" : "/") + part.u8string();
+    }
+    if (Excluded(settings.Excludes, slashed)) {
+      ++report.Excluded;
+      it.disable_recursion_pending();
+      continue;
+    }
+    // Asked of the host: the C++ library on Windows does not tell links and junctions apart.
+    if (IsLink(path)) {
+      error = "\"" + shown + "\" is a link; links are not packed, so that nothing from outside the source folder "
+              "slips in (copy the file in, or leave the link out with --exclude)";
+      return false;
+    }
+    fs::file_status status = it->symlink_status(ec);
     if (ec) break;
-    if (fs::is_directory(status)) {
-      if (it->is_symlink()) {
-        error = "\"" + shown + "\" is a link to a folder; links to folders are not followed";
-        return false;
-      }
+    if (fs::is_directory(status)) continue;
+    std::string name = path.filename().u8string();
+    std::error_code same;
+    if (name == output.filename().u8string() && fs::equivalent(path, output, same)) {
+      report.Skipped.push_back("leaving out \"" + shown + "\": it is the output");
+      continue;
+    }
+    if (IsStagingName(name)) {
+      report.Skipped.push_back("leaving out \"" + shown + "\": it is a staging file of cabpack");
       continue;
     }
     if (!fs::is_regular_file(status)) {
@@ -149,12 +204,7 @@ bool CollectSourceFiles(const SourceSettings& settings, std::vector<CabFile>& fi
       error = "cannot read \"" + shown + "\" in the source folder";
       return false;
     }
-    try {
-      c.File.SourcePath = path.string();
-    } catch (const std::exception&) {
-      error = "\"" + shown + "\" cannot be opened by name on this system";
-      return false;
-    }
+    c.File.SourcePath = path.u8string();
     DosDateTime(settings.FixedTime ? settings.FixedSeconds : modified, settings.FixedTime, c.File.Date,
                 c.File.Time);
     found.push_back(c);
@@ -172,6 +222,7 @@ bool CollectSourceFiles(const SourceSettings& settings, std::vector<CabFile>& fi
 
   uint64_t total = 0;
   for (const Collected& c : found) total += c.Size;
+  report.Bytes = total;
   if (total >= RunnerSizeLimit) {
     error = "the files add up to " + std::to_string(total) +
             " bytes; the runner can only check a cabinet whose files add up to less than 2^31 bytes";
@@ -187,7 +238,10 @@ bool CollectSourceFiles(const SourceSettings& settings, std::vector<CabFile>& fi
   while (run.compare(0, 2, ".\\") == 0) run.erase(0, 2);
   auto flagged = std::find_if(found.begin(), found.end(), [&](const Collected& c) { return c.Shown == run; });
   if (flagged == found.end()) {
-    error = "--run \"" + settings.RunPath + "\" is not a file under \"" + settings.Folder + "\"";
+    std::string slashed = run;
+    std::replace(slashed.begin(), slashed.end(), '\\', '/');
+    error = "--run \"" + settings.RunPath + "\" " +
+            (Excluded(settings.Excludes, slashed) ? "is left out by --exclude" : "is not a file under \"" + settings.Folder + "\"");
     return false;
   }
   flagged->File.Attributes |= RunAfterExtraction;

@@ -5,10 +5,16 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#include <io.h>
+#include <shellapi.h>
 #include <sys/stat.h>
 #else
 #include <iconv.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
 #endif
 
 #ifdef _WIN32
@@ -21,6 +27,11 @@ bool ReadFileFacts(const std::filesystem::path& path, int64_t& modified, uint16_
   attributes = uint16_t(a & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                              FILE_ATTRIBUTE_ARCHIVE));
   return true;
+}
+
+bool IsLink(const std::filesystem::path& path) {
+  DWORD a = GetFileAttributesW(path.c_str());
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 bool CalendarTime(int64_t seconds, bool utc, std::tm& out) {
@@ -51,6 +62,37 @@ std::filesystem::path OwnExecutablePath() {
   return n > 0 && n < 32768 ? std::filesystem::path(std::wstring(buffer, n)) : std::filesystem::path();
 }
 
+std::vector<std::string> CommandLineArguments(int, char**) {
+  std::vector<std::string> args;
+  int count = 0;
+  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  for (int i = 1; wide && i < count; ++i) args.push_back(std::filesystem::path(wide[i]).u8string());
+  LocalFree(wide);
+  return args;
+}
+
+bool ErrorIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
+
+namespace {
+
+volatile LONG CtrlPressed = 0;
+
+BOOL WINAPI OnConsoleControl(DWORD) {
+  InterlockedExchange(&CtrlPressed, 1);
+  return TRUE;
+}
+
+}  // namespace
+
+void RemoveWhenInterrupted(const std::filesystem::path&) {
+  static const bool installed = SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+  (void)installed;
+}
+
+void ForgetWhenInterrupted(const std::filesystem::path&) {}
+
+bool Interrupted() { return CtrlPressed != 0; }
+
 #else
 
 bool ReadFileFacts(const std::filesystem::path& path, int64_t& modified, uint16_t& attributes) {
@@ -62,6 +104,11 @@ bool ReadFileFacts(const std::filesystem::path& path, int64_t& modified, uint16_
   if (!(st.st_mode & S_IWUSR)) attributes |= 0x01;
   if (path.filename().string()[0] == '.') attributes |= 0x02;
   return true;
+}
+
+bool IsLink(const std::filesystem::path& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
 bool CalendarTime(int64_t seconds, bool utc, std::tm& out) {
@@ -91,5 +138,53 @@ std::filesystem::path OwnExecutablePath() {
   std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
   return ec ? std::filesystem::path() : self;
 }
+
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv + 1, argv + argc);
+}
+
+bool ErrorIsTerminal() { return isatty(2) != 0; }
+
+namespace {
+
+// Fixed slots, so that the signal handler touches no allocator.
+constexpr int StagingSlots = 4;
+char StagingPaths[StagingSlots][4096];
+volatile sig_atomic_t StagingUsed[StagingSlots];
+
+void OnTerminatingSignal(int signal) {
+  for (int i = 0; i < StagingSlots; ++i)
+    if (StagingUsed[i]) unlink(StagingPaths[i]);
+  ::signal(signal, SIG_DFL);
+  raise(signal);
+}
+
+}  // namespace
+
+void RemoveWhenInterrupted(const std::filesystem::path& path) {
+  static const bool installed = [] {
+    struct sigaction action {};
+    action.sa_handler = OnTerminatingSignal;
+    sigemptyset(&action.sa_mask);
+    sigaddset(&action.sa_mask, SIGINT);
+    sigaddset(&action.sa_mask, SIGTERM);
+    return sigaction(SIGINT, &action, nullptr) == 0 && sigaction(SIGTERM, &action, nullptr) == 0;
+  }();
+  (void)installed;
+  const std::string& name = path.native();
+  for (int i = 0; i < StagingSlots; ++i) {
+    if (StagingUsed[i] || name.size() >= sizeof StagingPaths[i]) continue;
+    std::memcpy(StagingPaths[i], name.c_str(), name.size() + 1);
+    StagingUsed[i] = 1;
+    return;
+  }
+}
+
+void ForgetWhenInterrupted(const std::filesystem::path& path) {
+  for (int i = 0; i < StagingSlots; ++i)
+    if (StagingUsed[i] && path.native() == StagingPaths[i]) StagingUsed[i] = 0;
+}
+
+bool Interrupted() { return false; }
 
 #endif

@@ -1,10 +1,12 @@
 // The few things the packager needs from the host system, kept apart: file times and
-// attributes, time conversion, code-page conversion, and where the packager itself lives.
+// attributes, time conversion, code-page conversion, where the packager itself lives, its
+// command line, the terminal, and interruption.
 #pragma once
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 // Last-write time (seconds since 1970, UTC) and the DOS attributes the host knows of
 // (read-only, hidden, system, archive).
@@ -17,5 +19,21 @@ bool CalendarTime(int64_t seconds, bool utc, std::tm& out);
 // or cannot hold every character.
 bool ConvertToCodePage(const std::string& utf8, int codePage, std::string& out);
 
+// Whether `path` is a symbolic link, or on Windows any reparse point (link or junction).
+bool IsLink(const std::filesystem::path& path);
+
 // The packager's own executable, or an empty path when the host cannot tell.
 std::filesystem::path OwnExecutablePath();
+
+// The program's arguments in UTF-8 (on Windows read as wide text, whatever the code page).
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
+
+// Whether standard error is a terminal (a progress line is only shown there).
+bool ErrorIsTerminal();
+
+// Staging files to remove when the run is interrupted (SIGINT, SIGTERM; Ctrl+C on Windows).
+// On POSIX the signal removes them and ends the program at once; on Windows, where an open file
+// cannot be removed, Interrupted() turns true and the run ends at its next check.
+void RemoveWhenInterrupted(const std::filesystem::path& path);
+void ForgetWhenInterrupted(const std::filesystem::path& path);
+bool Interrupted();

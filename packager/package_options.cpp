@@ -20,6 +20,21 @@ constexpr bool SameIgnoringCase(const char* a, const char* b) {
 
 bool SameIgnoringCase(const std::string& a, const char* b) { return SameIgnoringCase(a.c_str(), b); }
 
+// In the order of PackageOptionTable.
+const char* const OptionMeanings[] = {
+    "the /extract switch is honoured",
+    "the /lang= switch is honoured",
+    "the progress window is hidden while the payload runs",
+    "the payload is started without waiting; its folder stays behind for it",
+    "the report carries the firmware board word",
+    "the report carries the firmware ROM text",
+    "the report carries the board text (8 characters)",
+    "the report carries the board code (4 characters)",
+    "the report carries the firmware on/off flag",
+    "the report carries the power and battery state",
+};
+static_assert(std::size(OptionMeanings) == OptionCount);
+
 // Any value other than the switching-on one switches an option off.
 constexpr const char* OffValue = "0";
 static_assert(!SameIgnoringCase(PlainText(PsOptionOn), OffValue), "the off value must differ from the on value");
@@ -69,3 +84,5 @@ std::vector<OptionListEntry> ReadOptionList(const std::string& data) {
 }
 
 bool DefaultOptionState(int option) { return TPackageOptions().*PackageOptionTable[option].Member; }
+
+const char* OptionMeaning(int option) { return OptionMeanings[option]; }

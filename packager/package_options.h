@@ -28,3 +28,6 @@ std::vector<OptionListEntry> ReadOptionList(const std::string& data);
 
 // The runner's defaults, by option index.
 bool DefaultOptionState(int option);
+
+// What the option does, in a few words for --help.
+const char* OptionMeaning(int option);

@@ -5,4 +5,4 @@ set(CABPACK_PART_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/file_span.cpp ${CMAKE_CURRENT_LIST_DIR}/pe_resources.cpp ${CMAKE_CURRENT_LIST_DIR}/package_options.cpp
   ${CMAKE_CURRENT_LIST_DIR}/package_cabinet.cpp ${CMAKE_CURRENT_LIST_DIR}/package_host.cpp
   ${CMAKE_CURRENT_LIST_DIR}/version_resource.cpp ${CMAKE_CURRENT_LIST_DIR}/icon_resource.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/package_cli.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/package_cli.cpp ${CMAKE_CURRENT_LIST_DIR}/package_file.cpp)

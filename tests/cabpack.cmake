@@ -38,3 +38,7 @@ add_test(NAME cabpack_windows_build
     $<TARGET_FILE:cabpack_probe> $<TARGET_FILE:cabrun>)
 set_tests_properties(cabpack_windows_build PROPERTIES ENVIRONMENT "${CABPACK_TEST_ENV}" TIMEOUT 300
   FIXTURES_REQUIRED cabpack_packages)
+
+# The Debian package of the host build installs a cabpack that works from a package file alone.
+add_test(NAME cabpack_install COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/cabpack_install.sh ${HOST_TOOLS_DIR}
+  ${CMAKE_CURRENT_BINARY_DIR}/cabpack_install)

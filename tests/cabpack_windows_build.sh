@@ -1,16 +1,34 @@
 #!/bin/sh
 # cabpack_windows_build.sh CABPACK_EXE WORK PROBE_STUB RUNNER_STUB: the Windows build of cabpack, run under Wine, makes
-# the same packages as the host build did (from the probe and from the runner), and replaces
-# an existing output.
+# the same packages as the host build did (from the probe and from the runner, which lies beside
+# it as its default stub), also with Japanese names on a system of another code page, and
+# replaces an existing output; it refuses links.
 set -eu
 exe=$1 work=$2 probe_stub=$3 runner_stub=$4
 export SOURCE_DATE_EPOCH=946728000
-rm -f "$work/win_pkg.exe" "$work/win_cabrun_pkg.exe"
+rm -f "$work/win_pkg.exe" "$work/win_cabrun_pkg.exe" "$work/win_あ.exe"
 for round in 1 2; do
   wine "$exe" --source "Z:$work/src" --run 'bin\payload.exe' --on HideWhileRunning --off AllowExtractSwitch \
     --stub "Z:$probe_stub" -o "Z:$work/win_pkg.exe"
   cmp "$work/probe_pkg.exe" "$work/win_pkg.exe"
 done
+# The runner beside cabpack.exe is its default stub.
+[ "$(dirname "$exe")/cabrun.exe" -ef "$runner_stub" ] || cmp "$(dirname "$exe")/cabrun.exe" "$runner_stub"
 wine "$exe" --source "Z:$work/src" --run bin/payload.exe --on HideWhileRunning --off AllowExtractSwitch \
-  --stub "Z:$runner_stub" -o "Z:$work/win_cabrun_pkg.exe"
+  -o "Z:$work/win_cabrun_pkg.exe"
 cmp "$work/cabrun_pkg.exe" "$work/win_cabrun_pkg.exe"
+# Names are opened through the wide functions: Japanese ones work on a system whose ANSI code
+# page is 1252 (Wine under C.UTF-8), in the source folder and in the output's name.
+LANG=C.UTF-8 LC_ALL=C.UTF-8 wine "$exe" --source "Z:$work/src_ja" --run setup.exe --codepage 932 -o "Z:$work/win_あ.exe"
+cmp "$work/cabrun_ja.exe" "$work/win_あ.exe"
+# A link in the source folder is refused, with nothing written (Wine shows links to folders as
+# reparse points, not links to files).
+rm -rf "$work/src_link" "$work/win_link.exe"
+mkdir -p "$work/src_link"
+cp "$work/src2/setup.exe" "$work/src_link/"
+ln -s "$work/src" "$work/src_link/linked"
+if wine "$exe" --source "Z:$work/src_link" --run setup.exe -o "Z:$work/win_link.exe" 2> "$work/win_link.err"; then
+  echo "cabpack.exe packed a link" >&2; exit 1
+fi
+grep -q '"linked" is a link' "$work/win_link.err"
+[ ! -e "$work/win_link.exe" ]

@@ -1,0 +1,39 @@
+#!/bin/sh
+# cabpack_install.sh HOST_BUILD WORK: the Debian package of cabpack, unpacked into a root of its
+# own, holds cabpack and its stub where cabpack finds it, and packs a folder given only a
+# package file.
+set -eu
+host=$1 work=$2
+fail() { echo "cabpack_install: $*" >&2; exit 1; }
+
+rm -rf "$work" && mkdir -p "$work/root" "$work/release/payload/docs" "$work/elsewhere"
+rm -f "$host"/cabpack_*.deb
+cmake --build "$host" --target package >/dev/null
+deb=$(ls "$host"/cabpack_*.deb)
+dpkg-deb -c "$deb"
+dpkg-deb -f "$deb" Package Version Depends
+dpkg -x "$deb" "$work/root"
+[ -x "$work/root/usr/bin/cabpack" ] || fail "no usr/bin/cabpack in the package"
+[ -f "$work/root/usr/share/cabrun/cabrun.exe" ] || fail "no usr/share/cabrun/cabrun.exe in the package"
+
+printf 'MZ setup\r\n' > "$work/release/payload/setup.exe"
+printf 'read me\r\n' > "$work/release/payload/docs/readme.txt"
+printf 'backup\r\n' > "$work/release/payload/docs/readme.txt.bak"
+cat > "$work/release/update.ini" <<'INI'
+; the package, kept beside its payload
+source = payload
+run = setup.exe
+on = HideWhileRunning
+exclude = *.bak
+output = update.exe
+INI
+cd "$work/elsewhere"
+PATH="$work/root/usr/bin:$PATH" cabpack build ../release/update.ini
+cabpack=$work/root/usr/bin/cabpack
+"$cabpack" --list "$work/release/update.exe" > "$work/list.txt"
+grep -q 'setup.exe *<- run after extraction' "$work/list.txt" || fail "the flagged file is missing"
+grep -q 'HideWhileRunning *on *(set)' "$work/list.txt" || fail "the option is missing"
+grep -q 'bak' "$work/list.txt" && fail "an excluded file went in"
+"$cabpack" --save-cab "$work/release/update.exe" -o "$work/update.cab" -q
+cabextract -l "$work/update.cab" | grep -q 'docs/readme.txt' || fail "cabextract does not find the files"
+cmp "$work/root/usr/share/cabrun/cabrun.exe" "$host/cabrun.exe"
