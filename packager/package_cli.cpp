@@ -1,5 +1,6 @@
 #include "packager/package_cli.h"
 
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -19,7 +20,7 @@ namespace {
 
 const char* const Usage =
     "usage: cabpack --source DIR --run RELPATH [--on OPTION]... [--off OPTION]...\n"
-    "               [--compression none|mszip] [--codepage N] [--stub cabrun.exe] -o OUT.exe\n"
+    "               [--compression none|mszip|lzx|lzx:15..21] [--codepage N] [--stub cabrun.exe] -o OUT.exe\n"
     "       cabpack --cab FILE.cab [--on OPTION]... [--off OPTION]... [--stub cabrun.exe] -o OUT.exe\n"
     "       cabpack --list PACKAGE.exe\n"
     "       cabpack --save-cab PACKAGE.exe -o OUT.cab\n";
@@ -28,6 +29,7 @@ struct Settings {
   std::string Source, Run, Cab, List, SaveCab, Stub, Output;
   std::vector<OptionChoice> Choices;
   CabCompression Compression = CabCompression::Mszip;
+  unsigned LzxWindowBits = 21;
   int CodePage = 0;
 };
 
@@ -147,8 +149,12 @@ bool ParseArguments(const std::vector<std::string>& args, Settings& s, Failure& 
         s.Compression = CabCompression::None;
       } else if (v == "mszip") {
         s.Compression = CabCompression::Mszip;
+      } else if (v == "lzx" || (v.size() == 6 && v.compare(0, 4, "lzx:") == 0 && std::isdigit(uint8_t(v[4])) &&
+                                std::isdigit(uint8_t(v[5])) && std::stoi(v.substr(4)) >= 15 && std::stoi(v.substr(4)) <= 21)) {
+        s.Compression = CabCompression::Lzx;
+        s.LzxWindowBits = v == "lzx" ? 21 : unsigned(std::stoi(v.substr(4)));
       } else {
-        failure.Message = "--compression takes none or mszip, not \"" + v + "\"";
+        failure.Message = "--compression takes none, mszip, lzx or lzx:15 to lzx:21, not \"" + v + "\"";
         return false;
       }
     } else if (a == "--codepage") {
@@ -228,6 +234,7 @@ bool MakeCabinet(const Settings& s, std::string& cabinet, Failure& failure) {
     }
     CabOptions options;
     options.Compression = s.Compression;
+    options.LzxWindowBits = s.LzxWindowBits;
     TTempFile temp(fs::path(s.Output), ".cab");
     if (!WriteCabinet(files, options, temp.Path.string(), error) || !ReadWholeFile(temp.Path, cabinet)) {
       failure.Message = error.empty() ? "cannot read back the cabinet" : error;
