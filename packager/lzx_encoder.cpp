@@ -29,8 +29,10 @@ constexpr uint32_t TranslationSize = 12000000;  // the E8 file size makecab anno
 constexpr uint32_t TranslatedFrames = 32768;    // decoders translate only the first 1 GB
 constexpr size_t MaxBlockFrames = 16;
 
-// Match search effort: chain links followed, and the length that ends the search.
-constexpr int ChainDepth = 96;
+// Match search effort: chain links followed, the length after which only a quarter of them
+// are, and the length that ends the search and the lazy look one byte on.
+constexpr int ChainDepth = 64;
+constexpr uint32_t GoodLength = 32;
 constexpr uint32_t NiceLength = 128;
 
 struct TSlotTables {
@@ -256,7 +258,9 @@ struct TLzxEncoder::TState {
   std::vector<unsigned char> Buffer;  // the window behind the current frame, and the frame
   uint32_t BufferStart = 0;           // stream position of Buffer[0]
   uint32_t DataEnd = 0;               // stream position after the last byte taken
-  std::vector<uint32_t> Head;         // newest position + 1 per hash, 0 for none
+  static constexpr unsigned Hash3Bits = 14;
+  std::vector<uint32_t> Head3;        // newest position + 1 per three-byte hash, 0 for none
+  std::vector<uint32_t> Head;         // newest position + 1 per four-byte hash, 0 for none
   std::vector<uint32_t> Chain;        // previous position + 1 with the same hash, by position in the window
   uint32_t Inserted = 0;              // positions below this are in the chains
   uint32_t Repeats[3] = {1, 1, 1};
@@ -278,6 +282,7 @@ struct TLzxEncoder::TState {
         MainSymbols(Literals + PositionSlots(WindowBits) * 8),
         HashBits(WindowBits > 16 ? 17 : 16),
         Buffer(2 * size_t(WindowSize) + LzxFrameSize + 8),
+        Head3(size_t(1) << Hash3Bits),
         Head(size_t(1) << HashBits),
         Chain(WindowSize) {}
 
@@ -305,16 +310,24 @@ struct TLzxEncoder::TState {
     }
   }
 
-  uint32_t Hash(uint32_t position) const {
+  // Chains link positions with the same four bytes; three-byte matches, worth coding only
+  // near by, come from the newest position with the same three bytes.
+  uint32_t Hash4(uint32_t position) const {
+    uint32_t key;
+    std::memcpy(&key, At(position), 4);
+    return (key * 2654435761u) >> (32 - HashBits);
+  }
+  uint32_t Hash3(uint32_t position) const {
     const unsigned char* p = At(position);
     uint32_t key = uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
-    return (key * 2654435761u) >> (32 - HashBits);
+    return (key * 2654435761u) >> (32 - Hash3Bits);
   }
 
   void InsertUpTo(uint32_t position) {
-    const uint32_t end = std::min(position, DataEnd - std::min<uint32_t>(DataEnd, 2));
+    const uint32_t end = std::min(position, DataEnd - std::min<uint32_t>(DataEnd, 3));
     for (; Inserted < end; ++Inserted) {
-      uint32_t& head = Head[Hash(Inserted)];
+      Head3[Hash3(Inserted)] = Inserted + 1;
+      uint32_t& head = Head[Hash4(Inserted)];
       Chain[Inserted & (WindowSize - 1)] = head;
       head = Inserted + 1;
     }
@@ -364,11 +377,16 @@ struct TLzxEncoder::TState {
       int gain = GainOf(length, distance);
       if (gain > best.Gain) best = {length, distance, gain};
     }
-    if (limit < 3 || DataEnd - position < 3) return best;
-    uint32_t longest = std::max<uint32_t>(best.Length, 2);
+    if (limit < 3 || DataEnd - position < 4) return best;
     const unsigned char* here = At(position);
-    int depth = ChainDepth;
-    for (uint32_t candidate = Head[Hash(position)]; candidate && depth-- > 0 && longest < limit;) {
+    if (const uint32_t near = Head3[Hash3(position)]; near && position - (near - 1) <= MaxDistance) {
+      uint32_t length = MatchLength(position, near - 1, limit);
+      int gain = length >= 3 ? GainOf(length, position - (near - 1)) : 0;
+      if (gain > best.Gain) best = {length, position - (near - 1), gain};
+    }
+    uint32_t longest = std::max<uint32_t>(best.Length, 3);
+    int depth = best.Length >= GoodLength ? ChainDepth / 4 : ChainDepth;
+    for (uint32_t candidate = Head[Hash4(position)]; candidate && depth-- > 0 && longest < limit;) {
       const uint32_t from = candidate - 1;
       const uint32_t distance = position - from;
       if (distance > MaxDistance) break;
