@@ -30,9 +30,11 @@ constexpr uint32_t TranslatedFrames = 32768;    // decoders translate only the f
 constexpr size_t MaxBlockFrames = 16;
 
 // Match search effort: chain links followed, the length after which only a quarter of them
-// are, and the length that ends the search and the lazy look one byte on.
-constexpr int ChainDepth = 64;
-constexpr uint32_t GoodLength = 32;
+// are, the length up to which a match waits for a better one a byte on, and the length that
+// ends the search.
+constexpr int ChainDepth = 48;
+constexpr uint32_t GoodLength = 24;
+constexpr uint32_t LazyLength = 48;
 constexpr uint32_t NiceLength = 128;
 
 struct TSlotTables {
@@ -280,7 +282,7 @@ struct TLzxEncoder::TState {
         WindowSize(1u << WindowBits),
         MaxDistance(WindowSize - 3),
         MainSymbols(Literals + PositionSlots(WindowBits) * 8),
-        HashBits(WindowBits > 16 ? 17 : 16),
+        HashBits(std::max(16u, WindowBits - 1)),
         Buffer(2 * size_t(WindowSize) + LzxFrameSize + 8),
         Head3(size_t(1) << Hash3Bits),
         Head(size_t(1) << HashBits),
@@ -453,7 +455,7 @@ struct TLzxEncoder::TState {
         ++position;
         continue;
       }
-      while (position + 1 < end && match.Length < NiceLength) {
+      while (position + 1 < end && match.Length < LazyLength) {
         TMatch next = BestMatch(position + 1, end);
         if (next.Gain <= match.Gain) break;
         AddLiteral(frame, *At(position));
