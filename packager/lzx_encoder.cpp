@@ -36,6 +36,7 @@ constexpr int ChainDepth = 48;
 constexpr uint32_t GoodLength = 24;
 constexpr uint32_t LazyLength = 48;
 constexpr uint32_t NiceLength = 128;
+constexpr uint32_t SparseAfterMisses = 64;
 
 struct TSlotTables {
   uint32_t Base[51];
@@ -266,6 +267,7 @@ struct TLzxEncoder::TState {
   std::vector<uint32_t> Chain;        // previous position + 1 with the same hash, by position in the window
   uint32_t Inserted = 0;              // positions below this are in the chains
   uint32_t Repeats[3] = {1, 1, 1};
+  uint32_t Misses = 0;                // positions searched in vain since the last match
   uint32_t Frames = 0;
 
   // Frames parsed but not yet written, with their running block; frames written, waiting.
@@ -449,12 +451,21 @@ struct TLzxEncoder::TState {
   void Parse(uint32_t start, uint32_t end, TFrame& frame) {
     frame.Items.reserve(end - start);
     for (uint32_t position = start; position < end;) {
-      TMatch match = BestMatch(position, end);
-      if (match.Gain <= 0) {
+      // Where nothing has matched for a while (noise, packed data) only every fourth position is
+      // searched; every one still goes into the chains.
+      if (Misses >= SparseAfterMisses && (position & 3) != 0) {
         AddLiteral(frame, *At(position));
         ++position;
         continue;
       }
+      TMatch match = BestMatch(position, end);
+      if (match.Gain <= 0) {
+        AddLiteral(frame, *At(position));
+        ++position;
+        ++Misses;
+        continue;
+      }
+      Misses = 0;
       while (position + 1 < end && match.Length < LazyLength) {
         TMatch next = BestMatch(position + 1, end);
         if (next.Gain <= match.Gain) break;
