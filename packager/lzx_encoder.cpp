@@ -256,7 +256,7 @@ struct TLzxEncoder::TState {
   uint32_t WindowSize;
   uint32_t MaxDistance;
   int MainSymbols;
-  unsigned HashBits;
+  unsigned HashBits;                  // as many heads as window positions: every false link costs a cache miss
 
   std::vector<unsigned char> Buffer;  // the window behind the current frame, and the frame
   uint32_t BufferStart = 0;           // stream position of Buffer[0]
@@ -284,7 +284,7 @@ struct TLzxEncoder::TState {
         WindowSize(1u << WindowBits),
         MaxDistance(WindowSize - 3),
         MainSymbols(Literals + PositionSlots(WindowBits) * 8),
-        HashBits(std::max(16u, WindowBits - 1)),
+        HashBits(std::max(16u, WindowBits)),
         Buffer(2 * size_t(WindowSize) + LzxFrameSize + 8),
         Head3(size_t(1) << Hash3Bits),
         Head(size_t(1) << HashBits),
@@ -330,6 +330,8 @@ struct TLzxEncoder::TState {
   void InsertUpTo(uint32_t position) {
     const uint32_t end = std::min(position, DataEnd - std::min<uint32_t>(DataEnd, 3));
     for (; Inserted < end; ++Inserted) {
+      // The head table is larger than the caches: ask early for the entries soon needed.
+      if (Inserted + 8 < DataEnd - 3) __builtin_prefetch(&Head[Hash4(Inserted + 8)], 1);
       Head3[Hash3(Inserted)] = Inserted + 1;
       uint32_t& head = Head[Hash4(Inserted)];
       Chain[Inserted & (WindowSize - 1)] = head;
