@@ -27,7 +27,7 @@ constexpr int MaxAlignedBits = 7;   // aligned-offset lengths are stored in 3 bi
 constexpr int VerbatimBlock = 1, AlignedBlock = 2, UncompressedBlock = 3;
 constexpr uint32_t TranslationSize = 12000000;  // the E8 file size makecab announces
 constexpr uint32_t TranslatedFrames = 32768;    // decoders translate only the first 1 GB
-constexpr size_t MaxBlockFrames = 16;
+constexpr size_t MaxBlockFrames = 16;           // frames held back for one block: 512 KB
 
 // Match search effort: chain links followed, the length after which only a quarter of them
 // are, the length up to which a match waits for a better one a byte on, and the length that
