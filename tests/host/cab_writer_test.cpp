@@ -203,6 +203,7 @@ TEST_F(CabWriterTest, FailuresLeaveNoFileAndSaySo) {
     const char* What;
     CabFile File;
     uint16_t Reserved;
+    unsigned LzxWindowBits = 0;  // LZX with this window, or MSZIP for 0
   };
   CabFile missing;
   missing.Name = "a";
@@ -218,11 +219,17 @@ TEST_F(CabWriterTest, FailuresLeaveNoFileAndSaySo) {
                         {"empty name", unnamed, 0},
                         {"name too long", longName, 0},
                         {"zero byte in name", zeroInName, 0},
-                        {"reserved area too large", fine, 60001}};
+                        {"reserved area too large", fine, 60001},
+                        {"LZX window too small", fine, 0, 14},
+                        {"LZX window too large", fine, 0, 22}};
   for (const Case& c : cases) {
     WriteFile(Path("old.cab"), "old");
     CabOptions options;
     options.ReservedHeaderBytes = c.Reserved;
+    if (c.LzxWindowBits) {
+      options.Compression = CabCompression::Lzx;
+      options.LzxWindowBits = c.LzxWindowBits;
+    }
     std::string error;
     EXPECT_FALSE(WriteCabinet({c.File}, options, Path("old.cab"), error)) << c.What;
     EXPECT_FALSE(error.empty()) << c.What;
