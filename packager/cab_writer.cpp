@@ -254,25 +254,26 @@ bool WriteCabinetFile(std::FILE* out, const std::vector<CabFile>& files, const s
     if (!stream.Read(in.data(), BlockSize, got, error)) return false;
     left -= got;
     if (lzx) {
+      // The encoder may hold frames back to code several with one set of trees.
       lzx->AddFrame(in.data(), got);
       if (left == 0) lzx->Finish();
       uint32_t frameSize = 0;
       while (lzx->TakeFrame(packed, frameSize))
         if (!writeBlock(packed.data(), static_cast<uint32_t>(packed.size()), frameSize)) return false;
-      continue;
-    }
-    const unsigned char* body = in.data();
-    uint32_t bodySize = got;
-    if (compressor) {
-      if (!CompressBlock(z, previous.data(), previousCount, in.data(), got, packed, bodySize) || bodySize > 0xFFFF) {
-        error = "Could not compress the data.";
-        return false;
+    } else {
+      const unsigned char* body = in.data();
+      uint32_t bodySize = got;
+      if (compressor) {
+        if (!CompressBlock(z, previous.data(), previousCount, in.data(), got, packed, bodySize) || bodySize > 0xFFFF) {
+          error = "Could not compress the data.";
+          return false;
+        }
+        body = packed.data();
       }
-      body = packed.data();
+      if (!writeBlock(body, bodySize, got)) return false;
+      in.swap(previous);
+      previousCount = got;
     }
-    if (!writeBlock(body, bodySize, got)) return false;
-    in.swap(previous);
-    previousCount = got;
   }
   if (cabinetSize > 0xFFFFFFFF) {
     error = "The cabinet would be larger than 4 GB.";
