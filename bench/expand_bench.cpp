@@ -1,5 +1,5 @@
-// Benchmark helper: makes a one-file MSZIP cabinet, or expands one with TCabReader and prints
-// the time taken and the process's peak memory.
+// Benchmark helper: makes a one-file MSZIP or LZX cabinet, or expands one with TCabReader and
+// prints the time taken and the process's peak memory.
 #include <windows.h>
 #include <psapi.h>
 
@@ -11,13 +11,15 @@
 
 namespace {
 
-int MakeCabinet(const std::string& source, const std::string& cabinet) {
+int MakeCabinet(const std::string& source, const std::string& cabinet, CabCompression compression) {
+  CabOptions options;
+  options.Compression = compression;
   CabFile file;
   file.Name = "big.bin";
   file.SourcePath = source;
   file.Attributes = 0x20;
   std::string error;
-  if (!WriteCabinet({file}, CabOptions(), cabinet, error)) {
+  if (!WriteCabinet({file}, options, cabinet, error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
   }
@@ -44,9 +46,13 @@ int ExpandCabinet(const std::string& cabinet, const std::string& folder) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string mode = argc == 4 ? argv[1] : "";
-  if (mode == "make") return MakeCabinet(argv[2], argv[3]);
-  if (mode == "expand") return ExpandCabinet(argv[2], argv[3]);
-  std::fprintf(stderr, "usage: expand_bench make SOURCE CABINET | expand CABINET FOLDER\n");
+  std::string mode = argc == 4 || argc == 5 ? argv[1] : "";
+  if (mode == "make") {
+    std::string compression = argc == 5 ? argv[4] : "mszip";
+    if (compression == "mszip" || compression == "lzx")
+      return MakeCabinet(argv[2], argv[3], compression == "lzx" ? CabCompression::Lzx : CabCompression::Mszip);
+  }
+  if (mode == "expand" && argc == 4) return ExpandCabinet(argv[2], argv[3]);
+  std::fprintf(stderr, "usage: expand_bench make SOURCE CABINET [mszip|lzx] | expand CABINET FOLDER\n");
   return 2;
 }

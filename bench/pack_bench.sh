@@ -1,68 +1,65 @@
 #!/usr/bin/env bash
-# pack_bench.sh [BUILD]: packs a folder of many files and a folder with one large file with
-# cabpack (MSZIP) and, on the same input, with gcab -c -z; prints time and size side by side.
-# Goal: the cabinet no larger than gcab's, the time no more than 1.5 times gcab's.
+# pack_bench.sh [BUILD]: packs three inputs with cabpack (NONE, MSZIP, LZX:15, LZX:18, LZX:21)
+# and, on the same input, with gcab -c -z; prints the cabinet sizes and times side by side, as
+# ratios to cabpack's MSZIP and to gcab.
+# Inputs: Wine's 32-bit Windows DLLs (the first 40 MB by name), the licence texts under
+# /usr/share/doc (about 20 MB of English), 16 MB of random bytes.
+# Goals: LZX:21 at most 0.80x of MSZIP on the DLLs and 0.60x on the text, in at most 3x
+# MSZIP's time; MSZIP at most 0.93x of gcab -z on the text.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
 cabpack=$build/host/cabpack
 stub=$build/runner/cabrun.exe
 [ -x "$cabpack" ] && [ -f "$stub" ] || { echo "build cabpack and cabrun first ($build)" >&2; exit 1; }
+dlls=
+for folder in /usr/lib/i386-linux-gnu/wine/i386-windows /usr/lib/wine/i386-windows; do
+  [ -d "$folder" ] && dlls=$folder && break
+done
+[ -n "$dlls" ] || { echo "Wine's i386-windows DLL folder is missing (package wine32)" >&2; exit 1; }
 work=$(mktemp -d /tmp/pack_bench.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 
-# Inputs from a fixed seed: text-like and binary-like content, as firmware packages carry.
-python3 - "$work" <<'PY'
-import os, random, sys
-work = sys.argv[1]
-rng = random.Random(1234)
-words = [''.join(rng.choice('abcdefghijklmnopqrstuvwxyz') for _ in range(rng.randint(2, 9))) for _ in range(3000)]
-def text(n):
-    out, size = [], 0
-    while size < n:
-        line = ' '.join(rng.choice(words) for _ in range(rng.randint(4, 14))) + '\r\n'
-        out.append(line); size += len(line)
-    return ''.join(out)[:n].encode()
-def binary(n):  # half repetitive tables, half noise
-    half = n // 2
-    table = bytes((i * 7 + (i >> 8)) & 0xFF for i in range(4096))
-    return (table * (half // 4096 + 1))[:half] + rng.randbytes(n - half)
-many = os.path.join(work, 'many')
-for i in range(3000):
-    folder = os.path.join(many, 'part%02d' % (i % 40))
-    os.makedirs(folder, exist_ok=True)
-    size = rng.choice([200, 1500, 6000, 20000, 70000])
-    with open(os.path.join(folder, 'file%04d.%s' % (i, 'txt' if i % 3 else 'bin')), 'wb') as f:
-        f.write(text(size) if i % 3 else binary(size))
-with open(os.path.join(many, 'setup.exe'), 'wb') as f: f.write(binary(50000))
-large = os.path.join(work, 'large')
-os.makedirs(large)
-with open(os.path.join(large, 'firmware.bin'), 'wb') as f:
-    for _ in range(64):
-        f.write(text(1 << 20) if rng.random() < 0.5 else binary(1 << 20))
-PY
-
-seconds() { date +%s.%N; }
-printf '%-6s %8s %10s  %-28s %12s %12s %12s\n' input files MB tool seconds cabinet package
-for input in many:setup.exe large:firmware.bin; do
-  run=${input#*:} input=${input%%:*}
-  dir=$work/$input
-  files=$(find "$dir" -type f | wc -l)
-  mb=$(du -sm --apparent-size "$dir" | cut -f1)
-  export SOURCE_DATE_EPOCH=1700000000
-  t0=$(seconds)
-  "$cabpack" --source "$dir" --run "$run" --stub "$stub" -o "$work/$input.exe"
-  t1=$(seconds)
-  "$cabpack" --save-cab "$work/$input.exe" -o "$work/$input.cabpack.cab"
-  t2=$(seconds)
-  (cd "$dir" && find . -type f | cut -c3- | sort | xargs -d '\n' gcab -c -z "$work/$input.gcab.cab")
-  t3=$(seconds)
-  pack_time=$(echo "$t1 - $t0" | bc -l); gcab_time=$(echo "$t3 - $t2" | bc -l)
-  printf '%-6s %8d %10d  %-28s %12.2f %12d %12d\n' "$input" "$files" "$mb" "cabpack (package)" "$pack_time" \
-    "$(stat -c %s "$work/$input.cabpack.cab")" "$(stat -c %s "$work/$input.exe")"
-  printf '%-6s %8d %10d  %-28s %12.2f %12d %12s\n' "$input" "$files" "$mb" "gcab -c -z (cabinet only)" "$gcab_time" \
-    "$(stat -c %s "$work/$input.gcab.cab")" "-"
-  printf '%-6s %8s %10s  %-28s %12.2f %12.3f\n' "$input" "" "" "ratio cabpack/gcab" \
-    "$(echo "$pack_time / $gcab_time" | bc -l)" \
-    "$(echo "$(stat -c %s "$work/$input.cabpack.cab") / $(stat -c %s "$work/$input.gcab.cab")" | bc -l)"
+mkdir -p "$work/dlls" "$work/text" "$work/noise"
+total=0
+for dll in "$dlls"/*.dll; do
+  size=$(stat -c %s "$dll")
+  [ $((total + size)) -le $((40 << 20)) ] || continue
+  cp "$dll" "$work/dlls/" && total=$((total + size))
 done
+cat /usr/share/doc/*/copyright > "$work/text/licences.txt" 2>/dev/null || true
+head -c 16M /dev/urandom > "$work/noise/random.bin"
+
+export SOURCE_DATE_EPOCH=1700000000
+# run OUT COMMAND...: runs the command; OUT.time gets its wall-clock and CPU seconds.
+run() {
+  local out=$1
+  shift
+  /usr/bin/time -f '%e %U %S' -o "$out.time" "$@"
+}
+printf '%-6s %6s  %-10s %12s %8s %8s %8s %10s %8s\n' input MB tool cabinet "% of in" "/mszip" "/gcab" "seconds" "/mszip"
+for input in dlls text noise; do
+  dir=$work/$input
+  bytes=$(du -sb --apparent-size "$dir" | cut -f1)
+  first=$(cd "$dir" && ls | head -1)
+  for tool in none mszip lzx:15 lzx:18 lzx:21; do
+    name=$work/$input.${tool/:/}
+    run "$name" "$cabpack" --source "$dir" --run "$first" --compression "$tool" --stub "$stub" -o "$name.exe"
+    "$cabpack" --save-cab "$name.exe" -o "$name.cab"
+  done
+  (cd "$dir" && ls | run "$work/$input.gcab" xargs -d '\n' gcab -c -z "$work/$input.gcab.cab")
+  mszip_size=$(stat -c %s "$work/$input.mszip.cab")
+  gcab_size=$(stat -c %s "$work/$input.gcab.cab")
+  mszip_cpu=$(awk '{print $2 + $3}' "$work/$input.mszip.time")
+  for tool in none mszip lzx15 lzx18 lzx21 gcab; do
+    size=$(stat -c %s "$work/$input.$tool.cab")
+    read -r wall user sys < "$work/$input.$tool.time"
+    cpu=$(echo "$user + $sys" | bc -l)
+    label=$tool
+    [ "$tool" = gcab ] && label="gcab -z"
+    printf '%-6s %6d  %-10s %12d %7.1f%% %8.3f %8.3f %10.2f %8.2f\n' "$input" $((bytes >> 20)) "$label" "$size" \
+      "$(echo "100 * $size / $bytes" | bc -l)" "$(echo "$size / $mszip_size" | bc -l)" \
+      "$(echo "$size / $gcab_size" | bc -l)" "$cpu" "$(echo "$cpu / $mszip_cpu" | bc -l)"
+  done
+done
+echo "seconds: CPU time of the whole run (user + system); cabpack's includes writing the package"

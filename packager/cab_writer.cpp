@@ -2,6 +2,8 @@
 // the two values only known at the end (cabinet size, block count) patched in afterwards.
 #include "packager/cab_writer.h"
 
+#include "packager/lzx_encoder.h"
+
 #include <zlib.h>
 
 #include <algorithm>
@@ -17,6 +19,9 @@ constexpr uint32_t FolderLimit = 0x7FFF8000;     // largest uncompressed folder 
 constexpr uint16_t ReservePresent = 0x0004;
 constexpr uint16_t MaxReservedHeaderBytes = 60000;
 constexpr size_t MaxNameBytes = 255;
+// With the previous block as history, zlib level 9 makes MSZIP only 0.5-0.8% smaller than the
+// default level 6 (DLLs, text) at three times the time.
+constexpr int MszipLevel = 6;
 
 void Put16(std::string& out, uint32_t v) {
   out.push_back(static_cast<char>(v & 0xFF));
@@ -86,11 +91,12 @@ class TDataStream {
   std::ifstream Source;
 };
 
-// Compresses one block as an MSZIP block: "CK" and a complete raw deflate stream. Each block is
-// compressed on its own, so it never refers back into the previous one.
-bool CompressBlock(z_stream& z, const unsigned char* in, uint32_t count, std::vector<unsigned char>& out,
-                   uint32_t& outCount) {
+// Compresses one block as an MSZIP block: "CK" and a complete raw deflate stream. The previous
+// block's data is the stream's history, as the format allows and every reader keeps it.
+bool CompressBlock(z_stream& z, const unsigned char* history, uint32_t historyCount, const unsigned char* in,
+                   uint32_t count, std::vector<unsigned char>& out, uint32_t& outCount) {
   if (deflateReset(&z) != Z_OK) return false;
+  if (historyCount > 0 && deflateSetDictionary(&z, history, historyCount) != Z_OK) return false;
   out[0] = 'C';
   out[1] = 'K';
   z.next_in = const_cast<unsigned char*>(in);
@@ -120,6 +126,11 @@ bool CheckInputs(const std::vector<CabFile>& files, const CabOptions& options, s
   }
   if (options.ReservedHeaderBytes > MaxReservedHeaderBytes) {
     error = "The reserved area of a cabinet header can be at most 60000 bytes.";
+    return false;
+  }
+  if (options.Compression == CabCompression::Lzx &&
+      (options.LzxWindowBits < LzxMinWindowBits || options.LzxWindowBits > LzxMaxWindowBits)) {
+    error = "The LZX window must be 2^15 to 2^21 bytes.";
     return false;
   }
   uint64_t total = 0;
@@ -192,7 +203,10 @@ bool WriteCabinetFile(std::FILE* out, const std::vector<CabFile>& files, const s
   }
   Put32(head, dataOffset);
   Put16(head, 0);           // block count, patched
-  Put16(head, options.Compression == CabCompression::Mszip ? 1 : 0);
+  uint16_t typeCompress = 0;
+  if (options.Compression == CabCompression::Mszip) typeCompress = 1;
+  if (options.Compression == CabCompression::Lzx) typeCompress = static_cast<uint16_t>(3 | options.LzxWindowBits << 8);
+  Put16(head, typeCompress);
   uint32_t folderStart = 0;
   for (size_t i = 0; i < files.size(); ++i) {
     Put32(head, sizes[i]);
@@ -212,33 +226,21 @@ bool WriteCabinetFile(std::FILE* out, const std::vector<CabFile>& files, const s
 
   z_stream z{};
   if (options.Compression == CabCompression::Mszip &&
-      deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+      deflateInit2(&z, MszipLevel, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
     error = "Could not start the compressor.";
     return false;
   }
   std::unique_ptr<z_stream, int (*)(z_stream*)> compressor(
       options.Compression == CabCompression::Mszip ? &z : nullptr, deflateEnd);
+  std::unique_ptr<TLzxEncoder> lzx(
+      options.Compression == CabCompression::Lzx ? new TLzxEncoder(options.LzxWindowBits) : nullptr);
 
-  std::vector<unsigned char> in(BlockSize);
-  std::vector<unsigned char> packed(compressor ? 2 + deflateBound(&z, BlockSize) : 0);
-  TDataStream stream(files, sizes);
   uint32_t blocks = 0;
   uint64_t cabinetSize = dataOffset;
-  for (uint64_t left = folderStart; left > 0;) {
-    uint32_t got = 0;
-    if (!stream.Read(in.data(), BlockSize, got, error)) return false;
-    const unsigned char* body = in.data();
-    uint32_t bodySize = got;
-    if (compressor) {
-      if (!CompressBlock(z, in.data(), got, packed, bodySize) || bodySize > 0xFFFF) {
-        error = "Could not compress the data.";
-        return false;
-      }
-      body = packed.data();
-    }
+  auto writeBlock = [&](const unsigned char* body, uint32_t bodySize, uint32_t uncompressed) {
     std::string blockHead;
     Put16(blockHead, bodySize);
-    Put16(blockHead, got);
+    Put16(blockHead, uncompressed);
     uint32_t sum = BlockChecksum(body, bodySize, 0);
     sum = BlockChecksum(reinterpret_cast<const unsigned char*>(blockHead.data()), 4, sum);
     std::string sumBytes;
@@ -249,7 +251,38 @@ bool WriteCabinetFile(std::FILE* out, const std::vector<CabFile>& files, const s
     }
     cabinetSize += 8 + bodySize;
     ++blocks;
+    return true;
+  };
+
+  std::vector<unsigned char> in(BlockSize), previous(BlockSize);
+  uint32_t previousCount = 0;
+  std::vector<unsigned char> packed(compressor ? 2 + deflateBound(&z, BlockSize) : 0);
+  TDataStream stream(files, sizes);
+  for (uint64_t left = folderStart; left > 0;) {
+    uint32_t got = 0;
+    if (!stream.Read(in.data(), BlockSize, got, error)) return false;
     left -= got;
+    if (lzx) {
+      // The encoder may hold frames back to code several with one set of trees.
+      lzx->AddFrame(in.data(), got);
+      if (left == 0) lzx->Finish();
+      uint32_t frameSize = 0;
+      while (lzx->TakeFrame(packed, frameSize))
+        if (!writeBlock(packed.data(), static_cast<uint32_t>(packed.size()), frameSize)) return false;
+    } else {
+      const unsigned char* body = in.data();
+      uint32_t bodySize = got;
+      if (compressor) {
+        if (!CompressBlock(z, previous.data(), previousCount, in.data(), got, packed, bodySize) || bodySize > 0xFFFF) {
+          error = "Could not compress the data.";
+          return false;
+        }
+        body = packed.data();
+      }
+      if (!writeBlock(body, bodySize, got)) return false;
+      in.swap(previous);
+      previousCount = got;
+    }
     if (options.Progress && !options.Progress(folderStart - left)) {
       error = "Stopped before the cabinet was complete.";
       return false;

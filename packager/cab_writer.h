@@ -1,4 +1,4 @@
-// Writes a Microsoft cabinet (MS-CAB) with one folder, stored or MSZIP-compressed.
+// Writes a Microsoft cabinet (MS-CAB) with one folder, stored, MSZIP- or LZX-compressed.
 // Portable C++17 with zlib; used by the packager and by the tests to make cabinets.
 #pragma once
 #include <cstdint>
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-enum class CabCompression { None, Mszip };
+enum class CabCompression { None, Mszip, Lzx };
 
 struct CabFile {
   std::string Name;            // stored name, folder parts separated by '\'
@@ -18,6 +18,7 @@ struct CabFile {
 
 struct CabOptions {
   CabCompression Compression = CabCompression::Mszip;
+  unsigned LzxWindowBits = 21;       // LZX window of 2^15 to 2^21 bytes
   uint16_t ReservedHeaderBytes = 0;  // optional per-cabinet reserved area, filled with zeros
   // Told the bytes read so far after each data block; returning false stops the writing.
   std::function<bool(uint64_t done)> Progress;

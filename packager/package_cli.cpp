@@ -1,6 +1,7 @@
 #include "packager/package_cli.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -38,6 +39,7 @@ struct Settings {
   std::vector<OptionChoice> Choices;
   std::vector<std::string> Excludes;
   CabCompression Compression = CabCompression::Mszip;
+  unsigned LzxWindowBits = 21;
   int CodePage = 0;
   bool Quiet = false, Help = false, PrintVersion = false, ShowProgress = false;
 };
@@ -171,8 +173,13 @@ bool SetCompression(Settings& s, const std::string& v, std::string& error) {
     s.Compression = CabCompression::None;
   } else if (v == "mszip") {
     s.Compression = CabCompression::Mszip;
+  } else if (v == "lzx" || (v.size() == 6 && v.compare(0, 4, "lzx:") == 0 && std::isdigit(uint8_t(v[4])) &&
+                            std::isdigit(uint8_t(v[5])) && std::stoi(v.substr(4)) >= 15 &&
+                            std::stoi(v.substr(4)) <= 21)) {
+    s.Compression = CabCompression::Lzx;
+    s.LzxWindowBits = v == "lzx" ? 21 : unsigned(std::stoi(v.substr(4)));
   } else {
-    error = "--compression takes none or mszip, not \"" + v + "\"";
+    error = "--compression takes none, mszip, lzx or lzx:15 to lzx:21, not \"" + v + "\"";
     return false;
   }
   return true;
@@ -227,8 +234,8 @@ const Switch Switches[] = {
     {"off", Takes::Text, "OPTION", false, nullptr,
      [](Settings& s, const std::string& v, std::string& e) { return SetOption(s, v, false, e); },
      "switch OPTION off (repeatable)"},
-    {"compression", Takes::Text, "none|mszip", false, nullptr, SetCompression,
-     "how the cabinet is compressed (default mszip)"},
+    {"compression", Takes::Text, "none|mszip|lzx|lzx:15..21", false, nullptr, SetCompression,
+     "how the cabinet is compressed (default mszip; lzx is lzx:21, a 2^21-byte window)"},
     {"codepage", Takes::Text, "N", false, nullptr, SetCodePage,
      "the target systems' ANSI code page (932, 1252, ...) for names that are not ASCII"},
     {"stub", Takes::Path, "FILE", false, &Settings::Stub, nullptr,
@@ -544,6 +551,7 @@ bool StageCabinet(const Settings& s, const fs::path& staged, FileSpan& cabinet, 
     stats.Excluded = report.Excluded;
     CabOptions options;
     options.Compression = s.Compression;
+    options.LzxWindowBits = s.LzxWindowBits;
     TProgressLine progress(err, s.ShowProgress && !s.Quiet, report.Bytes);
     options.Progress = [&](uint64_t done) { return progress.Update(done); };
     if (!WriteCabinet(files, options, staged.u8string(), error) || !WholeFileSpan(staged, cabinet)) {

@@ -177,6 +177,7 @@ struct ExpandCase {
   const char* What;
   CabCompression Compression;
   uint16_t Reserved;
+  unsigned LzxWindowBits = 21;
 };
 
 class ExpandFormats : public ::testing::TestWithParam<ExpandCase> {};
@@ -193,7 +194,8 @@ TEST_P(ExpandFormats, EveryFileComesOutByteForByte) {
       MakeCabFile("setup.exe", prose, 0x60), MakeCabFile("data\\random.bin", random),
       MakeCabFile("data\\deep\\er\\empty.txt", ""), MakeCabFile("one.txt", "1"),
       MakeCabFile("blocks.bin", std::string(65536, 'z'))};
-  ASSERT_EQ(MakeCabinet(folder / "p.cab", files, GetParam().Compression, GetParam().Reserved), "");
+  ASSERT_EQ(MakeCabinet(folder / "p.cab", files, GetParam().Compression, GetParam().Reserved, GetParam().LzxWindowBits),
+            "");
   TCabReader reader;
   ASSERT_GT(reader.CheckCabinet(folder / "p.cab"), 0);
   std::vector<std::string> announced;
@@ -213,7 +215,50 @@ INSTANTIATE_TEST_SUITE_P(Cabinet, ExpandFormats,
                          ::testing::Values(ExpandCase{"stored", CabCompression::None, 0},
                                            ExpandCase{"mszip", CabCompression::Mszip, 0},
                                            ExpandCase{"stored reserved", CabCompression::None, 32},
-                                           ExpandCase{"mszip reserved", CabCompression::Mszip, 1}));
+                                           ExpandCase{"mszip reserved", CabCompression::Mszip, 1},
+                                           ExpandCase{"lzx 2^15", CabCompression::Lzx, 0, 15},
+                                           ExpandCase{"lzx 2^21 reserved", CabCompression::Lzx, 4, 21}));
+
+// Random folders from a fixed seed, LZX of every window size and MSZIP with its history across
+// blocks, expanded by cabinet.dll: copies from near and far, runs, x86 calls and noise, split
+// into files at random places, so that blocks end inside files.
+TEST(Expand, RandomLzxAndMszipFoldersComeOutByteForByte) {
+  TempFolder folder;
+  uint32_t seed = 20261207;
+  auto next = [&seed]() { return (seed = seed * 1103515245 + 12345) >> 8; };
+  for (int round = 0; round < 14; ++round) {
+    std::string data;
+    const size_t size = 1 + next() % 300000;
+    while (data.size() < size) {
+      const size_t piece = 1 + next() % 5000;
+      switch (next() % 5) {
+        case 0: for (size_t i = 0; i < piece; ++i) data += static_cast<char>(next()); break;
+        case 1: data.append(piece, static_cast<char>(next())); break;
+        case 2: for (size_t i = 0; i < piece / 5; ++i) data += "\xE8" + std::to_string(next()).substr(0, next() % 5); break;
+        default:
+          if (!data.empty()) {
+            const size_t from = next() % data.size();
+            data += data.substr(from, std::min(piece, data.size() - from));
+          }
+      }
+    }
+    std::vector<CabFile> files;
+    for (size_t at = 0, i = 0; at < data.size() || files.empty(); ++i) {
+      const size_t take = std::min(data.size() - at, size_t(next() % 90000));
+      files.push_back(MakeCabFile("r" + std::to_string(i), data.substr(at, take), i == 0 ? 0x60 : 0x20));
+      at += take;
+    }
+    const unsigned window = 15 + round % 7;
+    const CabCompression compression = round % 7 == 6 ? CabCompression::Mszip : CabCompression::Lzx;
+    SCOPED_TRACE("round " + std::to_string(round) + ", window 2^" + std::to_string(window));
+    ASSERT_EQ(MakeCabinet(folder / "r.cab", files, compression, 0, window), "");
+    TCabReader reader;
+    ASSERT_GT(reader.CheckCabinet(folder / "r.cab"), 0);
+    ASSERT_TRUE(reader.Expand(folder / "r.cab", folder / "out"));
+    for (const CabFile& file : files) EXPECT_EQ(ReadWholeFile(folder / ("out\\" + file.Name)), file.Data) << file.Name;
+    DeleteFolderIfPresent(folder / "out");
+  }
+}
 
 TEST(Expand, DestinationEndsInOneBackslashAndRelativeCabinetPathsWork) {
   TempFolder folder;

@@ -33,6 +33,12 @@ add_test(NAME cabpack_runner_package
 set_tests_properties(cabpack_runner_package PROPERTIES ENVIRONMENT "${CABPACK_TEST_ENV}" TIMEOUT 300
   FIXTURES_REQUIRED cabpack_packages)
 
+# An LZX package, expanded by the system's cabinet library, runs its payload.
+add_test(NAME cabpack_runner_lzx_package
+  COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/cabpack_run_package.sh ${CABPACK_WORK}/cabrun_lzx.exe ${CABPACK_WORK}/ran_lzx.txt)
+set_tests_properties(cabpack_runner_lzx_package PROPERTIES ENVIRONMENT "${CABPACK_TEST_ENV}" TIMEOUT 300
+  FIXTURES_REQUIRED cabpack_packages)
+
 add_test(NAME cabpack_windows_build
   COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/cabpack_windows_build.sh $<TARGET_FILE:cabpack_windows> ${CABPACK_WORK}
     $<TARGET_FILE:cabpack_probe> $<TARGET_FILE:cabrun>)

@@ -62,6 +62,13 @@ cabextract -l "$work/taken.cab"
 cabextract -q -d "$work/taken" "$work/taken.cab"
 diff -r "$work/src" "$work/taken" || fail "cabextract does not give back the source files"
 
+# LZX: cabextract gives the files back, and the real runner runs such a package (cabpack.cmake).
+"$cabpack" --source "$work/src" --run bin/payload.exe --compression lzx:16 -o "$work/lzx_pkg.exe"
+"$cabpack" --save-cab "$work/lzx_pkg.exe" -o "$work/lzx.cab"
+cabextract -q -d "$work/taken_lzx" "$work/lzx.cab"
+diff -r "$work/src" "$work/taken_lzx" || fail "cabextract does not give back the files of an LZX package"
+"$cabpack" --source "$work/src2" --run setup.exe --compression lzx -o "$work/cabrun_lzx.exe"
+
 "$cabpack" --cab "$work/taken.cab" --stub "$stub" -o "$work/from_cab.exe"
 "$cabpack" --save-cab "$work/from_cab.exe" -o "$work/taken_again.cab"
 cmp "$work/taken.cab" "$work/taken_again.cab" || fail "--cab did not embed the cabinet unchanged"

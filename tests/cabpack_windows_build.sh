@@ -1,12 +1,12 @@
 #!/bin/sh
 # cabpack_windows_build.sh CABPACK_EXE WORK PROBE_STUB RUNNER_STUB: the Windows build of cabpack, run under Wine, makes
 # the same packages as the host build did (from the probe and from the runner, which lies beside
-# it as its default stub), also with Japanese names on a system of another code page, and
+# it as its default stub; MSZIP and LZX), also with Japanese names on a system of another code page, and
 # replaces an existing output; it refuses links.
 set -eu
 exe=$1 work=$2 probe_stub=$3 runner_stub=$4
 export SOURCE_DATE_EPOCH=946728000
-rm -f "$work/win_pkg.exe" "$work/win_cabrun_pkg.exe" "$work/win_あ.exe"
+rm -f "$work/win_pkg.exe" "$work/win_cabrun_pkg.exe" "$work/win_あ.exe" "$work/win_lzx_pkg.exe"
 for round in 1 2; do
   wine "$exe" --source "Z:$work/src" --run 'bin\payload.exe' --on HideWhileRunning --off AllowExtractSwitch \
     --stub "Z:$probe_stub" -o "Z:$work/win_pkg.exe"
@@ -17,6 +17,9 @@ done
 wine "$exe" --source "Z:$work/src" --run bin/payload.exe --on HideWhileRunning --off AllowExtractSwitch \
   -o "Z:$work/win_cabrun_pkg.exe"
 cmp "$work/cabrun_pkg.exe" "$work/win_cabrun_pkg.exe"
+wine "$exe" --source "Z:$work/src" --run bin/payload.exe --compression lzx:16 --stub "Z:$runner_stub" \
+  -o "Z:$work/win_lzx_pkg.exe"
+cmp "$work/lzx_pkg.exe" "$work/win_lzx_pkg.exe"
 # Names are opened through the wide functions: Japanese ones work on a system whose ANSI code
 # page is 1252 (Wine under C.UTF-8), in the source folder and in the output's name.
 LANG=C.UTF-8 LC_ALL=C.UTF-8 wine "$exe" --source "Z:$work/src_ja" --run setup.exe --codepage 932 -o "Z:$work/win_あ.exe"

@@ -81,6 +81,7 @@ std::string Prose(size_t count) {
 struct CompressionCase {
   CabCompression Compression;
   uint16_t Reserved;
+  unsigned LzxWindowBits = 21;
 };
 
 class CabWriterFormats : public CabWriterTest, public ::testing::WithParamInterface<CompressionCase> {};
@@ -102,6 +103,7 @@ TEST_P(CabWriterFormats, CabextractExtractsEveryFileByteForByte) {
   CabOptions options;
   options.Compression = GetParam().Compression;
   options.ReservedHeaderBytes = GetParam().Reserved;
+  options.LzxWindowBits = GetParam().LzxWindowBits;
   std::string error;
   ASSERT_TRUE(WriteCabinet(files, options, Path("a.cab"), error)) << error;
   EXPECT_TRUE(error.empty());
@@ -117,7 +119,9 @@ INSTANTIATE_TEST_SUITE_P(All, CabWriterFormats,
                          ::testing::Values(CompressionCase{CabCompression::None, 0},
                                            CompressionCase{CabCompression::Mszip, 0},
                                            CompressionCase{CabCompression::None, 20},
-                                           CompressionCase{CabCompression::Mszip, 1}));
+                                           CompressionCase{CabCompression::Mszip, 1},
+                                           CompressionCase{CabCompression::Lzx, 0, 15},
+                                           CompressionCase{CabCompression::Lzx, 1, 21}));
 
 TEST_F(CabWriterTest, ListingShowsNamesSizesDatesAndTimes) {
   std::vector<CabFile> files(2);
@@ -199,6 +203,7 @@ TEST_F(CabWriterTest, FailuresLeaveNoFileAndSaySo) {
     const char* What;
     CabFile File;
     uint16_t Reserved;
+    unsigned LzxWindowBits = 0;  // LZX with this window, or MSZIP for 0
   };
   CabFile missing;
   missing.Name = "a";
@@ -214,11 +219,17 @@ TEST_F(CabWriterTest, FailuresLeaveNoFileAndSaySo) {
                         {"empty name", unnamed, 0},
                         {"name too long", longName, 0},
                         {"zero byte in name", zeroInName, 0},
-                        {"reserved area too large", fine, 60001}};
+                        {"reserved area too large", fine, 60001},
+                        {"LZX window too small", fine, 0, 14},
+                        {"LZX window too large", fine, 0, 22}};
   for (const Case& c : cases) {
     WriteFile(Path("old.cab"), "old");
     CabOptions options;
     options.ReservedHeaderBytes = c.Reserved;
+    if (c.LzxWindowBits) {
+      options.Compression = CabCompression::Lzx;
+      options.LzxWindowBits = c.LzxWindowBits;
+    }
     std::string error;
     EXPECT_FALSE(WriteCabinet({c.File}, options, Path("old.cab"), error)) << c.What;
     EXPECT_FALSE(error.empty()) << c.What;
@@ -249,6 +260,106 @@ TEST_F(CabWriterTest, EmptyCabinetHasNoBlocks) {
   ASSERT_TRUE(WriteCabinet({}, CabOptions(), Path("e.cab"), error)) << error;
   std::string cab = ReadFile(Path("e.cab"));
   EXPECT_EQ(cab.size(), 36u + 8u);
+}
+
+// The corners of the LZX format, each read back by cabextract: frames that end exactly on a
+// file or on the folder's end, a short last frame, many tiny files, runs, noise (which must
+// grow by no more than the uncompressed blocks' headers), and matches of the longest length
+// at the farthest distance each window allows.
+TEST_F(CabWriterTest, LzxCornerCasesComeBackByteForByte) {
+  // A piece of noise that comes again at the window's largest distance, or fresh noise instead.
+  auto farthest = [](unsigned bits, bool again) {
+    std::string piece = RandomBytes(300, bits);
+    return piece + Prose((1u << bits) - 3 - piece.size()) + (again ? piece : RandomBytes(300, 99)) + piece;
+  };
+  std::vector<CabFile> many;
+  for (int i = 0; i < 1500; ++i) {
+    CabFile file;
+    file.Name = "small\\" + std::to_string(i) + ".h";
+    file.Data = "#define VALUE_" + std::to_string(i) + " " + std::to_string(i * 37 % 101) + "\n";
+    many.push_back(file);
+  }
+  const struct {
+    const char* What;
+    unsigned WindowBits;
+    std::vector<std::string> Data;  // one file each
+    std::vector<CabFile> Files;     // used when Data is empty
+  } cases[] = {
+      {"empty and one byte", 15, {"", "z"}, {}},
+      {"exact frames", 16, {Prose(32768), Prose(2 * 32768)}, {}},
+      {"short last frame", 17, {Prose(100001)}, {}},
+      {"many small files", 21, {}, many},
+      {"runs of one byte", 18, {std::string(300000, 'a'), std::string(70000, '\0') + "b"}, {}},
+      {"noise", 21, {RandomBytes(5 * 32768 + 17, 3)}, {}},
+      {"farthest 2^15", 15, {farthest(15, true)}, {}},
+      {"farthest 2^17", 17, {farthest(17, true)}, {}},
+      {"farthest 2^21", 21, {farthest(21, true)}, {}},
+  };
+  for (const auto& c : cases) {
+    std::vector<CabFile> files = c.Files;
+    for (size_t i = 0; i < c.Data.size(); ++i) {
+      files.emplace_back();
+      files.back().Name = "f" + std::to_string(i);
+      files.back().Data = c.Data[i];
+    }
+    CabOptions lzx, stored;
+    lzx.Compression = CabCompression::Lzx;
+    lzx.LzxWindowBits = c.WindowBits;
+    stored.Compression = CabCompression::None;
+    std::string error;
+    ASSERT_TRUE(WriteCabinet(files, lzx, Path("x.cab"), error)) << c.What << ": " << error;
+    ASSERT_TRUE(WriteCabinet(files, stored, Path("s.cab"), error)) << c.What << ": " << error;
+    SCOPED_TRACE(c.What);
+    ExpectCabextractGives(Path("x.cab"), files);
+    const size_t lzxSize = ReadFile(Path("x.cab")).size(), storedSize = ReadFile(Path("s.cab")).size();
+    const size_t frames = (storedSize + 32767) / 32768;
+    EXPECT_LE(lzxSize, storedSize + 4 + 20 * frames);
+    if (std::string(c.What).rfind("farthest", 0) == 0) {  // the piece that comes again costs next to nothing
+      files[0].Data = farthest(c.WindowBits, false);
+      ASSERT_TRUE(WriteCabinet(files, lzx, Path("y.cab"), error)) << error;
+      EXPECT_LE(lzxSize + 250, ReadFile(Path("y.cab")).size());
+    }
+  }
+}
+
+// Many small random inputs, window sizes and file splits from a fixed seed: copies from near
+// and far, runs, x86 calls (E8 bytes) and noise, each read back by cabextract.
+TEST_F(CabWriterTest, RandomLzxAndMszipFoldersComeBackByteForByte) {
+  std::mt19937 random(20261207);
+  for (int round = 0; round < 24; ++round) {
+    std::string data;
+    const size_t size = random() % 400000;
+    while (data.size() < size) {
+      const size_t piece = 1 + random() % 5000;
+      switch (random() % 5) {
+        case 0: data += RandomBytes(piece, random()); break;
+        case 1: data.append(piece, static_cast<char>(random())); break;
+        case 2:
+          for (size_t i = 0; i < piece / 5; ++i) data += '\xE8' + RandomBytes(4, random()).substr(0, random() % 5);
+          break;
+        default:
+          if (!data.empty()) {
+            const size_t from = random() % data.size();
+            data += data.substr(from, std::min(piece, data.size() - from));
+          }
+      }
+    }
+    std::vector<CabFile> files(1 + random() % 6);
+    size_t at = 0;
+    for (size_t i = 0; i < files.size(); ++i) {
+      const size_t take = i + 1 == files.size() ? data.size() - at : std::min(data.size() - at, size_t(random() % 120000));
+      files[i].Name = "r" + std::to_string(i);
+      files[i].Data = data.substr(at, take);
+      at += take;
+    }
+    CabOptions options;
+    options.Compression = round % 4 == 3 ? CabCompression::Mszip : CabCompression::Lzx;
+    options.LzxWindowBits = 15 + random() % 7;
+    std::string error;
+    ASSERT_TRUE(WriteCabinet(files, options, Path("r.cab"), error)) << error;
+    SCOPED_TRACE("round " + std::to_string(round) + ", window 2^" + std::to_string(options.LzxWindowBits));
+    ExpectCabextractGives(Path("r.cab"), files);
+  }
 }
 
 }  // namespace

@@ -290,6 +290,9 @@ TEST_F(CabpackTest, ListsWhatWentIn) {
   EXPECT_NE(Output.find("setup.exe   <- run after extraction"), std::string::npos) << Output;
   EXPECT_NE(Output.find("data\\table.txt\n"), std::string::npos) << Output;
   EXPECT_NE(Output.find("compression MSZIP"), std::string::npos) << Output;
+  ASSERT_EQ(Pack({"--compression", "lzx:18"}), 0) << Error;
+  ASSERT_EQ(Run({"--list", Out}), 0) << Error;
+  EXPECT_NE(Output.find("compression LZX (window 2^18)"), std::string::npos) << Output;
 
   // As to a full device: the listing fails.
   struct TFullDevice : std::streambuf {
@@ -471,7 +474,8 @@ TEST_F(CabpackTest, RefusesBadInputLeavingNothingBehind) {
       {{"--source", src, "--run", "setup.exe", "-o", out}, 1, "device name", "data/Nul.txt"},
       {{"--source", src, "--run", "setup.exe", "-o", out}, 1, "device name", "com7"},
       {{"--source", src, "--run", "setup.exe", "--on", "NoSuchOption", "-o", out}, 2, "unknown option", ""},
-      {{"--source", src, "--run", "setup.exe", "--compression", "lzx", "-o", out}, 2, "none or mszip", ""},
+      {{"--source", src, "--run", "setup.exe", "--compression", "lzx:22", "-o", out}, 2, "none, mszip, lzx or lzx:15", ""},
+      {{"--source", src, "--run", "setup.exe", "--compression", "zip", "-o", out}, 2, "none, mszip, lzx or lzx:15", ""},
       {{"--source", src, "-o", out}, 2, "needs --run", ""},
       {{"--source", src, "--run", "setup.exe"}, 2, "-o", ""},
       {{"--source", src, "--cab", folder + "/bad.cab", "-o", out}, 2, "exactly one", ""},

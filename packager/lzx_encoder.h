@@ -1,0 +1,30 @@
+// Compresses one cabinet folder as one LZX stream in the cabinet flavour: 32 KB frames, each
+// ending on a 16-bit boundary so that it fills one data block, with E8 call translation.
+// Portable C++17.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+constexpr unsigned LzxMinWindowBits = 15;
+constexpr unsigned LzxMaxWindowBits = 21;
+constexpr uint32_t LzxFrameSize = 32768;
+
+class TLzxEncoder {
+ public:
+  explicit TLzxEncoder(unsigned windowBits);  // LzxMinWindowBits to LzxMaxWindowBits
+  ~TLzxEncoder();
+  TLzxEncoder(const TLzxEncoder&) = delete;
+  TLzxEncoder& operator=(const TLzxEncoder&) = delete;
+
+  // Takes the folder's next frame: LzxFrameSize bytes, fewer only for the last one.
+  void AddFrame(const unsigned char* data, uint32_t size);
+  // No frame follows: everything pending is coded.
+  void Finish();
+  // Hands out the next coded frame, in order, with its uncompressed size; false when none is ready.
+  bool TakeFrame(std::vector<unsigned char>& packed, uint32_t& size);
+
+ private:
+  struct TState;
+  std::unique_ptr<TState> State;
+};
