@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
+#include <optional>
 #include <random>
 #include <sstream>
 
@@ -18,15 +19,17 @@ namespace fs = std::filesystem;
 namespace {
 
 const char* const Usage =
-    "usage: cabpack --source DIR --run RELPATH [--on OPTION]... [--off OPTION]...\n"
+    "usage: cabpack --source DIR --run RELPATH [--on OPTION]... [--off OPTION]... [--arguments TEXT]\n"
     "               [--compression none|mszip] [--codepage N] [--stub cabrun.exe] -o OUT.exe\n"
-    "       cabpack --cab FILE.cab [--on OPTION]... [--off OPTION]... [--stub cabrun.exe] -o OUT.exe\n"
+    "       cabpack --cab FILE.cab [--on OPTION]... [--off OPTION]... [--arguments TEXT]\n"
+    "               [--stub cabrun.exe] -o OUT.exe\n"
     "       cabpack --list PACKAGE.exe\n"
     "       cabpack --save-cab PACKAGE.exe -o OUT.cab\n";
 
 struct Settings {
   std::string Source, Run, Cab, List, SaveCab, Stub, Output;
   std::vector<OptionChoice> Choices;
+  std::optional<std::string> Arguments;
   CabCompression Compression = CabCompression::Mszip;
   int CodePage = 0;
 };
@@ -141,6 +144,9 @@ bool ParseArguments(const std::vector<std::string>& args, Settings& s, Failure& 
         return false;
       }
       s.Choices.push_back({option, a == "--on"});
+    } else if (a == "--arguments") {
+      if (!value(v)) return false;
+      s.Arguments = v;
     } else if (a == "--compression") {
       if (!value(v)) return false;
       if (v == "none") {
@@ -168,7 +174,7 @@ bool ParseArguments(const std::vector<std::string>& args, Settings& s, Failure& 
   int modes = !s.Source.empty() + !s.Cab.empty() + !s.List.empty() + !s.SaveCab.empty();
   if (modes != 1)
     failure.Message = "give exactly one of --source, --cab, --list and --save-cab";
-  else if (!s.List.empty() && (!s.Output.empty() || !s.Stub.empty() || !s.Choices.empty()))
+  else if (!s.List.empty() && (!s.Output.empty() || !s.Stub.empty() || !s.Choices.empty() || s.Arguments))
     failure.Message = "--list takes only the package";
   else if (s.List.empty() && s.Output.empty())
     failure.Message = "name the output with -o";
@@ -176,7 +182,7 @@ bool ParseArguments(const std::vector<std::string>& args, Settings& s, Failure& 
     failure.Message = "--source needs --run RELPATH, the file to run after extraction";
   else if (s.Source.empty() && (!s.Run.empty() || s.CodePage != 0))
     failure.Message = "--run and --codepage go with --source";
-  else if (!s.SaveCab.empty() && (!s.Stub.empty() || !s.Choices.empty()))
+  else if (!s.SaveCab.empty() && (!s.Stub.empty() || !s.Choices.empty() || s.Arguments))
     failure.Message = "--save-cab takes only the package and -o";
   else
     return true;
@@ -255,7 +261,7 @@ bool Pack(const Settings& s, Failure& failure) {
   std::string cabinet, package, error;
   if (!output.Create(failure.Message) || !MakeCabinet(s, cabinet, failure)) return false;
   PutRcData(items, "CAB", cabinet);
-  PutRcData(items, "OPT", BuildOptionList(s.Choices));
+  PutRcData(items, "OPT", BuildOptionList(s.Choices, s.Arguments));
   if (!RebuildResources(image, items, package, error)) {
     failure.Message = "the stub \"" + stub.string() + "\": " + error;
     return false;
@@ -329,8 +335,13 @@ bool List(const Settings& s, std::ostream& out, Failure& failure) {
     out << "  " << std::left << std::setw(22) << PackageOptionNames[i] << std::setw(5) << (on ? "on" : "off")
         << (set ? "(" + set->Key + "=" + set->Value + ")" : std::string("(default)")) << "\n";
   }
+  const OptionListEntry* fixed = nullptr;
   for (const OptionListEntry& e : entries)
-    if (e.Option < 0) out << "  ignored entry \"" << e.Key << (e.Key.empty() ? "" : "=") << e.Value << "\"\n";
+    if (e.Arguments) fixed = &e;
+  out << "  " << std::left << std::setw(22) << "Arguments" << (fixed ? "\"" + fixed->Value + "\"" : "(none)") << "\n";
+  for (const OptionListEntry& e : entries)
+    if (e.Option < 0 && !e.Arguments)
+      out << "  ignored entry \"" << e.Key << (e.Key.empty() ? "" : "=") << e.Value << "\"\n";
   if (!opt) out << "  (no option list: the runner's defaults apply)\n";
 
   const ResourceItem* cab = FindRcData(items, "CAB");

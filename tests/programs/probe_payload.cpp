@@ -4,6 +4,7 @@
 //   PROBE_HIDE_AFTER   ms after start at which the hide marker is made beside the probe
 //   PROBE_HIDE_FOR     ms the marker is kept before it is deleted again
 //   PROBE_SLEEP        ms to wait before ending (after the marker's time)
+//   PROBE_EXIT         the exit code to end with (decimal; default 0)
 //   PROBE_BOX          text of a message box to show (caption PROBE_BOX_CAPTION, style
 //                      PROBE_BOX_STYLE in decimal); lets the driver be checked on its own
 // The record is a block of name=value lines that starts with "begin" and ends with "end=";
@@ -23,7 +24,7 @@ std::string Variable(const char* name) {
   return length && length < sizeof buffer ? std::string(buffer, length) : std::string();
 }
 
-DWORD Milliseconds(const char* name) { return static_cast<DWORD>(std::strtoul(Variable(name).c_str(), nullptr, 10)); }
+DWORD Number(const char* name) { return static_cast<DWORD>(std::strtoul(Variable(name).c_str(), nullptr, 10)); }
 
 const char* Plain(ProtectedId id) {
   for (const ProtectedPlainEntry& entry : ProtectedPlain)
@@ -112,22 +113,22 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
 
   std::string box = Variable("PROBE_BOX");
   if (!box.empty()) {
-    int answer = MessageBoxA(nullptr, box.c_str(), Variable("PROBE_BOX_CAPTION").c_str(), Milliseconds("PROBE_BOX_STYLE"));
+    int answer = MessageBoxA(nullptr, box.c_str(), Variable("PROBE_BOX_CAPTION").c_str(), Number("PROBE_BOX_STYLE"));
     Append(record, Line("BoxAnswer", std::to_string(answer)));
   }
 
   std::string hideAfter = Variable("PROBE_HIDE_AFTER");
   if (!hideAfter.empty()) {
     std::string marker = folder + "\\" + Plain(PsHideMarker);
-    Sleep(Milliseconds("PROBE_HIDE_AFTER"));
+    Sleep(Number("PROBE_HIDE_AFTER"));
     HANDLE file = CreateFileA(marker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
     Append(record, Line("MarkerMade", Now()));
-    Sleep(Milliseconds("PROBE_HIDE_FOR"));
+    Sleep(Number("PROBE_HIDE_FOR"));
     DeleteFileA(marker.c_str());
     Append(record, Line("MarkerGone", Now()));
   }
-  Sleep(Milliseconds("PROBE_SLEEP"));
+  Sleep(Number("PROBE_SLEEP"));
   Append(record, Line("end", Now()));
-  return 0;
+  return static_cast<int>(Number("PROBE_EXIT"));
 }
