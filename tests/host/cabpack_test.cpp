@@ -125,21 +125,28 @@ TEST(OptionList, HoldsTheChosenOptionsInTableOrderWithTheRunnersKeys) {
       {{{hide, true}, {hide, false}}, List({Plain(PsHideWhileRunning) + "=0"})},  // the last choice wins
   };
   for (const auto& c : cases) EXPECT_EQ(BuildOptionList(c.Choices), c.Expected);
+  // The fixed arguments go last, as written, also when empty.
+  EXPECT_EQ(BuildOptionList({{hide, true}}, std::string("/s \"a b\" x=1")),
+            List({Plain(PsHideWhileRunning) + "=" + Plain(PsOptionOn), Plain(PsArguments) + "=/s \"a b\" x=1"}));
+  EXPECT_EQ(BuildOptionList({}, std::string()), List({Plain(PsArguments) + "="}));
 }
 
 TEST(OptionList, ReadsBackLikeTheRunner) {
   std::string lower = Plain(PsHideWhileRunning);
   for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
   std::vector<OptionListEntry> entries = ReadOptionList(
-      List({lower + "=" + Plain(PsOptionOn), Plain(PsStartWithoutWaiting) + "=yes", "=1", "Other=1", "",
-            Plain(PsAllowExtractSwitch) + "=1"}));
-  ASSERT_EQ(entries.size(), 4u);  // reading stops at the empty entry
+      List({lower + "=" + Plain(PsOptionOn), Plain(PsStartWithoutWaiting) + "=yes", "=1", "Other=1",
+            Plain(PsArguments) + "=a=b", "", Plain(PsAllowExtractSwitch) + "=1"}));
+  ASSERT_EQ(entries.size(), 5u);  // reading stops at the empty entry
   EXPECT_EQ(entries[0].Option, FindPackageOption("HideWhileRunning"));
   EXPECT_TRUE(entries[0].On);
   EXPECT_EQ(entries[1].Option, FindPackageOption("StartWithoutWaiting"));
   EXPECT_FALSE(entries[1].On);
   EXPECT_EQ(entries[2].Option, -1);
   EXPECT_EQ(entries[3].Option, -1);
+  EXPECT_FALSE(entries[3].Arguments);
+  EXPECT_TRUE(entries[4].Arguments);
+  EXPECT_EQ(entries[4].Value, "a=b");
   EXPECT_TRUE(DefaultOptionState(FindPackageOption("AllowExtractSwitch")));
   EXPECT_FALSE(DefaultOptionState(FindPackageOption("ReportBidWord")));
 }
@@ -238,8 +245,16 @@ TEST_F(CabpackTest, ConvertsNamesIntoTheNamedCodePage) {
 }
 
 TEST_F(CabpackTest, ListsWhatWentIn) {
-  ASSERT_EQ(Pack({"--on", "ReportPowerStatus", "--off", "AllowLanguageSwitch"}), 0) << Error;
+  ASSERT_EQ(Pack({"--on", "ReportPowerStatus", "--off", "AllowLanguageSwitch", "--on", "passexitcode", "--arguments",
+                  "/quiet \"a b\""}),
+            0)
+      << Error;
   ASSERT_EQ(Run({"--list", Out}), 0) << Error;
+  EXPECT_NE(Output.find("PassExitCode          on   (" + Plain(PsPassExitCode) + "=" + Plain(PsOptionOn) + ")"),
+            std::string::npos) << Output;
+  EXPECT_NE(Output.find("AllowQuietSwitch      on   (default)"), std::string::npos) << Output;
+  EXPECT_NE(Output.find("Arguments             \"/quiet \"a b\"\"\n"), std::string::npos) << Output;
+  EXPECT_EQ(Output.find("ignored entry"), std::string::npos) << Output;
   EXPECT_NE(Output.find("RCDATA        CAB"), std::string::npos) << Output;
   EXPECT_NE(Output.find("ReportPowerStatus     on   (" + Plain(PsReportPowerStatus) + "=" + Plain(PsOptionOn) + ")"),
             std::string::npos) << Output;
@@ -264,6 +279,7 @@ TEST_F(CabpackTest, ListsACabinetMadeByAnotherTool) {
   ASSERT_EQ(Run({"--list", Out}), 0) << Error;
   EXPECT_NE(Output.find("2 files, 16 bytes unpacked; compression none"), std::string::npos) << Output;
   EXPECT_NE(Output.find("(no option list"), std::string::npos) << Output;
+  EXPECT_NE(Output.find("Arguments             (none)\n"), std::string::npos) << Output;
   EXPECT_NE(Output.find("Warning: no file in the cabinet is flagged"), std::string::npos) << Output;
   // Without a flagged file the runner could never run it: --cab refuses it.
   EXPECT_EQ(Run({"--cab", gcab, "--stub", Stub, "-o", (Folder / "out" / "x.exe").string()}), 1);
@@ -335,6 +351,7 @@ TEST_F(CabpackTest, RefusesBadInputLeavingNothingBehind) {
       {{"--cab", folder + "/bad.cab", "-o", out}, 1, "damaged", ""},
       {{"--cab", folder + "/missing.cab", "-o", out}, 1, "cannot read", ""},
       {{"--list", folder + "/text.exe"}, 1, "not a 32-bit", ""},
+      {{"--list", folder + "/text.exe", "--arguments", "x"}, 2, "only the package", ""},
   };
   const struct {
     std::string Stub, Message;
