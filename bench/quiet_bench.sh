@@ -42,8 +42,9 @@ for round in $(seq "$rounds"); do
   t2=$(now)
   [ "$(find "$work/theirs" -type f | wc -l)" = "$files" ] || { echo "extrac32 did not expand $files files" >&2; exit 1; }
   grep -q "expanded $files files, .* error 0" "$work/run.log" || { echo "the run did not expand $files files" >&2; exit 1; }
-  expand=$(( $(ms "$(grep ' expanded ' "$work/run.log" | cut -c12-23)") - \
-             $(ms "$(grep ' extract folder ' "$work/run.log" | cut -c12-23)") ))
+  # Each line: "YYYY-MM-DD hh:mm:ss.mmm " and the text.
+  expand=$(( $(ms "$(grep -E '^.{24}expanded ' "$work/run.log" | cut -c12-23)") - \
+             $(ms "$(grep -E '^.{24}extract folder ' "$work/run.log" | cut -c12-23)") ))
   ours=$(echo "$t1 - $t0" | bc); theirs=$(echo "$t2 - $t1" | bc)
   echo "round $round: quiet run ${ours}s (expansion ${expand} ms), extrac32 ${theirs}s"
   best_ours=$(echo "if ($ours < $best_ours) $ours else $best_ours" | bc)
