@@ -2,9 +2,11 @@
 // names. A log that cannot be written is skipped: it never changes the run.
 #pragma once
 #include <cstdint>
-#include <string>
+#include <initializer_list>
+#include <string_view>
 
-void WriteLog(const std::string& text);
+// Appends one line: the time stamp, then the pieces.
+void WriteLog(std::initializer_list<std::string_view> pieces);
 
 // Lines about the run, from its state.
 void LogRunStart();

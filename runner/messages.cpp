@@ -63,8 +63,8 @@ std::string MessageCaption(const TRunnerMessage& message) {
 
 int ShowRunnerMessage(const TRunnerMessage& message, HWND owner, const std::string& folder) {
   RunExitCode = message.ExitCode;
-  WriteLog((QuietMode ? "message not shown: " : "message: ") + MessageCaption(message) + ": " +
-           MessageText(message, folder));
+  WriteLog({QuietMode ? "message not shown: " : "message: ", MessageCaption(message), ": ",
+            MessageText(message, folder)});
   // Nobody is there to answer: a quiet run goes on as if OK were pressed, which confirms an
   // extraction without asking.
   if (QuietMode) return IDOK;

@@ -19,7 +19,7 @@ HANDLE ReportFile = INVALID_HANDLE_VALUE;
   if (error == 0) error = ERROR_WRITE_FAULT;  // a short write sets no error, but is one
   uintptr_t address = reinterpret_cast<uintptr_t>(__builtin_return_address(0));
   std::string text = RuntimeErrorText(error, address);
-  WriteLog((QuietMode ? "message not shown: Error: " : "message: Error: ") + text);
+  WriteLog({QuietMode ? "message not shown: Error: " : "message: Error: ", text});
   if (!QuietMode) MessageBoxA(nullptr, text.c_str(), "Error", MB_OK);
   LogExit(error);
   ExitProcess(error);

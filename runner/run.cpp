@@ -95,19 +95,19 @@ bool PauseAfterExpansion() {
 // a caller sees on success.
 void TakeProgramResult(bool started, const TDlg& window) {
   if (!started) {
-    WriteLog("start failed, error " + DecimalText(static_cast<int32_t>(GetLastError())));
+    WriteLog({"start failed, error ", DecimalText(static_cast<int32_t>(GetLastError()))});
     return;
   }
   if (!window.ProgramEnded) {
-    WriteLog(PackageOptions.StartWithoutWaiting ? "started, not waited for" : "started, the wait was cancelled");
+    WriteLog({PackageOptions.StartWithoutWaiting ? "started, not waited for" : "started, the wait was cancelled"});
     return;
   }
-  WriteLog("program ended, exit code " + DecimalText(static_cast<int32_t>(window.ProgramExitCode)));
+  WriteLog({"program ended, exit code ", DecimalText(static_cast<int32_t>(window.ProgramExitCode))});
   if (PackageOptions.PassExitCode) RunExitCode = window.ProgramExitCode;
 }
 
 void NoteCancel() {
-  WriteLog("cancelled");
+  WriteLog({"cancelled"});
   RunExitCode = ERROR_CANCELLED;
 }
 
@@ -137,7 +137,7 @@ void LaunchPayload() {
   window.HideMarkerFile = WithTrailingBackslash(ExtractFolder) + Protected(PsHideMarker);
   SetWindowCaption(ExecutingCaption());
   window.SetProgress(100, ProgressMarquee);
-  WriteLog("starting " + PayloadPath + " " + LaunchArguments);
+  WriteLog({"starting ", PayloadPath, " ", LaunchArguments});
   bool ok;
   if (PackageOptions.StartWithoutWaiting) {
     ok = window.LaunchProgram(PayloadPath, LaunchArguments, launchFolder, false, SW_HIDE, nullptr, false);
