@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
+#include <optional>
 #include <random>
 #include <sstream>
 
@@ -38,6 +39,7 @@ struct Settings {
   VersionSettings Version;
   std::vector<OptionChoice> Choices;
   std::vector<std::string> Excludes;
+  std::optional<std::string> Arguments;
   CabCompression Compression = CabCompression::Mszip;
   unsigned LzxWindowBits = 21;
   int CodePage = 0;
@@ -234,6 +236,10 @@ const Switch Switches[] = {
     {"off", Takes::Text, "OPTION", false, nullptr,
      [](Settings& s, const std::string& v, std::string& e) { return SetOption(s, v, false, e); },
      "switch OPTION off (repeatable)"},
+    {"arguments", Takes::Text, "TEXT", false, nullptr,
+     [](Settings& s, const std::string& v, std::string&) { return s.Arguments = v, true; },
+     "fixed arguments for the payload, handed on as written after the /Runner= argument (\"\" writes an "
+     "empty entry)"},
     {"compression", Takes::Text, "none|mszip|lzx|lzx:15..21", false, nullptr, SetCompression,
      "how the cabinet is compressed (default mszip; lzx is lzx:21, a 2^21-byte window)"},
     {"codepage", Takes::Text, "N", false, nullptr, SetCodePage,
@@ -433,7 +439,7 @@ bool ParseArguments(const std::vector<std::string>& args, Settings& s, Failure& 
   int modes = !s.Source.empty() + !s.Cab.empty() + !s.List.empty() + !s.SaveCab.empty();
   if (modes != 1)
     failure.Message = "give exactly one of --source, --cab, --list and --save-cab";
-  else if (!s.List.empty() && (!s.Output.empty() || !s.Stub.empty() || !s.Choices.empty()))
+  else if (!s.List.empty() && (!s.Output.empty() || !s.Stub.empty() || !s.Choices.empty() || s.Arguments))
     failure.Message = "--list takes only the package";
   else if (s.List.empty() && s.Output.empty())
     failure.Message = "name the output with -o";
@@ -445,7 +451,7 @@ bool ParseArguments(const std::vector<std::string>& args, Settings& s, Failure& 
     failure.Message = "--codepage and --exclude go with --source";
   else if (!s.List.empty() + !s.SaveCab.empty() && (!s.Run.empty() || !s.Version.Empty() || !s.Icon.empty()))
     failure.Message = "--run, the version texts and --icon go with --source or --cab";
-  else if (!s.SaveCab.empty() && (!s.Stub.empty() || !s.Choices.empty()))
+  else if (!s.SaveCab.empty() && (!s.Stub.empty() || !s.Choices.empty() || s.Arguments))
     failure.Message = "--save-cab takes only the package and -o";
   else
     return true;
@@ -631,7 +637,7 @@ bool Pack(const Settings& s, PackStats& stats, std::ostream& err, Failure& failu
   std::string error;
   if (!output.Create(failure.Message) || !StageCabinet(s, staged.Path, cabinet, stats, err, failure)) return false;
   PutRcData(items, "CAB", cabinet);
-  PutRcData(items, "OPT", BuildOptionList(s.Choices));
+  PutRcData(items, "OPT", BuildOptionList(s.Choices, s.Arguments));
   if (!RebuildResources(image, items, output.Stream(), error)) {
     failure.Message = output.Stream() ? "the stub \"" + stub.u8string() + "\": " + error
                                       : "cannot write \"" + s.Output + "\"";
@@ -739,8 +745,12 @@ void ListPackage(const std::string& path, const std::vector<ResourceItem>& items
     out << "  " << std::left << std::setw(22) << PackageOptionNames[i] << std::setw(5) << (on ? "on" : "off")
         << (set ? "(set)" : "(default)") << "\n";
   }
+  const OptionListEntry* fixed = nullptr;
   for (const OptionListEntry& e : entries)
-    if (e.Option < 0) out << "  ignored entry \"" << e.Key << (e.Key.empty() ? "" : "=") << e.Value << "\"\n";
+    if (e.Arguments) fixed = &e;
+  out << "  " << std::left << std::setw(22) << "Arguments" << (fixed ? "\"" + fixed->Value + "\"" : "(none)") << "\n";
+  for (const OptionListEntry& e : entries)
+    if (e.Option < 0 && !e.Arguments) out << "  ignored entry \"" << e.Key << (e.Key.empty() ? "" : "=") << e.Value << "\"\n";
   if (!opt) out << "  (no option list: the runner's defaults apply)\n";
 
   for (const ResourceItem& item : items) {

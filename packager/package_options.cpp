@@ -32,6 +32,8 @@ const char* const OptionMeanings[] = {
     "the report carries the board code (4 characters)",
     "the report carries the firmware on/off flag",
     "the report carries the power and battery state",
+    "the /quiet switch is honoured",
+    "the package ends with the payload's exit code when the runner waited for it",
 };
 static_assert(std::size(OptionMeanings) == OptionCount);
 
@@ -47,7 +49,7 @@ int FindPackageOption(const std::string& name) {
   return -1;
 }
 
-std::string BuildOptionList(const std::vector<OptionChoice>& choices) {
+std::string BuildOptionList(const std::vector<OptionChoice>& choices, const std::optional<std::string>& arguments) {
   int state[OptionCount];
   for (int& s : state) s = -1;
   for (const OptionChoice& c : choices) state[c.Option] = c.On;
@@ -59,6 +61,7 @@ std::string BuildOptionList(const std::vector<OptionChoice>& choices) {
     list += state[i] ? PlainText(PsOptionOn) : OffValue;
     list += '\0';
   }
+  if (arguments) list += PlainText(PsArguments) + ("=" + *arguments) + '\0';
   return list + '\0';
 }
 
@@ -77,6 +80,7 @@ std::vector<OptionListEntry> ReadOptionList(const std::string& data) {
     for (int i = 0; i < OptionCount && !e.Key.empty(); ++i)
       if (SameIgnoringCase(e.Key, PlainText(PackageOptionTable[i].Key))) e.Option = i;
     e.On = SameIgnoringCase(e.Value, PlainText(PsOptionOn));
+    e.Arguments = !e.Key.empty() && SameIgnoringCase(e.Key, PlainText(PsArguments));
     entries.push_back(e);
     place = end + 1;
   }

@@ -1,6 +1,7 @@
 // The package's option list ("OPT"): built from option names, read back for listing.
 // The keys and the switching-on value come from the runner's own tables.
 #pragma once
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,15 +15,17 @@ struct OptionChoice {
 int FindPackageOption(const std::string& name);
 
 // The resource bytes: one "key=value" entry per option chosen (the last choice wins), in table
-// order, and the closing empty entry.
-std::string BuildOptionList(const std::vector<OptionChoice>& choices);
+// order, then the fixed payload arguments when given (also empty ones), and the closing empty entry.
+std::string BuildOptionList(const std::vector<OptionChoice>& choices,
+                            const std::optional<std::string>& arguments = std::nullopt);
 
-// One line per entry of an option list: the option's name and state, or the raw entry when
-// its key names no option.
+// One line per entry of an option list: the option's name and state, the fixed arguments, or
+// the raw entry when its key names neither.
 struct OptionListEntry {
   std::string Key, Value;
   int Option = -1;
   bool On = false;
+  bool Arguments = false;  // the fixed payload arguments, Value as written
 };
 std::vector<OptionListEntry> ReadOptionList(const std::string& data);
 

@@ -1,5 +1,6 @@
 #include "runner/messages.h"
 
+#include "runner/log.h"
 #include "runner/state.h"
 #include "ui/display_text.h"
 
@@ -17,35 +18,36 @@ bool IsJapanese(const TRunnerMessage& message) { return JapaneseMode && message.
 const TRunnerMessage MsgConfirm = {
     "Extracts of files", "Are files extracted to \"", "\"?",
     kJapaneseFilesTo, "\" \x82\xD6\x92\x8A\x8Fo\x82\xB5\x82\xDC\x82\xB7\x82\xA9\x81H",  // "ファイルを " … " へ抽出しますか？"
-    MB_OKCANCEL | MB_ICONQUESTION};
+    MB_OKCANCEL | MB_ICONQUESTION, 0};
 const TRunnerMessage MsgDeclined = {
     "Extracts of files", "Extraction of file was canceled.", nullptr,
     // "ファイルの抽出を中止しました。"
     "\x83t\x83@\x83" "C\x83\x8B\x82\xCC\x92\x8A\x8Fo\x82\xF0\x92\x86\x8E~\x82\xB5\x82\xDC\x82\xB5\x82\xBD\x81" "B",
-    nullptr, MB_OK};
+    nullptr, MB_OK, ERROR_CANCELLED};
 const TRunnerMessage MsgFolderFailed = {
     "Extracts of files", "Could not create \"", "\" folder!",
     // "フォルダ " … " を作成できません！"
     "\x83t\x83H\x83\x8B\x83_ \"", "\" \x82\xF0\x8D\xEC\x90\xAC\x82\xC5\x82\xAB\x82\xDC\x82\xB9\x82\xF1\x81I",
-    MB_ICONERROR};
-const TRunnerMessage MsgNoPackageFile = {"Error", "Could not create package!", nullptr, nullptr, nullptr, MB_ICONERROR};
+    MB_ICONERROR, 101};
+const TRunnerMessage MsgNoPackageFile = {"Error", "Could not create package!", nullptr, nullptr, nullptr, MB_ICONERROR,
+                                          102};
 const TRunnerMessage MsgPackageNotWritten = {"Error", "Could not extract package!", nullptr, nullptr, nullptr,
-                                             MB_ICONERROR};
+                                             MB_ICONERROR, 103};
 const TRunnerMessage MsgExtractionFailed = {
     "Extracts of files", "Could not extract files!", nullptr,
     // "ファイルを抽出できません！"
     "\x83t\x83@\x83" "C\x83\x8B\x82\xF0\x92\x8A\x8Fo\x82\xC5\x82\xAB\x82\xDC\x82\xB9\x82\xF1\x81I", nullptr,
-    MB_ICONERROR};
+    MB_ICONERROR, 104};
 const TRunnerMessage MsgExtracted = {
     "Extracts of files", "Files are extracted to \"", "\".",
     kJapaneseFilesTo, "\" \x82\xD6\x92\x8A\x8Fo\x82\xB5\x82\xDC\x82\xB5\x82\xBD\x81" "B",  // … " へ抽出しました。"
-    MB_OK};
+    MB_OK, 0};
 const TRunnerMessage MsgNoProgramNamed = {"Error", "An executable file is not specified!", nullptr, nullptr, nullptr,
-                                          MB_ICONERROR};
+                                          MB_ICONERROR, 105};
 const TRunnerMessage MsgProgramMissing = {"Error", "An executable file is not found!", nullptr, nullptr, nullptr,
-                                          MB_ICONERROR};
+                                          MB_ICONERROR, 106};
 const TRunnerMessage MsgStartFailed = {"Error", "Could not execute the executable file!", nullptr, nullptr, nullptr,
-                                       MB_ICONERROR};
+                                       MB_ICONERROR, 107};
 
 std::string MessageText(const TRunnerMessage& message, const std::string& folder) {
   bool japanese = IsJapanese(message);
@@ -60,6 +62,12 @@ std::string MessageCaption(const TRunnerMessage& message) {
 }
 
 int ShowRunnerMessage(const TRunnerMessage& message, HWND owner, const std::string& folder) {
+  RunExitCode = message.ExitCode;
+  WriteLog({QuietMode ? "message not shown: " : "message: ", MessageCaption(message), ": ",
+            MessageText(message, folder)});
+  // Nobody is there to answer: a quiet run goes on as if OK were pressed, which confirms an
+  // extraction without asking.
+  if (QuietMode) return IDOK;
   if (!IsJapanese(message) || SystemUsesCodePage932())
     return MessageBoxA(owner, MessageText(message, folder).c_str(), MessageCaption(message).c_str(), message.Type);
   // Another code page would garble the Japanese pieces; the folder name is in the system's own.

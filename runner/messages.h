@@ -2,6 +2,7 @@
 #pragma once
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
 struct TRunnerMessage {
@@ -11,6 +12,7 @@ struct TRunnerMessage {
   const char* JapaneseText;    // code page 932; null: English only
   const char* JapaneseAfter;
   UINT Type;
+  uint32_t ExitCode;  // of a run that ends with this message
 };
 
 extern const TRunnerMessage MsgConfirm, MsgDeclined, MsgFolderFailed, MsgNoPackageFile, MsgPackageNotWritten,
@@ -21,7 +23,8 @@ extern const TRunnerMessage MsgConfirm, MsgDeclined, MsgFolderFailed, MsgNoPacka
 std::string MessageText(const TRunnerMessage& message, const std::string& folder);
 std::string MessageCaption(const TRunnerMessage& message);
 
-// Shows the message in the run's language; the result is MessageBoxA's.
+// Shows the message in the run's language, writes it to the log and makes its exit code the
+// run's. The result is MessageBoxA's; a quiet run shows nothing and answers IDOK.
 int ShowRunnerMessage(const TRunnerMessage& message, HWND owner, const std::string& folder = std::string());
 
 // The progress window's captions in the run's language.

@@ -1,6 +1,8 @@
-// The ten package options and the protected keys that name them in the option list.
+// The package options and the protected keys that name them in the option list.
 // Portable: the packager uses the same table.
 #pragma once
+#include <string>
+
 #include "runner/protected_ids.h"
 
 struct TPackageOptions {
@@ -14,6 +16,10 @@ struct TPackageOptions {
   bool ReportBidText4 = false;
   bool ReportFlagValue = false;
   bool ReportPowerStatus = false;
+  bool AllowQuietSwitch = true;
+  bool PassExitCode = false;
+  // Not a switch: the text of the entry keyed PsArguments, handed to the payload as written.
+  std::string Arguments;
 };
 
 struct PackageOptionInfo {
@@ -35,12 +41,15 @@ inline constexpr PackageOptionInfo PackageOptionTable[] = {
     {PsBidText4, &TPackageOptions::ReportBidText4},
     {PsFlagValue, &TPackageOptions::ReportFlagValue},
     {PsReportPowerStatus, &TPackageOptions::ReportPowerStatus},
+    {PsAllowQuietSwitch, &TPackageOptions::AllowQuietSwitch},
+    {PsPassExitCode, &TPackageOptions::PassExitCode},
 };
 
 // The options' names, as package authors write them, in the order of PackageOptionTable.
 inline constexpr const char* PackageOptionNames[] = {
     "AllowExtractSwitch", "AllowLanguageSwitch", "HideWhileRunning", "StartWithoutWaiting", "ReportBidWord",
     "ReportRomText7",     "ReportBidText8",      "ReportBidText4",   "ReportFlagValue",     "ReportPowerStatus",
+    "AllowQuietSwitch",   "PassExitCode",
 };
 static_assert(sizeof PackageOptionNames / sizeof *PackageOptionNames ==
               sizeof PackageOptionTable / sizeof *PackageOptionTable);

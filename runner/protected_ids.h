@@ -46,6 +46,11 @@ enum ProtectedId : unsigned char {
   PsHostExtension2 = 40,
   PsOptionOn = 41,
   PsKeySeparator = 42,
+  PsQuietSwitch = 43,
+  PsLogSwitch = 44,
+  PsAllowQuietSwitch = 45,
+  PsPassExitCode = 46,
+  PsArguments = 47,
 };
 
-constexpr int ProtectedCount = 43;
+constexpr int ProtectedCount = 48;

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "runner/log.h"
 #include "runner/machine_section.h"
 #include "runner/state.h"
 #include "sys/paths.h"
@@ -11,13 +12,16 @@ namespace {
 
 HANDLE ReportFile = INVALID_HANDLE_VALUE;
 
-// Ends the process the way a failed file operation of the runtime does: its error box,
-// then the error number as exit code. Nothing is cleaned up.
+// Ends the process the way a failed file operation of the runtime does: its error box (not in
+// a quiet run), then the error number as exit code. Nothing is cleaned up.
 [[noreturn]] __attribute__((noinline)) void FailReport() {
   DWORD error = GetLastError();
   if (error == 0) error = ERROR_WRITE_FAULT;  // a short write sets no error, but is one
   uintptr_t address = reinterpret_cast<uintptr_t>(__builtin_return_address(0));
-  MessageBoxA(nullptr, RuntimeErrorText(error, address).c_str(), "Error", MB_OK);
+  std::string text = RuntimeErrorText(error, address);
+  WriteLog({QuietMode ? "message not shown: Error: " : "message: Error: ", text});
+  if (!QuietMode) MessageBoxA(nullptr, text.c_str(), "Error", MB_OK);
+  LogExit(error);
   ExitProcess(error);
 }
 

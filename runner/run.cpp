@@ -4,6 +4,7 @@
 
 #include "cabinet/cab_reader.h"
 #include "runner/arguments.h"
+#include "runner/log.h"
 #include "runner/messages.h"
 #include "runner/report.h"
 #include "runner/state.h"
@@ -27,7 +28,10 @@ bool WideCaptions() { return JapaneseMode && !SystemUsesCodePage932(); }
 
 void CreateProgressWindow() {
   const char* caption = ExtractingCaption();
-  ProgressWindow = WideCaptions() ? new TDlg(WideFromCodePage(caption, 932)) : new TDlg(caption);
+  if (QuietMode)
+    ProgressWindow = new TDlg();
+  else
+    ProgressWindow = WideCaptions() ? new TDlg(WideFromCodePage(caption, 932)) : new TDlg(caption);
   ProgressWindow->UpdateVisibility(true, true);
 }
 
@@ -56,22 +60,37 @@ void WriteCabinetFile() {
   if (!CabinetWritten) DeleteFileIfPresent(CabinetTempFile);
 }
 
+// A program that has just ended, or anyone looking into the folder, may hold it open a
+// moment longer, so the folder is tried again for up to a second before it is left behind.
+void DeleteExtractFolder() {
+  DeleteFolderIfPresent(ExtractFolder);
+  for (int attempt = 0; attempt < 10 && IsExistingFolder(ExtractFolder); ++attempt) {
+    Sleep(100);
+    DeleteFolderIfPresent(ExtractFolder);
+  }
+}
+
 // The extract folder exists before the expansion: whatever cannot be expanded removes it.
 void ExpandCabinet() {
   TCabReader reader;
   bool expanded = false;
+  int32_t files = 0;
   if (reader.CheckCabinet(CabinetTempFile) > 0) {
-    reader.OnProgress = [](const std::string& target, int32_t done, int32_t total, bool& cancel) {
+    reader.OnProgress = [&files](const std::string& target, int32_t done, int32_t total, bool& cancel) {
+      ++files;
       ProgressWindow->ExtractionProgress(target, done, total, cancel);
     };
     expanded = reader.Expand(CabinetTempFile, ExtractFolder);
     PayloadName = reader.LaunchFileName;
   }
-  if (!expanded) DeleteFolderIfPresent(ExtractFolder);
+  LogExpansion(files, reader.DoneBytes, CabLastError);
+  if (!expanded) DeleteExtractFolder();
 }
 
-// The window lets the user cancel in the short pause after the expansion too.
+// The window lets the user cancel in the short pause after the expansion too; without a
+// window there is nothing to wait for.
 bool PauseAfterExpansion() {
+  if (!ProgressWindow->Window) return true;
   for (int round = 0; round < 10; ++round) {
     Sleep(50);
     if (!ProgressWindow->PumpMessages()) return false;
@@ -79,10 +98,31 @@ bool PauseAfterExpansion() {
   return true;
 }
 
+// The payload's exit code is the package's only where the package asks for it: it changes what
+// a caller sees on success.
+void TakeProgramResult(bool started, const TDlg& window) {
+  if (!started) {
+    WriteLog({"start failed, error ", DecimalText(static_cast<int32_t>(GetLastError()))});
+    return;
+  }
+  if (!window.ProgramEnded) {
+    WriteLog({PackageOptions.StartWithoutWaiting ? "started, not waited for" : "started, the wait was cancelled"});
+    return;
+  }
+  WriteLog({"program ended, exit code ", DecimalText(static_cast<int32_t>(window.ProgramExitCode))});
+  if (PackageOptions.PassExitCode) RunExitCode = window.ProgramExitCode;
+}
+
+void NoteCancel() {
+  WriteLog({"cancelled"});
+  RunExitCode = ERROR_CANCELLED;
+}
+
 void LaunchPayload() {
   LaunchArguments.clear();
   AppendArgument(LaunchArguments, "/" + Protected(PsRunnerSection) + Protected(PsKeySeparator) + RunnerArguments[0],
                  " ");
+  if (!PackageOptions.Arguments.empty()) LaunchArguments += " " + PackageOptions.Arguments;
   for (size_t i = 1; i < RunnerArguments.size(); ++i) AppendArgument(LaunchArguments, RunnerArguments[i], " ");
 
   PayloadPath = WithTrailingBackslash(ExtractFolder) + PayloadName;
@@ -108,6 +148,7 @@ void LaunchPayload() {
   window.HideMarkerFile = WithTrailingBackslash(ExtractFolder) + Protected(PsHideMarker);
   SetWindowCaption(ExecutingCaption());
   window.SetProgress(100, ProgressMarquee);
+  WriteLog({"starting ", PayloadPath, " ", LaunchArguments});
   bool ok;
   if (PackageOptions.StartWithoutWaiting) {
     ok = window.LaunchProgram(PayloadPath, LaunchArguments, launchFolder, false, SW_HIDE, nullptr, false);
@@ -117,6 +158,7 @@ void LaunchPayload() {
                               &RunningPayload);
   }
   if (ok) Sleep(200);
+  TakeProgramResult(ok, window);
   window.SetProgress(0, ProgressReset);
   if (!ok) ShowRunnerMessage(MsgStartFailed, window.Window);
 }
@@ -124,6 +166,7 @@ void LaunchPayload() {
 // Everything between the window's creation and the clean-up.
 void RunWithWindow() {
   ExtractFolder = ExtractOnlyMode ? ChosenFolder : FolderOfPath(CabinetTempFile) + "_" + NameOfPath(CabinetTempFile);
+  LogFolders();
   WriteCabinetFile();
   HWND owner = ProgressWindow->Window;
   if (!CabinetWritten) {
@@ -159,16 +202,6 @@ void RunWithWindow() {
   LaunchPayload();
 }
 
-// A program that has just ended may hold its file open a moment longer, so the folder
-// is tried again for up to a second before it is left behind.
-void DeleteExtractFolder() {
-  DeleteFolderIfPresent(ExtractFolder);
-  for (int attempt = 0; attempt < 10 && IsExistingFolder(ExtractFolder); ++attempt) {
-    Sleep(100);
-    DeleteFolderIfPresent(ExtractFolder);
-  }
-}
-
 // The window goes first, then what the run created; an extract-only target and the
 // folder of a program started without waiting stay. Nothing is deleted under a payload
 // that the user stopped waiting for: its end is awaited without a window.
@@ -181,6 +214,7 @@ void CleanUp() {
   }
   if (ExtractFolderMade && !PackageOptions.StartWithoutWaiting) DeleteExtractFolder();
   DeleteFileIfPresent(CabinetTempFile);
+  LogCleanUp();
 }
 
 }  // namespace
@@ -203,5 +237,6 @@ void RunPackage() {
   }
   CreateProgressWindow();
   RunWithWindow();
+  if (ProgressWindow->Cancelled) NoteCancel();
   CleanUp();
 }

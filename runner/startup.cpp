@@ -82,6 +82,7 @@ void ReadOptionList(const uint8_t* data, size_t size) {
         if (EqualsIgnoringCase(key, Protected(option.Key)))
           PackageOptions.*option.Member = EqualsIgnoringCase(value, Protected(PsOptionOn));
       }
+      if (EqualsIgnoringCase(key, Protected(PsArguments))) PackageOptions.Arguments = value;
     }
     place = end + 1;
   }
@@ -117,6 +118,7 @@ std::string OwnPath() {
 
 void ReadCommandLine(const std::string& currentFolder) {
   const std::string& languageSwitch = Protected(PsLanguageSwitch);
+  const std::string& logSwitch = Protected(PsLogSwitch);
   bool folderPending = false;
   for (size_t i = 1; i < RunnerArguments.size(); ++i) {
     const std::string& a = RunnerArguments[i];
@@ -135,6 +137,10 @@ void ReadCommandLine(const std::string& currentFolder) {
     } else if (PackageOptions.AllowLanguageSwitch && StartsWithIgnoringCase(languageSwitch, a) &&
                a.find('=') == languageSwitch.size()) {
       ApplyLanguageSwitch(a.substr(languageSwitch.size() + 1));
+    } else if (PackageOptions.AllowQuietSwitch && EqualsIgnoringCase(a, Protected(PsQuietSwitch))) {
+      QuietMode = true;
+    } else if (StartsWithIgnoringCase(logSwitch, a) && a.find('=') == logSwitch.size()) {
+      LogPath = a.substr(logSwitch.size() + 1);
     }
   }
 }

@@ -14,4 +14,7 @@ std::string PayloadName;
 std::string PayloadPath;
 std::string LaunchArguments;
 std::string ReportPath;
+bool QuietMode = false;
+std::string LogPath;
+uint32_t RunExitCode = 0;
 std::vector<std::string> RunnerArguments;

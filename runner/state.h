@@ -1,5 +1,6 @@
 // The run's state: set during start-up and the run, read by every later step.
 #pragma once
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,12 @@ extern std::string PayloadName;
 extern std::string PayloadPath;
 extern std::string LaunchArguments;
 extern std::string ReportPath;
+// Set by the quiet and log switches.
+extern bool QuietMode;
+extern std::string LogPath;
+// What the process returns: set by every message shown (or not shown, in a quiet run), by a
+// cancel and, when the package asks for it, by the payload.
+extern uint32_t RunExitCode;
 
 // The runner's arguments; entry 0 is its own full path.
 extern std::vector<std::string> RunnerArguments;

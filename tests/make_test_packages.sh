@@ -55,7 +55,18 @@ source_folder hide
 pack hide probe.exe --on HideWhileRunning
 
 source_folder noswitch
-pack noswitch probe.exe --off AllowExtractSwitch --off AllowLanguageSwitch
+pack noswitch probe.exe --off AllowExtractSwitch --off AllowLanguageSwitch --off AllowQuietSwitch
+
+source_folder passcode
+pack passcode probe.exe --on PassExitCode
+
+# Fixed payload arguments: with quotes, empty, long ("a b" 5000 times: fits the command line),
+# too long for any command line ("a b" 5462 times, 32 771 characters).
+quoted_words() { yes '"a b"' | head -n "$1" | paste -sd' '; }
+for fixed in 'args:/q "a b" "" c\"d' 'argsempty:' "argslong:$(quoted_words 5000)" "argshuge:$(quoted_words 5462)"; do
+  source_folder "${fixed%%:*}"
+  pack "${fixed%%:*}" probe.exe --arguments "${fixed#*:}"
+done
 
 source_folder machine
 pack machine probe.exe --on ReportBidWord --on ReportRomText7 --on ReportBidText8 --on ReportBidText4 \

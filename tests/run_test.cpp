@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
@@ -300,7 +301,7 @@ class RunTest : public ::testing::Test {
   void SetUp() override {
     Record = Records / "record.txt";
     SetEnvironmentVariableA("PROBE_RECORD", Record.c_str());
-    for (const char* name : {"PROBE_SLEEP", "PROBE_HIDE_AFTER", "PROBE_HIDE_FOR", "PROBE_BOX"})
+    for (const char* name : {"PROBE_SLEEP", "PROBE_HIDE_AFTER", "PROBE_HIDE_FOR", "PROBE_BOX", "PROBE_EXIT"})
       SetEnvironmentVariableA(name, nullptr);
     WorkBefore = Tree(Work);
     ASSERT_TRUE(RunLeftovers(Work).empty()) << "an earlier run left its files in " << Work;
@@ -332,6 +333,25 @@ class RunTest : public ::testing::Test {
     EXPECT_EQ(after, before) << "written outside the extract folder";
     EXPECT_EQ(TempNames(), tempBefore) << "written into the temp folder";
     return outcome;
+  }
+
+  // Runs package quietly with a log, as a deployment tool would: neither a window nor a box may
+  // appear, and the run must end with exitCode. Returns the log.
+  std::string RunQuietly(const std::string& package, const std::string& arguments, DWORD exitCode,
+                         const std::string& target = std::string()) {
+    std::string log = Records / "run.log";
+    DeleteFileA(log.c_str());
+    TRunOutcome outcome = Run(package,
+                              Plain(PsQuietSwitch) + " " + Plain(PsLogSwitch) + "=" + Quoted(log) +
+                                  (arguments.empty() ? "" : " " + arguments),
+                              TRunScript(), target);
+    EXPECT_TRUE(outcome.Boxes.empty()) << "a box in a quiet run";
+    EXPECT_TRUE(outcome.WindowStates.empty()) << "a window in a quiet run";
+    EXPECT_EQ(outcome.ExitCode, exitCode);
+    std::string text = ReadWholeFile(log);
+    EXPECT_NE(text.find(" exit code " + std::to_string(static_cast<int>(exitCode)) + "\r\n"), std::string::npos)
+        << text;
+    return text;
   }
 
   static std::set<std::string> TempNames() {
@@ -471,6 +491,108 @@ TEST_F(RunTest, NormalRunHandsOverAndCleansUp) {
   ExpectNothingLeft();
 }
 
+// The log's lines, each after its time stamp (local time, "YYYY-MM-DD hh:mm:ss.mmm ").
+std::vector<std::string> LogLines(const std::string& log) {
+  std::vector<std::string> lines;
+  for (size_t start = 0, end; (end = log.find("\r\n", start)) != std::string::npos; start = end + 2) {
+    std::string line = log.substr(start, end - start);
+    const char pattern[] = "0000-00-00 00:00:00.000 ";  // 0: any digit
+    bool stamped = line.size() > 24;
+    for (size_t i = 0; stamped && i < 24; ++i)
+      stamped = pattern[i] == '0' ? isdigit(static_cast<unsigned char>(line[i])) != 0 : line[i] == pattern[i];
+    EXPECT_TRUE(stamped) << line;
+    lines.push_back(stamped ? line.substr(24) : line);
+  }
+  return lines;
+}
+
+TEST_F(RunTest, QuietRunLogsEachStep) {
+  std::string package = Package("normal");
+  std::string log = RunQuietly(package, "x", 0);
+  std::vector<TProbeRecord> payloads = Payloads();
+  ASSERT_EQ(payloads.size(), 1u);
+  EXPECT_EQ(ParametersOf(payloads[0]["CommandLine"]),
+            FirstLaunchItem(package) + " " + Plain(PsQuietSwitch) + " " + Plain(PsLogSwitch) + "=" +
+                (Records / "run.log") + " x");
+  std::string extractFolder = WithoutTrailingBackslash(FolderOfPath(payloads[0]["Module"]));
+  std::string on = Plain(PsKeySeparator) + "1", off = Plain(PsKeySeparator) + "0";
+  // Each line begins with the first text and holds the second.
+  const std::pair<std::string, std::string> expected[] = {
+      {"start " + package, ""},
+      {"arguments " + Plain(PsQuietSwitch), " x"},
+      {"language 0409 ENU", ""},
+      {"options ", " " + Plain(PsAllowQuietSwitch) + on + " " + Plain(PsPassExitCode) + off},
+      {"quiet run", ""},
+      {"temporary cabinet " + Work + "\\cab", ".tmp"},
+      {"extract folder " + extractFolder, ""},
+      {"expanded 3 files, ", " bytes, error 0"},
+      {"starting " + extractFolder + "\\probe.exe " + FirstLaunchItem(package), " x"},
+      {"program ended, exit code 0", ""},
+      {"clean-up: extract folder gone, temporary cabinet gone", ""},
+      {"exit code 0", ""},
+  };
+  std::vector<std::string> lines = LogLines(log);
+  ASSERT_EQ(lines.size(), std::size(expected)) << log;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    EXPECT_EQ(lines[i].rfind(expected[i].first, 0), 0u) << lines[i];
+    EXPECT_NE(lines[i].find(expected[i].second), std::string::npos) << lines[i];
+  }
+  ExpectNothingLeft();
+}
+
+// A log that cannot be written changes nothing: the run goes on as without one.
+TEST_F(RunTest, LogThatCannotBeWritten) {
+  std::string package = Package("normal");
+  for (const std::string& log : {Records.Path, Records / "missing\\run.log"}) {
+    TRunOutcome outcome = Run(package, Plain(PsQuietSwitch) + " " + Plain(PsLogSwitch) + "=" + log);
+    EXPECT_EQ(outcome.ExitCode, 0u);
+    EXPECT_TRUE(outcome.Boxes.empty());
+    EXPECT_TRUE(IsExistingFolder(Records.Path));
+    EXPECT_FALSE(IsExistingFolder(Records / "missing"));
+  }
+  EXPECT_EQ(Payloads().size(), 2u);
+  ExpectNothingLeft();
+}
+
+// The payload's exit code becomes the package's only where the package asks for it.
+TEST_F(RunTest, PayloadExitCode) {
+  SetEnvironmentVariableA("PROBE_EXIT", "3010");
+  EXPECT_EQ(Run(Package("normal"), "").ExitCode, 0u);
+  EXPECT_EQ(Run(Package("passcode"), "").ExitCode, 3010u);
+  std::string log = RunQuietly(Package("passcode"), "", 3010);
+  EXPECT_NE(log.find(" program ended, exit code 3010\r\n"), std::string::npos) << log;
+  SetEnvironmentVariableA("PROBE_EXIT", "0");
+  EXPECT_EQ(Run(Package("passcode"), "").ExitCode, 0u);
+  EXPECT_EQ(Payloads().size(), 4u);
+  ExpectNothingLeft();
+}
+
+// The package's fixed arguments come as written between the first item and the runner's own,
+// unless the command line would be longer than the platform takes: then nothing is started.
+TEST_F(RunTest, FixedArguments) {
+  std::string longText = "\"a b\"";
+  for (int i = 1; i < 5000; ++i) longText += " \"a b\"";
+  const std::pair<const char*, std::string> cases[] = {
+      {"args", "/q \"a b\" \"\" c\\\"d"}, {"argsempty", ""}, {"argslong", longText}};
+  for (const auto& c : cases) {
+    DeleteFileA(Record.c_str());
+    std::string package = Package(c.first);
+    RunQuietly(package, "\"y z\"", 0);
+    std::vector<TProbeRecord> payloads = Payloads();
+    ASSERT_EQ(payloads.size(), 1u) << c.first;
+    EXPECT_EQ(ParametersOf(payloads[0]["CommandLine"]),
+              FirstLaunchItem(package) + (c.second.empty() ? "" : " " + c.second) + " " + Plain(PsQuietSwitch) +
+                  " " + Plain(PsLogSwitch) + "=" + (Records / "run.log") + " \"y z\"")
+        << c.first;
+  }
+  DeleteFileA(Record.c_str());
+  std::string log = RunQuietly(Package("argshuge"), "", 107);
+  EXPECT_NE(log.find(" start failed, error " + std::to_string(ERROR_FILENAME_EXCED_RANGE) + "\r\n"),
+            std::string::npos) << log;
+  EXPECT_TRUE(Payloads().empty());
+  ExpectNothingLeft();
+}
+
 // Without the maker's driver (as here) the firmware lines are left out; the power lines
 // show what the system reports, which under Wine is a machine on mains without a battery.
 TEST_F(RunTest, MachineSectionWithoutTheDriver) {
@@ -545,7 +667,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(RunTest, DisabledSwitchesAreOrdinaryArguments) {
   std::string package = Package("noswitch");
-  std::string switches = Plain(PsExtractSwitch) + " target " + Plain(PsLanguageSwitch) + "=JPN";
+  std::string switches =
+      Plain(PsExtractSwitch) + " target " + Plain(PsLanguageSwitch) + "=JPN " + Plain(PsQuietSwitch);
   TRunOutcome outcome = Run(package, switches);
   EXPECT_TRUE(outcome.Boxes.empty());
   std::vector<TProbeRecord> payloads = Payloads();
@@ -606,6 +729,11 @@ TEST_F(RunTest, ExtractOnlyIntoANewFolder) {
             TBoxOwner::ProgressWindow, MB_OK);
   EXPECT_EQ(ReadWholeFile(target + "\\data\\one.txt"), "data/one.txt of normal\n");
   EXPECT_TRUE(Payloads().empty());
+  std::string log = RunQuietly(package, Plain(PsExtractSwitch) + " quiet", 0, "quiet");
+  EXPECT_EQ(ReadWholeFile(Temp / "quiet\\data\\one.txt"), "data/one.txt of normal\n");
+  EXPECT_NE(log.find(" message not shown: Extracts of files: Are files extracted to \"" + Temp / "quiet" + "\"?\r\n"),
+            std::string::npos) << log;
+  EXPECT_TRUE(Payloads().empty());
   ExpectNothingLeft();
 }
 
@@ -647,7 +775,7 @@ TEST_F(RunTest, ExtractOnlyDeclined) {
   TRunScript script;
   script.Answers = {IDCANCEL};
   TRunOutcome outcome = Run(package, Plain(PsExtractSwitch) + " new", script);
-  EXPECT_EQ(outcome.ExitCode, 0u);
+  EXPECT_EQ(outcome.ExitCode, static_cast<DWORD>(ERROR_CANCELLED));
   ASSERT_EQ(outcome.Boxes.size(), 2u);
   EXPECT_EQ(outcome.Boxes[0].Type, static_cast<UINT>(MB_OKCANCEL | MB_ICONQUESTION));
   ExpectBox(outcome.Boxes[1], BilingualCaption, L"Extraction of file was canceled.", TBoxOwner::None, MB_OK);
@@ -660,19 +788,24 @@ TEST_F(RunTest, ExtractOnlyTargetThatCannotBeMade) {
   ASSERT_TRUE(WriteTextFile(Temp / "file", "a file, not a folder"));
   std::string target = Temp / "file\\sub";
   TRunOutcome outcome = Run(package, Plain(PsExtractSwitch) + " " + target);
+  EXPECT_EQ(outcome.ExitCode, 101u);
   ASSERT_EQ(outcome.Boxes.size(), 2u);
   ExpectBox(outcome.Boxes[1], BilingualCaption, L"Could not create \"" + Wide(target) + L"\" folder!",
             TBoxOwner::None, MB_ICONERROR);
   EXPECT_TRUE(outcome.WindowStates.empty()) << "a window was shown";
+  RunQuietly(package, Plain(PsExtractSwitch) + " " + target, 101);
   ExpectNothingLeft();
 }
 
 TEST_F(RunTest, ExtractOnlyWithADamagedCabinetRemovesTheTarget) {
   std::string package = Package("badheader");
   TRunOutcome outcome = Run(package, Plain(PsExtractSwitch) + " new", TRunScript(), "new");
+  EXPECT_EQ(outcome.ExitCode, 104u);
   ASSERT_EQ(outcome.Boxes.size(), 2u);
   ExpectBox(outcome.Boxes[1], BilingualCaption, L"Could not extract files!", TBoxOwner::ProgressWindow,
             MB_ICONERROR);
+  EXPECT_FALSE(IsExistingFolder(Temp / "new"));
+  RunQuietly(package, Plain(PsExtractSwitch) + " new", 104, "new");
   EXPECT_FALSE(IsExistingFolder(Temp / "new"));
   ExpectNothingLeft();
 }
@@ -717,7 +850,7 @@ TEST_P(RunCancelTest, EndsTheRunWithoutStartingThePayload) {
   TRunOutcome outcome = Run(package, "", script);
   EXPECT_TRUE(outcome.CancelSent);
   EXPECT_EQ(outcome.CancelledAfterExpansion, c.AfterExpansion);
-  EXPECT_EQ(outcome.ExitCode, 0u);
+  EXPECT_EQ(outcome.ExitCode, static_cast<DWORD>(ERROR_CANCELLED));
   EXPECT_TRUE(outcome.Boxes.empty());
   EXPECT_TRUE(Payloads().empty()) << "the payload was started after a cancel";
   for (const TWindowState& state : outcome.WindowStates) EXPECT_FALSE(state.Marquee);
@@ -743,6 +876,7 @@ struct FailureCase {
   const char* Name;  // the package
   const wchar_t* Caption;
   const wchar_t* Text;
+  DWORD ExitCode;
 };
 
 class RunFailureTest : public RunTest, public ::testing::WithParamInterface<FailureCase> {};
@@ -751,24 +885,31 @@ TEST_P(RunFailureTest, ShowsItsMessageAndLeavesNothing) {
   const FailureCase& c = GetParam();
   std::string package = Package(c.Name);
   TRunOutcome outcome = Run(package, "");
-  EXPECT_EQ(outcome.ExitCode, 0u);
+  EXPECT_EQ(outcome.ExitCode, c.ExitCode);
   ASSERT_EQ(outcome.Boxes.size(), 1u);
   ExpectBox(outcome.Boxes[0], c.Caption, c.Text, TBoxOwner::ProgressWindow, MB_ICONERROR);
   EXPECT_TRUE(Payloads().empty());
   EXPECT_EQ(outcome.ExtractedNames.count(ReportName), 0u) << "a report was written";
   ExpectNothingLeft();
+  // Quietly: the box's text goes to the log instead.
+  std::string log = RunQuietly(package, "", c.ExitCode);
+  std::wstring shown = std::wstring(c.Caption) + L": " + c.Text;
+  EXPECT_NE(log.find(" message not shown: " + std::string(shown.begin(), shown.end()) + "\r\n"), std::string::npos)
+      << log;
+  EXPECT_TRUE(Payloads().empty());
+  ExpectNothingLeft();
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Packages, RunFailureTest,
-    ::testing::Values(FailureCase{"nocab", L"Error", L"Could not extract package!"},
-                      FailureCase{"emptycab", L"Error", L"Could not extract package!"},
-                      FailureCase{"badheader", BilingualCaption, L"Could not extract files!"},
-                      FailureCase{"halfcab", BilingualCaption, L"Could not extract files!"},
-                      FailureCase{"baddata", BilingualCaption, L"Could not extract files!"},
-                      FailureCase{"noflag", L"Error", L"An executable file is not specified!"},
-                      FailureCase{"noassoc", L"Error", L"Could not execute the executable file!"},
-                      FailureCase{"notexe", L"Error", L"Could not execute the executable file!"}),
+    ::testing::Values(FailureCase{"nocab", L"Error", L"Could not extract package!", 103},
+                      FailureCase{"emptycab", L"Error", L"Could not extract package!", 103},
+                      FailureCase{"badheader", BilingualCaption, L"Could not extract files!", 104},
+                      FailureCase{"halfcab", BilingualCaption, L"Could not extract files!", 104},
+                      FailureCase{"baddata", BilingualCaption, L"Could not extract files!", 104},
+                      FailureCase{"noflag", L"Error", L"An executable file is not specified!", 105},
+                      FailureCase{"noassoc", L"Error", L"Could not execute the executable file!", 107},
+                      FailureCase{"notexe", L"Error", L"Could not execute the executable file!", 107}),
     CaseName());
 
 TEST_F(RunTest, FlaggedFileMissing) {
@@ -777,6 +918,7 @@ TEST_F(RunTest, FlaggedFileMissing) {
   script.RemoveWhenExpanded = "probe.exe";
   TRunOutcome outcome = Run(package, "", script);
   ASSERT_TRUE(outcome.Removed) << "the payload could not be taken away in time";
+  EXPECT_EQ(outcome.ExitCode, 106u);
   EXPECT_EQ(outcome.ExtractedNames.count(ReportName), 1u) << "the report was not written first";
   ASSERT_EQ(outcome.Boxes.size(), 1u);
   ExpectBox(outcome.Boxes[0], L"Error", L"An executable file is not found!", TBoxOwner::ProgressWindow,
@@ -806,6 +948,9 @@ TEST_F(RunTest, ReportThatCannotBeWrittenEndsTheProcess) {
   EXPECT_TRUE(IsExistingFile(outcome.ExtractFolder + "\\probe.exe"));
   EXPECT_EQ(RunLeftovers(Work), std::vector<std::string>{NameOfPath(outcome.ExtractFolder)});
   DeleteFolderIfPresent(outcome.ExtractFolder);
+  std::string log = RunQuietly(package, "", outcome.ExitCode);
+  EXPECT_NE(log.find(" message not shown: Error: Runtime error"), std::string::npos) << log;
+  for (const std::string& name : RunLeftovers(Work)) DeleteFolderIfPresent(Work + "\\" + name);
 }
 
 // A cancel while the payload runs ends the wait and the window at once, but nothing of the
@@ -819,6 +964,7 @@ TEST_F(RunTest, CancelWhileThePayloadRuns) {
   TRunOutcome outcome = Run(package, "", script);
   EXPECT_TRUE(outcome.CancelSent);
   EXPECT_TRUE(outcome.Boxes.empty());
+  EXPECT_EQ(outcome.ExitCode, static_cast<DWORD>(ERROR_CANCELLED));
   std::vector<TProbeRecord> payloads = Payloads();
   ASSERT_EQ(payloads.size(), 1u);
   ASSERT_TRUE(payloads[0].count("end"));
@@ -951,7 +1097,9 @@ TEST_F(RunTest, NoTemporaryCabinetAnywhere) {
     BlockedWorkFolder blocked(Work, Temp / "missing");
     ASSERT_TRUE(blocked.Blocked);
     outcome = Run(package, "");
+    RunQuietly(package, "", 102);
   }
+  EXPECT_EQ(outcome.ExitCode, 102u);
   ASSERT_EQ(outcome.Boxes.size(), 1u);
   ExpectBox(outcome.Boxes[0], L"Error", L"Could not create package!", TBoxOwner::None, MB_ICONERROR);
   EXPECT_TRUE(outcome.WindowStates.empty()) << "a window was shown";

@@ -46,7 +46,7 @@ TEST(ProtectedStrings, EveryIdOnceAndUnknownIdsEmpty) {
     EXPECT_FALSE(seen[entry.Id]) << "id " << int(entry.Id) << " twice";
     seen[entry.Id] = true;
   }
-  EXPECT_EQ(DecodeProtected(43), "");
+  EXPECT_EQ(DecodeProtected(ProtectedCount), "");
   EXPECT_EQ(DecodeProtected(255), "");
 }
 
@@ -71,6 +71,8 @@ class StartupTest : public ::testing::Test {
     PackageOptions = TPackageOptions();
     ExtractOnlyMode = false;
     ChosenFolder.clear();
+    QuietMode = false;
+    LogPath.clear();
     LanguageId = "0409";
     LanguageName = "ENU";
     JapaneseMode = false;
@@ -108,6 +110,26 @@ TEST_F(StartupTest, OptionList) {
   TPackageOptions all = OptionsFrom(std::string("BidWord=1\0RomText=1\0BidText=1\0BidCode=1\0FlagValue=1\0\0", 53));
   EXPECT_TRUE(all.ReportBidWord && all.ReportRomText7 && all.ReportBidText8 && all.ReportBidText4 && all.ReportFlagValue);
   EXPECT_FALSE(all.ReportPowerStatus || all.HideWhileRunning || all.StartWithoutWaiting);
+}
+
+// The fixed arguments are text, taken as written; the switches around them are read as before.
+TEST_F(StartupTest, FixedArgumentsInTheOptionList) {
+  const struct {
+    std::string Bytes;
+    std::string Expected;
+  } cases[] = {
+      {std::string("\0\0", 2), ""},
+      {std::string("Arguments=/quiet /norestart\0\0", 29), "/quiet /norestart"},
+      {std::string("aRGUMENTS=a=\"b c\" \"\"\0\0", 22), "a=\"b c\" \"\""},
+      {std::string("Arguments=one\0Arguments=\0\0", 26), ""},
+      {std::string("Arguments=one\0PassExitCode=1\0NoWait=1", 37), "one"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(OptionsFrom(c.Bytes).Arguments, c.Expected) << c.Bytes.c_str();
+  TPackageOptions last = OptionsFrom(std::string("Arguments=one\0PassExitCode=1\0QuietSwitch=0\0NoWait=1", 51));
+  EXPECT_TRUE(last.PassExitCode && last.StartWithoutWaiting);
+  EXPECT_FALSE(last.AllowQuietSwitch);
+  EXPECT_TRUE(TPackageOptions().AllowQuietSwitch);
+  EXPECT_FALSE(TPackageOptions().PassExitCode);
 }
 
 // The walk must never read past the resource, however its bytes end: the list is put
@@ -219,6 +241,36 @@ TEST_F(StartupTest, EmptyRunnerNameGivesAFixedTarget) {
     ReadCommandLine("C:\\Work");
     EXPECT_EQ(ChosenFolder, temp / "package") << own;
   }
+}
+
+TEST_F(StartupTest, QuietAndLogSwitches) {
+  const struct {
+    std::vector<std::string> Arguments;
+    bool AllowQuiet;
+    bool Quiet;
+    std::string Log;
+  } cases[] = {
+      {{}, true, false, ""},
+      {{"/QUIET"}, true, true, ""},
+      {{"/quiet"}, false, false, ""},
+      {{"/log=C:\\a b\\run.log"}, true, false, "C:\\a b\\run.log"},
+      {{"/Log=x", "/log=y"}, true, false, "y"},
+      {{"/log"}, true, false, ""},
+      {{"/logx=y"}, true, false, ""},
+      {{"/extract", "/quiet", "/log=out.txt"}, true, true, "out.txt"},
+  };
+  for (const auto& c : cases) {
+    SetUp();
+    PackageOptions.AllowQuietSwitch = c.AllowQuiet;
+    RunnerArguments = {"D:\\pkg\\update.exe"};
+    RunnerArguments.insert(RunnerArguments.end(), c.Arguments.begin(), c.Arguments.end());
+    ReadCommandLine("C:\\Work");
+    std::string label = c.Arguments.empty() ? "(none)" : c.Arguments.back();
+    EXPECT_EQ(QuietMode, c.Quiet) << label;
+    EXPECT_EQ(LogPath, c.Log) << label;
+  }
+  EXPECT_TRUE(ExtractOnlyMode);
+  EXPECT_EQ(ChosenFolder, "C:\\Work\\update") << "a switch after the extract-only switch is no folder";
 }
 
 TEST_F(StartupTest, RelativeTargetIsTakenFromTheCurrentFolder) {

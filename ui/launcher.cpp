@@ -8,6 +8,9 @@
 
 namespace {
 
+// Characters of a process's command line, its closing NUL included.
+constexpr size_t MaxCommandLine = 32767;
+
 // Closes the started process's handle on every way out of the wait.
 class TProcessHandle {
  public:
@@ -29,6 +32,13 @@ class TProcessHandle {
 
 bool TDlg::LaunchProgram(const std::string& fileName, const std::string& parameters, const std::string& directory,
                          bool wait, int32_t showCommand, HWND ownerWindow, bool elevate, HANDLE* stillRunning) {
+  ProgramEnded = false;
+  // The program's quoted path, a blank and the parameters, with the closing NUL; the platform
+  // would refuse or cut a longer one.
+  if (fileName.size() + parameters.size() + 4 > MaxCommandLine) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return false;
+  }
   SHELLEXECUTEINFOA request{};
   static_assert(sizeof request == 60, "the 32-bit record");
   UpdateVisibility(false, true);
@@ -50,6 +60,8 @@ bool TDlg::LaunchProgram(const std::string& fileName, const std::string& paramet
     }
     // A wait given up while the program runs hands its process over to whoever cleans up after it.
     if (wait && stillRunning && WaitForSingleObject(process.Handle, 0) == WAIT_TIMEOUT) *stillRunning = process.Detach();
+    ProgramEnded = wait && process.Handle && WaitForSingleObject(process.Handle, 0) == WAIT_OBJECT_0 &&
+                   GetExitCodeProcess(process.Handle, &ProgramExitCode);
   }
   UpdateVisibility(false, true);
   return ok;

@@ -125,7 +125,8 @@ void TDlg::SetProgress(int32_t value, int32_t mode) {
 
 void TDlg::ExtractionProgress(const std::string&, int32_t done, int32_t total, bool& cancel) {
   if (total > 0) SetProgress(static_cast<int32_t>(static_cast<int64_t>(done) * 100 / total), ProgressPosition);
-  for (int pass = 0; pass < 2; ++pass) {
+  // The sleeps give a window time to paint and to answer; without one they only cost time.
+  for (int pass = 0; Window && pass < 2; ++pass) {
     Sleep(50);
     if (!PumpMessages()) {
       cancel = true;

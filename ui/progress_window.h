@@ -17,6 +17,8 @@ class TDlg : public TObject {
   // converted from code page 932, for systems with another ANSI code page.
   explicit TDlg(const std::string& caption);
   explicit TDlg(const std::wstring& caption);
+  // No window at all, for a quiet run: every operation works and nothing shows.
+  TDlg() = default;
   ~TDlg() override;
 
   // A wide caption stays whole on a window made by the wide constructor.
@@ -29,8 +31,12 @@ class TDlg : public TObject {
   void ExtractionProgress(const std::string& fileName, int32_t done, int32_t total, bool& cancel);
   // With stillRunning given, a wait that ends while the program still runs leaves its process
   // handle there, for the caller to wait on and close.
+  // False, starting nothing, when the command line would be longer than the platform takes.
   bool LaunchProgram(const std::string& fileName, const std::string& parameters, const std::string& directory,
                      bool wait, int32_t showCommand, HWND ownerWindow, bool elevate, HANDLE* stillRunning = nullptr);
+  // Set by a wait that saw the program end.
+  bool ProgramEnded = false;
+  DWORD ProgramExitCode = 0;
 
   HWND Window = nullptr;
   HWND ProgressBar = nullptr;

@@ -166,21 +166,28 @@ TEST(OptionList, HoldsTheChosenOptionsInTableOrderWithTheRunnersKeys) {
       {{{hide, true}, {hide, false}}, List({Plain(PsHideWhileRunning) + "=0"})},  // the last choice wins
   };
   for (const auto& c : cases) EXPECT_EQ(BuildOptionList(c.Choices), c.Expected);
+  // The fixed arguments go last, as written, also when empty.
+  EXPECT_EQ(BuildOptionList({{hide, true}}, std::string("/s \"a b\" x=1")),
+            List({Plain(PsHideWhileRunning) + "=" + Plain(PsOptionOn), Plain(PsArguments) + "=/s \"a b\" x=1"}));
+  EXPECT_EQ(BuildOptionList({}, std::string()), List({Plain(PsArguments) + "="}));
 }
 
 TEST(OptionList, ReadsBackLikeTheRunner) {
   std::string lower = Plain(PsHideWhileRunning);
   for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
   std::vector<OptionListEntry> entries = ReadOptionList(
-      List({lower + "=" + Plain(PsOptionOn), Plain(PsStartWithoutWaiting) + "=yes", "=1", "Other=1", "",
-            Plain(PsAllowExtractSwitch) + "=1"}));
-  ASSERT_EQ(entries.size(), 4u);  // reading stops at the empty entry
+      List({lower + "=" + Plain(PsOptionOn), Plain(PsStartWithoutWaiting) + "=yes", "=1", "Other=1",
+            Plain(PsArguments) + "=a=b", "", Plain(PsAllowExtractSwitch) + "=1"}));
+  ASSERT_EQ(entries.size(), 5u);  // reading stops at the empty entry
   EXPECT_EQ(entries[0].Option, FindPackageOption("HideWhileRunning"));
   EXPECT_TRUE(entries[0].On);
   EXPECT_EQ(entries[1].Option, FindPackageOption("StartWithoutWaiting"));
   EXPECT_FALSE(entries[1].On);
   EXPECT_EQ(entries[2].Option, -1);
   EXPECT_EQ(entries[3].Option, -1);
+  EXPECT_FALSE(entries[3].Arguments);
+  EXPECT_TRUE(entries[4].Arguments);
+  EXPECT_EQ(entries[4].Value, "a=b");
   EXPECT_TRUE(DefaultOptionState(FindPackageOption("AllowExtractSwitch")));
   EXPECT_FALSE(DefaultOptionState(FindPackageOption("ReportBidWord")));
 }
@@ -279,8 +286,15 @@ TEST_F(CabpackTest, ConvertsNamesIntoTheNamedCodePage) {
 }
 
 TEST_F(CabpackTest, ListsWhatWentIn) {
-  ASSERT_EQ(Pack({"--on", "ReportPowerStatus", "--off", "AllowLanguageSwitch"}), 0) << Error;
+  ASSERT_EQ(Pack({"--on", "ReportPowerStatus", "--off", "AllowLanguageSwitch", "--on", "passexitcode", "--arguments",
+                  "/quiet \"a b\""}),
+            0)
+      << Error;
   ASSERT_EQ(Run({"--list", Out}), 0) << Error;
+  EXPECT_NE(Output.find("PassExitCode          on   (set)"), std::string::npos) << Output;
+  EXPECT_NE(Output.find("AllowQuietSwitch      on   (default)"), std::string::npos) << Output;
+  EXPECT_NE(Output.find("Arguments             \"/quiet \"a b\"\"\n"), std::string::npos) << Output;
+  EXPECT_EQ(Output.find("ignored entry"), std::string::npos) << Output;
   EXPECT_NE(Output.find("RCDATA        CAB"), std::string::npos) << Output;
   // In the names --on takes; the runner's keys stay out of sight.
   EXPECT_NE(Output.find("ReportPowerStatus     on   (set)"), std::string::npos) << Output;
@@ -409,6 +423,7 @@ TEST_F(CabpackTest, ListsAndRunsACabinetMadeByAnotherTool) {
   ASSERT_EQ(Run({"--list", Out}), 0) << Error;
   EXPECT_NE(Output.find("2 files, 16 bytes unpacked; compression none"), std::string::npos) << Output;
   EXPECT_NE(Output.find("(no option list"), std::string::npos) << Output;
+  EXPECT_NE(Output.find("Arguments             (none)\n"), std::string::npos) << Output;
   EXPECT_NE(Output.find("Warning: no file in the cabinet is flagged"), std::string::npos) << Output;
   // Without a flagged file the runner could never run it: --cab refuses it.
   EXPECT_EQ(Run({"--cab", gcab, "--stub", Stub, "-o", (Folder / "out" / "x.exe").string()}), 1);
@@ -483,6 +498,7 @@ TEST_F(CabpackTest, RefusesBadInputLeavingNothingBehind) {
       {{"--cab", folder + "/missing.cab", "-o", out}, 1, "cannot read", ""},
       {{"--list", folder + "/text.exe"}, 1, "not a 32-bit", ""},
       {{"--list", folder + "/text.exe", "--product-name", "x"}, 2, "go with --source or --cab", ""},
+      {{"--list", folder + "/text.exe", "--arguments", "x"}, 2, "only the package", ""},
       {{"--source", src, "--run", "setup.exe", "--icon", folder + "/text.exe", "-o", out}, 1, "not an icon file", ""},
       {{"--source", src, "--run", "setup.exe", "--icon", folder + "/cut.ico", "-o", out}, 1, "cut short", ""},
       {{"--source", src, "--run", "setup.exe", "--icon", folder + "/no.ico", "-o", out}, 1,

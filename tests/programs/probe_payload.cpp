@@ -4,6 +4,7 @@
 //   PROBE_HIDE_AFTER   ms after start at which the hide marker is made beside the probe
 //   PROBE_HIDE_FOR     ms the marker is kept before it is deleted again
 //   PROBE_SLEEP        ms to wait before ending (after the marker's time)
+//   PROBE_EXIT         the exit code to end with (decimal; default 0)
 //   PROBE_BOX          text of a message box to show (caption PROBE_BOX_CAPTION, style
 //                      PROBE_BOX_STYLE in decimal); lets the driver be checked on its own
 // It also records its arguments as the C runtime parsed them (ArgumentCount, Argument0, ...) and,
@@ -149,5 +150,5 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   }
   Sleep(Milliseconds("PROBE_SLEEP"));
   Append(record, Line("NamesAtEnd", NamesIn(folder)) + Line("end", Now()));
-  return 0;
+  return static_cast<int>(Milliseconds("PROBE_EXIT"));
 }
