@@ -30,19 +30,24 @@ INT_PTR OpenOutputFile(TCabReader& reader, const FDINOTIFICATION& record) {
     CabLastError = -1;
     return -1;
   }
-  if (IsExistingFile(target)) {
-    int32_t attributes = ReadAttributes(target);
-    if (attributes != -1 && (attributes & FILE_ATTRIBUTE_READONLY))
-      WriteAttributes(target, static_cast<uint32_t>(attributes) & ~FILE_ATTRIBUTE_READONLY);
-  }
   int32_t error = 0;
   intptr_t handle = RawOpen(target.c_str(), OutputOpenFlags, OutputPermission, error);
+  // Only a refused open looks for a read-only file to overwrite: a name looked up before the
+  // open costs every new file a search of its folder.
+  int32_t attributes = error == ERROR_ACCESS_DENIED ? ReadAttributes(target) : -1;
+  if (attributes != -1 &&
+      (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) == FILE_ATTRIBUTE_READONLY) {
+    WriteAttributes(target, static_cast<uint32_t>(attributes) & ~FILE_ATTRIBUTE_READONLY);
+    error = 0;
+    handle = RawOpen(target.c_str(), OutputOpenFlags, OutputPermission, error);
+  }
   if (error != 0) {
     CabLastError = error;
     return handle;
   }
-  // An older, longer file must not keep its tail behind the new data.
-  if (!SetEndOfFile(reinterpret_cast<HANDLE>(handle))) {
+  // An older, longer file must not keep its tail behind the new data; the open leaves
+  // ERROR_ALREADY_EXISTS behind when it found one.
+  if (GetLastError() == ERROR_ALREADY_EXISTS && !SetEndOfFile(reinterpret_cast<HANDLE>(handle))) {
     CabLastError = static_cast<int32_t>(GetLastError());
     RawClose(handle, error);
     return -1;
@@ -50,11 +55,24 @@ INT_PTR OpenOutputFile(TCabReader& reader, const FDINOTIFICATION& record) {
   return handle;
 }
 
+// Creation and last-write time from the stored local DOS time; a rejected date changes nothing.
+void SetOutputFileTime(HANDLE file, uint16_t date, uint16_t time) {
+  FILETIME local, utc;
+  if (DosDateTimeToFileTime(date, time, &local) && LocalFileTimeToFileTime(&local, &utc))
+    SetFileTime(file, &utc, nullptr, &utc);
+}
+
+// The times go through the handle that wrote the file, which is not opened a second time.
+// Attributes are set only when they differ: most files keep the archive bit a new file has.
 INT_PTR FinishOutputFile(TCabReader& reader, const FDINOTIFICATION& record) {
+  SetOutputFileTime(reinterpret_cast<HANDLE>(record.hf), record.date, record.time);
   int32_t error = 0;
   RawClose(record.hf, error);
   std::string name = record.psz1 ? record.psz1 : "";
-  SetOutputFileInfo(reader.DestFolder + name, record.date, record.time, record.attribs, error);
+  std::string path = reader.DestFolder + name;
+  uint32_t attributes = record.attribs & DiskAttributeMask;
+  if (static_cast<uint32_t>(ReadAttributes(path)) != (attributes ? attributes : FILE_ATTRIBUTE_NORMAL))
+    WriteAttributes(path, attributes);
   if (record.cb & 1) reader.LaunchFileName = name;
   return 1;
 }
@@ -92,19 +110,4 @@ INT_PTR HandleNotification(TCabReader& reader, FDINOTIFICATIONTYPE kind, FDINOTI
     default:
       return 0;
   }
-}
-
-bool SetOutputFileInfo(const std::string& path, uint16_t date, uint16_t time, uint16_t attributes, int32_t& error) {
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
-    error = static_cast<int32_t>(GetLastError());
-    return false;
-  }
-  FILETIME local, utc;
-  if (DosDateTimeToFileTime(date, time, &local) && LocalFileTimeToFileTime(&local, &utc))
-    SetFileTime(h, &utc, nullptr, &utc);
-  CloseHandle(h);
-  SetFileAttributesA(path.c_str(), attributes & DiskAttributeMask);
-  return true;
 }

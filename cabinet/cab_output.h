@@ -7,7 +7,6 @@
 #include "cabinet/cab_reader.h"
 
 INT_PTR HandleNotification(TCabReader& reader, FDINOTIFICATIONTYPE kind, FDINOTIFICATION& record);
-bool SetOutputFileInfo(const std::string& path, uint16_t date, uint16_t time, uint16_t attributes, int32_t& error);
 
 // True for a stored name that stays inside the destination folder.
 bool IsSafeStoredName(const std::string& name);

@@ -157,7 +157,9 @@ void LaunchPayload() {
     ok = window.LaunchProgram(PayloadPath, LaunchArguments, launchFolder, true, SW_HIDE, window.Window, false,
                               &RunningPayload);
   }
-  if (ok) Sleep(200);
+  // The pause keeps the window up a moment after the start; a quiet run whose payload has
+  // already ended has nothing to show.
+  if (ok && !(QuietMode && window.ProgramEnded)) Sleep(200);
   TakeProgramResult(ok, window);
   window.SetProgress(0, ProgressReset);
   if (!ok) ShowRunnerMessage(MsgStartFailed, window.Window);

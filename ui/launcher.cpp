@@ -53,10 +53,11 @@ bool TDlg::LaunchProgram(const std::string& fileName, const std::string& paramet
   bool ok = ShellExecuteExA(&request) != FALSE;
   if (ok) {
     TProcessHandle process(request.hProcess);
-    // Polled, never blocked on: the window keeps answering and the marker file is obeyed.
+    // Waited on 100 ms at a time: the window keeps answering and the marker file is obeyed, and
+    // the program's end is seen at once.
     while (wait && PumpMessages() && WaitForSingleObject(process.Handle, 0) == WAIT_TIMEOUT) {
       UpdateVisibility(false, true);
-      Sleep(100);
+      WaitForSingleObject(process.Handle, 100);
     }
     // A wait given up while the program runs hands its process over to whoever cleans up after it.
     if (wait && stillRunning && WaitForSingleObject(process.Handle, 0) == WAIT_TIMEOUT) *stillRunning = process.Detach();
