@@ -72,7 +72,10 @@ int ShowRunnerMessage(const TRunnerMessage& message, HWND owner, const std::stri
     return MessageBoxA(owner, MessageText(message, folder).c_str(), MessageCaption(message).c_str(), message.Type);
   // Another code page would garble the Japanese pieces; the folder name is in the system's own.
   std::wstring text = WideFromCodePage(message.JapaneseText, 932);
-  if (message.JapaneseAfter) text += WideFromCodePage(folder, CP_ACP) + WideFromCodePage(message.JapaneseAfter, 932);
+  if (message.JapaneseAfter) {
+    AppendWide(text, folder, CP_ACP);
+    AppendWide(text, message.JapaneseAfter, 932);
+  }
   return MessageBoxW(owner, text.c_str(), WideFromCodePage(kJapaneseCaption, 932).c_str(), message.Type);
 }
 

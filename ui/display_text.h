@@ -6,3 +6,4 @@
 
 bool SystemUsesCodePage932();
 std::wstring WideFromCodePage(const std::string& text, UINT codePage);
+void AppendWide(std::wstring& wide, const std::string& text, UINT codePage);
