@@ -23,7 +23,7 @@ INT_PTR OpenOutputFile(TCabReader& reader, const FDINOTIFICATION& record) {
 
   reader.DoneBytes += record.cb;
   bool cancel = false;
-  if (reader.OnProgress) reader.OnProgress(target, reader.DoneBytes, reader.TotalBytes, cancel);
+  if (reader.OnProgress) reader.OnProgress(reader.ProgressContext, target, reader.DoneBytes, reader.TotalBytes, cancel);
   if (cancel) return -1;
 
   if (!MakeFolderChain(FolderOfPath(target))) {

@@ -5,14 +5,14 @@
 #include <fdi.h>
 
 #include <cstdint>
-#include <functional>
 #include <string>
 
 #include "sys/object.h"
 
-// Called once per file before it is written; setting cancel ends the expansion.
-using TProgressHook =
-    std::function<void(const std::string& targetPath, int32_t doneBytes, int32_t totalBytes, bool& cancel)>;
+// Called once per file before it is written, with the reader's ProgressContext; setting cancel
+// ends the expansion.
+using TProgressHook = void (*)(void* context, const std::string& targetPath, int32_t doneBytes, int32_t totalBytes,
+                               bool& cancel);
 
 // 0, or the system error code of the last failed file operation (-1: a folder could not be made).
 extern int32_t CabLastError;
@@ -31,5 +31,6 @@ class TCabReader : public TObject {
   int32_t TotalBytes;
   int32_t DoneBytes;
   unsigned FinishedFiles = 0;  // files written whole during the last Expand
-  TProgressHook OnProgress;  // empty = not bound
+  TProgressHook OnProgress = nullptr;  // null = not bound
+  void* ProgressContext = nullptr;
 };

@@ -43,7 +43,7 @@ std::string LifeTimeText(DWORD seconds) {
 
 }  // namespace
 
-void WriteMachineSection(const std::function<void(const std::string& line)>& writeLine) {
+void WriteMachineSection(void (*writeLine)(const std::string& line)) {
   auto writeValue = [&](ProtectedId key, const std::string& value) {
     writeLine(Protected(key) + Protected(PsKeySeparator) + value);
   };

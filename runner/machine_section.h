@@ -2,7 +2,6 @@
 #pragma once
 #include <windows.h>
 
-#include <functional>
 #include <string>
 
 // The power query behind the section; tests put chosen records here.
@@ -10,4 +9,4 @@ extern decltype(&GetSystemPowerStatus) PowerStatusCall;
 
 // Writes the section line and each line its option allows, in order, each without its line end.
 // Called only when at least one of the six machine options is on.
-void WriteMachineSection(const std::function<void(const std::string& line)>& writeLine);
+void WriteMachineSection(void (*writeLine)(const std::string& line));

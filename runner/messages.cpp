@@ -71,8 +71,9 @@ int ShowRunnerMessage(const TRunnerMessage& message, HWND owner, const std::stri
   if (!IsJapanese(message) || SystemUsesCodePage932())
     return MessageBoxA(owner, MessageText(message, folder).c_str(), MessageCaption(message).c_str(), message.Type);
   // Another code page would garble the Japanese pieces; the folder name is in the system's own.
-  std::wstring text = WideFromCodePage(message.JapaneseText, 932);
-  if (message.JapaneseAfter) text += WideFromCodePage(folder, CP_ACP) + WideFromCodePage(message.JapaneseAfter, 932);
+  std::wstring text = message.JapaneseAfter
+                          ? WideFromCodePages({{message.JapaneseText, 932}, {folder, CP_ACP}, {message.JapaneseAfter, 932}})
+                          : WideFromCodePage(message.JapaneseText, 932);
   return MessageBoxW(owner, text.c_str(), WideFromCodePage(kJapaneseCaption, 932).c_str(), message.Type);
 }
 

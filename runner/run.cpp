@@ -76,10 +76,11 @@ void ExpandCabinet() {
   bool expanded = false;
   int32_t files = 0;
   if (reader.CheckCabinet(CabinetTempFile) > 0) {
-    reader.OnProgress = [&files](const std::string& target, int32_t done, int32_t total, bool& cancel) {
-      ++files;
+    reader.OnProgress = [](void* files, const std::string& target, int32_t done, int32_t total, bool& cancel) {
+      ++*static_cast<int32_t*>(files);
       ProgressWindow->ExtractionProgress(target, done, total, cancel);
     };
+    reader.ProgressContext = &files;
     expanded = reader.Expand(CabinetTempFile, ExtractFolder);
     PayloadName = reader.LaunchFileName;
   }

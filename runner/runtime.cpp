@@ -48,12 +48,27 @@ extern "C" int atexit(ExitFunction function) {
   return 0;
 }
 
-extern "C" void __main();  // constructs the global objects (libgcc)
+// The global objects' constructors, listed by the linker between the markers -1 and 0, run last
+// to first as libgcc's __main would; its object and the C library's strnlen bring unwind tables
+// that would take a section of their own.
+extern "C" ExitFunction __CTOR_LIST__[];
+
+static void ConstructGlobals() {
+  ExitFunction* last = __CTOR_LIST__ + 1;
+  while (*last) ++last;
+  while (--last != __CTOR_LIST__) (*last)();
+}
+
+extern "C" size_t strnlen(const char* text, size_t capacity) {
+  size_t length = 0;
+  while (length < capacity && text[length]) ++length;
+  return length;
+}
 
 // The entry point. The loader's stack is aligned to 4 bytes only. The runner reads its command
 // line with GetCommandLineA, so WinMain gets none.
 extern "C" [[noreturn]] __attribute__((force_align_arg_pointer)) void RunnerStart() {
-  __main();
+  ConstructGlobals();
   int exitCode = WinMain(GetModuleHandleA(nullptr), nullptr, const_cast<char*>(""), SW_SHOWDEFAULT);
   while (ExitFunctionCount > 0) ExitFunctions[--ExitFunctionCount]();
   ExitProcess(exitCode);

@@ -1,20 +1,22 @@
 #include "runner/state.h"
 
-std::string LanguageId;
-std::string LanguageName;
+// constinit: the objects are laid out at build time, so no start-up code constructs them. Not
+// on the array: GCC 12 accepts it there but leaves the strings zero-filled.
+constinit std::string LanguageId;
+constinit std::string LanguageName;
 bool JapaneseMode = false;
 std::string ProtectedStrings[ProtectedCount];
-TPackageOptions PackageOptions;
+constinit TPackageOptions PackageOptions;
 bool ExtractOnlyMode = false;
-std::string ChosenFolder;
-std::string CabinetTempFile;
-std::string ExtractFolder;
+constinit std::string ChosenFolder;
+constinit std::string CabinetTempFile;
+constinit std::string ExtractFolder;
 bool ExtractFolderMade = false;
-std::string PayloadName;
-std::string PayloadPath;
-std::string LaunchArguments;
-std::string ReportPath;
+constinit std::string PayloadName;
+constinit std::string PayloadPath;
+constinit std::string LaunchArguments;
+constinit std::string ReportPath;
 bool QuietMode = false;
-std::string LogPath;
+constinit std::string LogPath;
 uint32_t RunExitCode = 0;
-std::vector<std::string> RunnerArguments;
+constinit std::vector<std::string> RunnerArguments;

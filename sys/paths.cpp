@@ -110,7 +110,9 @@ bool RemoveEmptyFolder(const std::string& path) {
 }
 
 std::string DecimalText(int32_t n) {
-  return std::to_string(n);
+  // Not std::to_string: user32's formatter is linked already, the library's would add a table.
+  char text[12];
+  return std::string(text, static_cast<size_t>(wsprintfA(text, "%d", n)));
 }
 
 std::string HexText(uint32_t n, int digits) {

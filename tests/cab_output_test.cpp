@@ -19,15 +19,23 @@ struct HookCall {
   bool TargetExisted, FolderExisted;
 };
 
+struct HookRecord {
+  std::vector<HookCall>& Calls;
+  size_t CancelAt;
+};
+
 // Expands with a hook that records its calls and cancels at call number `cancelAt` (1-based).
 bool ExpandRecording(TCabReader& reader, const std::string& cab, const std::string& dest,
                      std::vector<HookCall>& calls, size_t cancelAt = 0) {
   reader.CheckCabinet(cab);
-  reader.OnProgress = [&calls, cancelAt](const std::string& target, int32_t done, int32_t total, bool& cancel) {
+  HookRecord record{calls, cancelAt};
+  reader.OnProgress = [](void* context, const std::string& target, int32_t done, int32_t total, bool& cancel) {
+    HookRecord& record = *static_cast<HookRecord*>(context);
     EXPECT_FALSE(cancel);
-    calls.push_back({target, done, total, IsExistingFile(target), IsExistingFolder(FolderOfPath(target))});
-    if (calls.size() == cancelAt) cancel = true;
+    record.Calls.push_back({target, done, total, IsExistingFile(target), IsExistingFolder(FolderOfPath(target))});
+    if (record.Calls.size() == record.CancelAt) cancel = true;
   };
+  reader.ProgressContext = &record;
   return reader.Expand(cab, dest);
 }
 

@@ -199,7 +199,10 @@ TEST_P(ExpandFormats, EveryFileComesOutByteForByte) {
   TCabReader reader;
   ASSERT_GT(reader.CheckCabinet(folder / "p.cab"), 0);
   std::vector<std::string> announced;
-  reader.OnProgress = [&announced](const std::string& target, int32_t, int32_t, bool&) { announced.push_back(target); };
+  reader.OnProgress = [](void* announced, const std::string& target, int32_t, int32_t, bool&) {
+    static_cast<std::vector<std::string>*>(announced)->push_back(target);
+  };
+  reader.ProgressContext = &announced;
   EXPECT_TRUE(reader.Expand(folder / "p.cab", folder / "out"));
   EXPECT_EQ(CabLastError, 0);
   ASSERT_EQ(announced.size(), files.size());

@@ -38,10 +38,12 @@ SYSTEM_POWER_STATUS PowerRecord(uint8_t ac, uint8_t flag, uint8_t percent, DWORD
   return s;
 }
 
+std::vector<std::string> SectionLines;
+
 std::vector<std::string> Section() {
-  std::vector<std::string> lines;
-  WriteMachineSection([&](const std::string& line) { lines.push_back(line); });
-  return lines;
+  SectionLines.clear();
+  WriteMachineSection([](const std::string& line) { SectionLines.push_back(line); });
+  return SectionLines;
 }
 
 std::string SectionLine() { return "[" + Protected(PsMachineSection) + "]"; }

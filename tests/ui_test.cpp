@@ -423,6 +423,9 @@ TEST(DisplayText, WideFromCodePage) {
       {std::string("a\0b", 3), 1252, std::wstring(L"a\0b", 3)},
   };
   for (const auto& c : cases) EXPECT_EQ(WideFromCodePage(c.Text, c.CodePage), c.Expected) << c.Text;
+  // Pieces from two code pages, an empty one among them, come out joined.
+  EXPECT_EQ(WideFromCodePages({{kExtracting932, 932}, {"", 932}, {"caf\xE9", 1252}, {kExecuting932, 932}}),
+            kExtractingWide + std::wstring(L"caf\u00E9") + kExecutingWide);
 }
 
 // The runner's English-system rule for Japanese texts: wide captions come out whole.

@@ -2,12 +2,23 @@
 
 bool SystemUsesCodePage932() { return GetACP() == 932; }
 
-std::wstring WideFromCodePage(const std::string& text, UINT codePage) {
-  if (text.empty()) return std::wstring();
-  int size = static_cast<int>(text.size());
-  int length = MultiByteToWideChar(codePage, 0, text.data(), size, nullptr, 0);
-  if (length <= 0) return std::wstring();
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(codePage, 0, text.data(), size, &wide[0], length);
+std::wstring WideFromCodePage(const std::string& text, UINT codePage) { return WideFromCodePages({{text, codePage}}); }
+
+// Measured first and converted into place: a wide string that grows brings more library code.
+std::wstring WideFromCodePages(std::initializer_list<TCodePageText> pieces) {
+  size_t total = 0;
+  for (const TCodePageText& piece : pieces) {
+    total += static_cast<size_t>(
+        MultiByteToWideChar(piece.CodePage, 0, piece.Text.data(), static_cast<int>(piece.Text.size()), nullptr, 0));
+  }
+  std::wstring wide(total, L'\0');
+  size_t end = 0;
+  for (const TCodePageText& piece : pieces) {
+    // A length of 0 would ask for the length again.
+    if (end == total) break;
+    end += static_cast<size_t>(MultiByteToWideChar(piece.CodePage, 0, piece.Text.data(),
+                                                   static_cast<int>(piece.Text.size()), &wide[end],
+                                                   static_cast<int>(total - end)));
+  }
   return wide;
 }

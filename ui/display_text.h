@@ -2,7 +2,15 @@
 // shown through the wide window functions, converted here.
 #pragma once
 #include <windows.h>
+#include <initializer_list>
 #include <string>
 
 bool SystemUsesCodePage932();
 std::wstring WideFromCodePage(const std::string& text, UINT codePage);
+
+struct TCodePageText {
+  const std::string& Text;
+  UINT CodePage;
+};
+// The pieces, each converted from its own code page, one after the other.
+std::wstring WideFromCodePages(std::initializer_list<TCodePageText> pieces);

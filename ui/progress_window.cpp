@@ -124,7 +124,9 @@ void TDlg::SetProgress(int32_t value, int32_t mode) {
 }
 
 void TDlg::ExtractionProgress(const std::string&, int32_t done, int32_t total, bool& cancel) {
-  if (total > 0) SetProgress(static_cast<int32_t>(static_cast<int64_t>(done) * 100 / total), ProgressPosition);
+  // In double, which gives the whole percent that integer division would: libgcc's 64-bit
+  // division would bring unwind tables in a section of their own.
+  if (total > 0) SetProgress(static_cast<int32_t>(done * 100.0 / total), ProgressPosition);
   // The sleeps give a window time to paint and to answer; without one they only cost time.
   for (int pass = 0; Window && pass < 2; ++pass) {
     Sleep(50);
