@@ -12,13 +12,32 @@ namespace {
 
 const char* Presence(bool exists) { return exists ? "still there" : "gone"; }
 
+// The log often lies where every user may add files (C:\Windows\Temp): a link or a second name
+// planted at its path must not turn the elevated runner's lines into writes to another file.
+// Links are refused by name and on the handle (opened on the link itself), second names on the
+// handle.
+HANDLE OpenLog() {
+  DWORD attributes = GetFileAttributesA(LogPath.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    return INVALID_HANDLE_VALUE;
+  HANDLE file = CreateFileA(LogPath.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  BY_HANDLE_FILE_INFORMATION info;
+  if (file != INVALID_HANDLE_VALUE &&
+      (!GetFileInformationByHandle(file, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+       info.nNumberOfLinks != 1)) {
+    CloseHandle(file);
+    return INVALID_HANDLE_VALUE;
+  }
+  return file;
+}
+
 }  // namespace
 
 void WriteLog(std::initializer_list<std::string_view> pieces) {
   if (LogPath.empty()) return;
   // Opened for each line, so that nothing is lost when the process ends abruptly.
-  HANDLE file = CreateFileA(LogPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = OpenLog();
   if (file == INVALID_HANDLE_VALUE) return;
   SYSTEMTIME now;
   GetLocalTime(&now);

@@ -209,13 +209,14 @@ bool StartUnixProgram(const std::string& program, std::string line) {
   return true;
 }
 
-// Wine cannot make links: a symbolic link, which Wine shows as a reparse point, is made by ln.
-// True once the link is there.
-bool MakeUnixLink(const std::string& target, const std::string& link) {
-  if (!StartUnixProgram("/bin/ln", "ln -sT \"" + UnixPath(target) + "\" \"" + UnixPath(link) + "\"")) return false;
+// Wine cannot make links: a symbolic link, which Wine shows as a reparse point, or a second name
+// of a file (a hard link) is made by ln. True once the link is there.
+bool MakeUnixLink(const std::string& target, const std::string& link, bool symbolic = true) {
+  std::string paths = "\"" + UnixPath(target) + "\" \"" + UnixPath(link) + "\"";
+  if (!StartUnixProgram("/bin/ln", (symbolic ? "ln -sT " : "ln ") + paths)) return false;
   for (int round = 0; round < 300; ++round) {
     int32_t attributes = ReadAttributes(link);
-    if (attributes != -1 && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
+    if (attributes != -1 && (!symbolic || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))) return true;
     Sleep(1);
   }
   return false;
@@ -551,6 +552,16 @@ TEST_F(RunTest, LogThatCannotBeWritten) {
     EXPECT_FALSE(IsExistingFolder(Records / "missing"));
   }
   EXPECT_EQ(Payloads().size(), 2u);
+  // Another user plants a second name of a file (a hard link) at the log's path: the elevated
+  // runner must not write into that file. (Wine shows a symbolic link to a file as a plain file,
+  // so that case is refused on Windows only.)
+  std::string victim = Records / "victim.txt", log = Records / "planted.log";
+  ASSERT_TRUE(WriteTextFile(victim, "victim"));
+  ASSERT_TRUE(MakeUnixLink(victim, log, false));
+  EXPECT_EQ(Run(package, Plain(PsQuietSwitch) + " " + Plain(PsLogSwitch) + "=" + log).ExitCode, 0u);
+  EXPECT_EQ(ReadWholeFile(victim), "victim");
+  RemoveUnixLink(log);
+  EXPECT_EQ(Payloads().size(), 3u);
   ExpectNothingLeft();
 }
 
