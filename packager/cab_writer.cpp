@@ -2,6 +2,7 @@
 // the two values only known at the end (cabinet size, block count) patched in afterwards.
 #include "packager/cab_writer.h"
 
+#include "packager/byte_order.h"
 #include "packager/lzx_encoder.h"
 
 #include <zlib.h>
@@ -22,16 +23,6 @@ constexpr size_t MaxNameBytes = 255;
 // With the previous block as history, zlib level 9 makes MSZIP only 0.5-0.8% smaller than the
 // default level 6 (DLLs, text) at three times the time.
 constexpr int MszipLevel = 6;
-
-void Put16(std::string& out, uint32_t v) {
-  out.push_back(static_cast<char>(v & 0xFF));
-  out.push_back(static_cast<char>((v >> 8) & 0xFF));
-}
-
-void Put32(std::string& out, uint32_t v) {
-  Put16(out, v & 0xFFFF);
-  Put16(out, v >> 16);
-}
 
 // The format's data-block checksum: 32-bit little-endian words XORed, the tail bytes
 // gathered with the first one highest.
