@@ -46,10 +46,13 @@ bool AnyMachineOption() {
 }  // namespace
 
 std::string RuntimeErrorText(uint32_t error, uintptr_t address) {
-  // The number ends in the fourth of the five blanks of "Runtime error     at 00000000".
+  // The number ends in the fourth of the five blanks of "Runtime error     at 00000000". An x64
+  // runner's code lies above 4 GB: its address is shown whole, in 16 digits.
   std::string number = DecimalText(static_cast<int32_t>(error));
   if (number.size() < 4) number.insert(0, 4 - number.size(), ' ');
-  return "Runtime error" + number + " at " + HexText(static_cast<uint32_t>(address), 8);
+  std::string digits = HexText(static_cast<uint32_t>(address), 8);
+  if constexpr (sizeof address > 4) digits.insert(0, HexText(static_cast<uint32_t>(uint64_t(address) >> 32), 8));
+  return "Runtime error" + number + " at " + digits;
 }
 
 void WriteEnvironmentReport() {

@@ -12,15 +12,20 @@
 namespace {
 
 TEST(RuntimeError, NumberEndsInTheFourthBlank) {
+  // The x86 runner shows 8 address digits, the x64 one 16.
+  const std::string high = sizeof(uintptr_t) == 8 ? "00000000" : "";
   const struct {
     uint32_t Error;
     uintptr_t Address;
-    const char* Expected;
+    std::string Expected;
   } cases[] = {
-      {5, 0x00401234, "Runtime error   5 at 00401234"},
-      {112, 0xABC, "Runtime error 112 at 00000ABC"},
-      {1784, 0x7FFFFFFF, "Runtime error1784 at 7FFFFFFF"},
-      {0, 0, "Runtime error   0 at 00000000"},
+      {5, 0x00401234, "Runtime error   5 at " + high + "00401234"},
+      {112, 0xABC, "Runtime error 112 at " + high + "00000ABC"},
+      {1784, 0x7FFFFFFF, "Runtime error1784 at " + high + "7FFFFFFF"},
+      {0, 0, "Runtime error   0 at " + high + "00000000"},
+#ifdef _WIN64
+      {5, 0x140001234, "Runtime error   5 at 0000000140001234"},
+#endif
   };
   for (const auto& c : cases) EXPECT_EQ(RuntimeErrorText(c.Error, c.Address), c.Expected);
 }

@@ -160,13 +160,22 @@ TEST(Resources, DialogTemplateIsTheExtendedOne) {
 }
 
 TEST(Resources, ManifestAsksForAdministratorAndCommonControls6) {
+#ifdef _WIN64
+  const char* architecture = "amd64";
+#else
+  const char* architecture = "x86";
+#endif
   TDlg dialog("");
   HRSRC found = FindResourceA(nullptr, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
   ASSERT_NE(found, nullptr);
   std::string manifest(static_cast<const char*>(LockResource(LoadResource(nullptr, found))),
                        SizeofResource(nullptr, found));
+  // Both identities, the runner's own and the controls', name the architecture it is built for.
+  std::string declared = std::string("processorArchitecture=\"") + (architecture == std::string("x86") ? "X86" : architecture) + "\"";
+  size_t first = manifest.find(declared);
+  EXPECT_TRUE(first != std::string::npos && manifest.find(declared, first + 1) != std::string::npos) << manifest;
   for (const char* part :
-       {"processorArchitecture=\"X86\"", "level=\"requireAdministrator\" uiAccess=\"false\"",
+       {"level=\"requireAdministrator\" uiAccess=\"false\"",
         "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"", "publicKeyToken=\"6595b64144ccf1df\"",
         "language=\"*\""})
     EXPECT_NE(manifest.find(part), std::string::npos) << part;
@@ -179,7 +188,9 @@ TEST(Resources, ManifestAsksForAdministratorAndCommonControls6) {
   GetModuleFileNameA(controls, path, sizeof path);
   std::string folder = FolderOfPath(path);
   CharLowerA(&folder[0]);
-  EXPECT_NE(folder.find("\\x86_microsoft.windows.common-controls_6595b64144ccf1df_6.0."), std::string::npos) << path;
+  EXPECT_NE(folder.find("\\" + std::string(architecture) + "_microsoft.windows.common-controls_6595b64144ccf1df_6.0."),
+            std::string::npos)
+      << path;
 }
 
 TEST_F(ProgressWindowTest, IsCreatedHiddenAndCentredWithTheBarAtZero) {

@@ -40,7 +40,7 @@ bool TDlg::LaunchProgram(const std::string& fileName, const std::string& paramet
     return false;
   }
   SHELLEXECUTEINFOA request{};
-  static_assert(sizeof request == 60, "the 32-bit record");
+  static_assert(sizeof request == (sizeof(void*) == 4 ? 60 : 112), "the platform's record");
   UpdateVisibility(false, true);
   request.cbSize = sizeof request;
   request.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_DDEWAIT | SEE_MASK_FLAG_NO_UI;
