@@ -35,7 +35,7 @@ const char* const Usage =
 
 // What the command line and the package file say; paths and texts in UTF-8.
 struct Settings {
-  std::string Source, Run, Cab, List, SaveCab, Stub, Output, Config, Icon;
+  std::string Source, Run, Cab, List, SaveCab, Stub, Output, Config, Icon, Arch;
   VersionSettings Version;
   std::vector<OptionChoice> Choices;
   std::vector<std::string> Excludes;
@@ -198,6 +198,13 @@ bool SetCodePage(Settings& s, const std::string& v, std::string& error) {
   return true;
 }
 
+bool SetArch(Settings&, const std::string& v, std::string& error) {
+  RunnerArch arch;
+  if (ParseArch(v, arch)) return true;
+  error = "--arch takes x86 or x64, not \"" + v + "\"";
+  return false;
+}
+
 // Sets one text of the version resource.
 template <std::string VersionSettings::*Text>
 bool SetVersionText(Settings& s, const std::string& v, std::string&) {
@@ -244,8 +251,12 @@ const Switch Switches[] = {
      "how the cabinet is compressed (default mszip; lzx is lzx:21, a 2^21-byte window)"},
     {"codepage", Takes::Text, "N", false, nullptr, SetCodePage,
      "the target systems' ANSI code page (932, 1252, ...) for names that are not ASCII"},
+    {"arch", Takes::Text, "x86|x64", false, &Settings::Arch, SetArch,
+     "the runner's architecture: x86 (default; runs on 32-bit, x64 and ARM64 Windows) or x64 (for "
+     "64-bit-only Windows: Windows PE x64, Server Core without 32-bit support); picks the stub for it"},
     {"stub", Takes::Path, "FILE", false, &Settings::Stub, nullptr,
-     "the runner to pack into (default: cabrun.exe beside cabpack or in ../share/cabrun/)"},
+     "the runner to pack into, x86 or x64, or a package (default: cabrun.exe, or cabrun-x64.exe for "
+     "--arch x64, beside cabpack or in ../share/cabrun/)"},
     {"cab", Takes::Path, "FILE.cab", false, &Settings::Cab, nullptr,
      "embed this cabinet instead of packing a folder (unchanged but for --run)"},
     {"product-name", Takes::Text, "TEXT", false, nullptr, SetVersionText<&VersionSettings::ProductName>,
@@ -323,7 +334,7 @@ std::string Wrapped(const std::string& text, size_t width, size_t indent) {
 std::string HelpText() {
   std::ostringstream text;
   text << "cabpack " << CABPACK_VERSION
-       << ": makes a cabrun package, a self-extracting program for 32-bit Windows that\n"
+       << ": makes a cabrun package, a self-extracting program for Windows (x86 or x64) that\n"
           "extracts its files and runs one of them, from a folder or a cabinet.\n\n"
        << Usage << "\nSwitches (--NAME VALUE or --NAME=VALUE):\n";
   for (const Switch& sw : Switches) {
@@ -439,7 +450,7 @@ bool ParseArguments(const std::vector<std::string>& args, Settings& s, Failure& 
   int modes = !s.Source.empty() + !s.Cab.empty() + !s.List.empty() + !s.SaveCab.empty();
   if (modes != 1)
     failure.Message = "give exactly one of --source, --cab, --list and --save-cab";
-  else if (!s.List.empty() && (!s.Output.empty() || !s.Stub.empty() || !s.Choices.empty() || s.Arguments))
+  else if (!s.List.empty() && (!s.Output.empty() || !s.Stub.empty() || !s.Arch.empty() || !s.Choices.empty() || s.Arguments))
     failure.Message = "--list takes only the package";
   else if (s.List.empty() && s.Output.empty())
     failure.Message = "name the output with -o";
@@ -451,7 +462,7 @@ bool ParseArguments(const std::vector<std::string>& args, Settings& s, Failure& 
     failure.Message = "--codepage and --exclude go with --source";
   else if (!s.List.empty() + !s.SaveCab.empty() && (!s.Run.empty() || !s.Version.Empty() || !s.Icon.empty()))
     failure.Message = "--run, the version texts and --icon go with --source or --cab";
-  else if (!s.SaveCab.empty() && (!s.Stub.empty() || !s.Choices.empty() || s.Arguments))
+  else if (!s.SaveCab.empty() && (!s.Stub.empty() || !s.Arch.empty() || !s.Choices.empty() || s.Arguments))
     failure.Message = "--save-cab takes only the package and -o";
   else
     return true;
@@ -598,15 +609,18 @@ bool Dress(const Settings& s, std::vector<ResourceItem>& items, Failure& failure
   return true;
 }
 
-// The stub named, or cabrun.exe where an installation puts it: beside cabpack, or in
-// ../share/cabrun/ from cabpack's folder.
+// The stub named, or the runner of the architecture asked for where an installation puts it
+// (cabrun.exe for x86, cabrun-x64.exe): beside cabpack, or in ../share/cabrun/ from cabpack's folder.
 bool FindStub(const Settings& s, fs::path& stub, Failure& failure) {
   if (!s.Stub.empty()) {
     stub = fs::u8path(s.Stub);
     return true;
   }
+  RunnerArch arch = RunnerArch::X86;
+  ParseArch(s.Arch, arch);
+  std::string name = arch == RunnerArch::X86 ? "cabrun.exe" : std::string("cabrun-") + ArchName(arch) + ".exe";
   fs::path folder = OwnExecutablePath().parent_path();
-  const fs::path places[] = {folder / "cabrun.exe", folder / ".." / "share" / "cabrun" / "cabrun.exe"};
+  const fs::path places[] = {folder / name, folder / ".." / "share" / "cabrun" / name};
   for (const fs::path& place : places) {
     std::error_code ec;
     if (fs::is_regular_file(place, ec)) {
@@ -614,7 +628,7 @@ bool FindStub(const Settings& s, fs::path& stub, Failure& failure) {
       return true;
     }
   }
-  failure.Message = "no cabrun.exe beside cabpack (\"" + places[0].u8string() + "\") or in \"" +
+  failure.Message = "no " + name + " beside cabpack (\"" + places[0].u8string() + "\") or in \"" +
                     places[1].lexically_normal().u8string() + "\"; name the stub with --stub";
   return false;
 }
@@ -630,11 +644,22 @@ bool Pack(const Settings& s, PackStats& stats, std::ostream& err, Failure& failu
   }
   PeImage image;
   std::vector<ResourceItem> items;
-  if (!ReadPackage(stub, "the stub", image, items, failure) || !Dress(s, items, failure)) return false;
+  if (!ReadPackage(stub, "the stub", image, items, failure)) return false;
+  std::string error;
+  RunnerArch asked;
+  if (!CheckRunnerImage(image, error)) {
+    failure.Message = "the stub \"" + stub.u8string() + "\" is " + error;
+    return false;
+  }
+  if (ParseArch(s.Arch, asked) && asked != image.Arch) {
+    failure.Message = "the stub \"" + stub.u8string() + "\" is an " + ArchName(image.Arch) + " runner (" +
+                      ArchFormatName(image.Arch) + "), not " + ArchName(asked) + " as --arch says";
+    return false;
+  }
+  if (!Dress(s, items, failure)) return false;
   TStagedOutput output(s.Output);
   TTempFile staged(outputPath, ".cab");
   FileSpan cabinet;
-  std::string error;
   if (!output.Create(failure.Message) || !StageCabinet(s, staged.Path, cabinet, stats, err, failure)) return false;
   PutRcData(items, "CAB", cabinet);
   PutRcData(items, "OPT", BuildOptionList(s.Choices, s.Arguments));
@@ -655,6 +680,7 @@ bool Pack(const Settings& s, PackStats& stats, std::ostream& err, Failure& failu
 // What --list and --save-cab read: a plain cabinet, or a package and where its cabinet lies.
 struct Opened {
   bool Plain = false;
+  RunnerArch Arch = RunnerArch::X86;
   std::vector<ResourceItem> Items;
   const ResourceItem* Cab = nullptr;
   FileSpan Cabinet;
@@ -674,6 +700,7 @@ bool OpenPackageOrCabinet(const std::string& path, Opened& opened, Failure& fail
   }
   PeImage image;
   if (!ReadPackage(whole.File, "the package", image, opened.Items, failure)) return false;
+  opened.Arch = image.Arch;
   opened.Cab = FindRcData(opened.Items, "CAB");
   if (opened.Cab) opened.Cabinet = opened.Cab->Place;
   return true;
@@ -726,8 +753,8 @@ std::string AttributeText(uint16_t a) {
 }
 
 // The package's resources and options.
-void ListPackage(const std::string& path, const std::vector<ResourceItem>& items, std::ostream& out) {
-  out << "Package " << path << "\n\nResources:\n";
+void ListPackage(const std::string& path, RunnerArch arch, const std::vector<ResourceItem>& items, std::ostream& out) {
+  out << "Package " << path << ": " << ArchName(arch) << " runner (" << ArchFormatName(arch) << ")\n\nResources:\n";
   for (const ResourceItem& item : items)
     out << "  " << std::left << std::setw(14) << TypeText(item.Type) << std::setw(12) << ResourceKeyText(item.Name)
         << "language " << std::setw(6) << item.Language << std::right << std::setw(12) << item.Size()
@@ -776,7 +803,7 @@ bool List(const Settings& s, std::ostream& out, Failure& failure) {
   if (opened.Plain) {
     out << "Cabinet file " << s.List << "\n";
   } else {
-    ListPackage(s.List, opened.Items, out);
+    ListPackage(s.List, opened.Arch, opened.Items, out);
     if (!opened.Cab) {
       out << "\nNo cabinet.\n";
       return true;

@@ -4,6 +4,7 @@
 #include "packager/pe_resources.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <map>
 
@@ -31,8 +32,36 @@ Section SectionAt(const PeImage& image, int i) {
           Get32(image.Head, at + 20)};
 }
 
-uint32_t DirectoryCount(const PeImage& image) { return Get32(image.Head, image.OptionalHeader + 92); }
-size_t DirectoryAt(const PeImage& image, uint32_t index) { return image.OptionalHeader + 96 + index * 8; }
+// The optional header's fields that both formats keep at the same place.
+constexpr uint32_t OptSizeOfInitializedData = 8, OptSectionAlignment = 32, OptFileAlignment = 36,
+                   OptSizeOfImage = 56, OptSizeOfHeaders = 60, OptCheckSum = 64, OptSubsystem = 68;
+// Where the directory count lies: PE32+ has no BaseOfData but 8-byte stack and heap sizes.
+uint32_t DirectoryCountField(RunnerArch arch) { return arch == RunnerArch::X64 ? 108 : 92; }
+
+constexpr uint16_t MagicPe32 = 0x10B, MagicPe32Plus = 0x20B;
+constexpr uint16_t FileIsDll = 0x2000;
+constexpr uint16_t SubsystemGui = 2, SubsystemConsole = 3;
+
+uint32_t DirectoryCount(const PeImage& image) {
+  return Get32(image.Head, image.OptionalHeader + DirectoryCountField(image.Arch));
+}
+size_t DirectoryAt(const PeImage& image, uint32_t index) {
+  return image.OptionalHeader + DirectoryCountField(image.Arch) + 4 + index * 8;
+}
+
+// The name of a machine that cabpack does not pack, for its message.
+std::string MachineName(uint32_t machine) {
+  switch (machine) {
+    case 0xAA64: return "an ARM64";
+    case 0x01C4: return "an ARM";
+    case 0x0200: return "an Itanium";
+    default: {
+      char text[40];
+      std::snprintf(text, sizeof text, "a machine 0x%04X", machine);
+      return text;
+    }
+  }
+}
 
 // Whether section i holds the base relocations and nothing else that a directory points at.
 bool IsRelocationSection(const PeImage& image, int i) {
@@ -333,17 +362,24 @@ bool ReadPeImage(const std::filesystem::path& file, PeImage& image, std::string&
     return false;
   }
   image.FileSize = whole.Size;
-  error = "not a 32-bit Windows program (PE32)";
+  error = "not a Windows program (PE)";
   if (bytes.size() < 0x40 || bytes.compare(0, 2, "MZ") != 0) return false;
   uint32_t pe = Get32(bytes, 0x3C);
   if (uint64_t(pe) + 24 > bytes.size() || bytes.compare(pe, 4, std::string("PE\0\0", 4)) != 0) return false;
-  uint32_t optionalSize = Get16(bytes, pe + 20);
+  uint32_t machine = Get16(bytes, pe + 4), optionalSize = Get16(bytes, pe + 20);
   image.OptionalHeader = pe + 24;
-  if (optionalSize < 96 || uint64_t(image.OptionalHeader) + optionalSize > bytes.size() ||
-      Get16(bytes, image.OptionalHeader) != 0x10B)
+  if (machine != 0x14C && machine != 0x8664) {
+    error = MachineName(machine) + " program: cabpack packs x86 (PE32) and x64 (PE32+) runners";
+    return false;
+  }
+  image.Arch = machine == 0x8664 ? RunnerArch::X64 : RunnerArch::X86;
+  uint32_t directories = DirectoryCountField(image.Arch) + 4;
+  error = std::string("not a valid ") + ArchName(image.Arch) + " program (" + ArchFormatName(image.Arch) + ")";
+  if (optionalSize < directories || uint64_t(image.OptionalHeader) + optionalSize > bytes.size() ||
+      Get16(bytes, image.OptionalHeader) != (image.Arch == RunnerArch::X64 ? MagicPe32Plus : MagicPe32))
     return false;
   image.Head = bytes;
-  if (uint64_t(DirectoryCount(image)) * 8 + 96 > optionalSize || DirectoryCount(image) <= SecurityDirectory) {
+  if (uint64_t(DirectoryCount(image)) * 8 + directories > optionalSize || DirectoryCount(image) <= SecurityDirectory) {
     error = "its header has no resource or signature directory";
     return false;
   }
@@ -354,15 +390,15 @@ bool ReadPeImage(const std::filesystem::path& file, PeImage& image, std::string&
     error = "its section table is damaged";
     return false;
   }
-  uint32_t sectionAlignment = Get32(bytes, image.OptionalHeader + 32);
-  uint32_t fileAlignment = Get32(bytes, image.OptionalHeader + 36);
+  uint32_t sectionAlignment = Get32(bytes, image.OptionalHeader + OptSectionAlignment);
+  uint32_t fileAlignment = Get32(bytes, image.OptionalHeader + OptFileAlignment);
   if (fileAlignment == 0 || sectionAlignment == 0 || (fileAlignment & (fileAlignment - 1)) ||
       (sectionAlignment & (sectionAlignment - 1))) {
     error = "its section alignment is damaged";
     return false;
   }
   // The head runs up to the first section's data; the rest is copied from the file when written.
-  uint64_t firstData = Get32(bytes, image.OptionalHeader + 60);  // SizeOfHeaders
+  uint64_t firstData = Get32(bytes, image.OptionalHeader + OptSizeOfHeaders);
   for (int i = 0; i < image.SectionCount; ++i) {
     Section s = SectionAt(image, i);
     if (uint64_t(s.RawPointer) + s.RawSize > image.FileSize) {
@@ -374,6 +410,29 @@ bool ReadPeImage(const std::filesystem::path& file, PeImage& image, std::string&
   image.Head.resize(size_t(std::max(tableEnd, std::min<uint64_t>(firstData, bytes.size()))));
   error.clear();
   return true;
+}
+
+bool CheckRunnerImage(const PeImage& image, std::string& error) {
+  uint32_t characteristics = Get16(image.Head, image.OptionalHeader - 2);
+  uint32_t subsystem = Get16(image.Head, image.OptionalHeader + OptSubsystem);
+  if (characteristics & FileIsDll)
+    error = "a DLL, not a runner program";
+  else if (subsystem == SubsystemConsole)
+    error = "a console program; a runner is a GUI program";
+  else if (subsystem != SubsystemGui)
+    error = "not a GUI program (subsystem " + std::to_string(subsystem) + "); a runner is one";
+  else
+    return true;
+  return false;
+}
+
+const char* ArchName(RunnerArch arch) { return arch == RunnerArch::X64 ? "x64" : "x86"; }
+const char* ArchFormatName(RunnerArch arch) { return arch == RunnerArch::X64 ? "PE32+" : "PE32"; }
+
+bool ParseArch(const std::string& name, RunnerArch& arch) {
+  for (RunnerArch a : {RunnerArch::X86, RunnerArch::X64})
+    if (name == ArchName(a)) return arch = a, true;
+  return false;
 }
 
 bool ReadResources(const PeImage& image, std::vector<ResourceItem>& items, std::string& error) {
@@ -397,7 +456,7 @@ bool RebuildResources(const PeImage& image, const std::vector<ResourceItem>& ite
   std::string b = image.Head;
   uint64_t fileEnd = image.FileSize;  // the end of what is kept of the old file
   const uint32_t opt = image.OptionalHeader;
-  const uint32_t sectionAlignment = Get32(b, opt + 32), fileAlignment = Get32(b, opt + 36);
+  const uint32_t sectionAlignment = Get32(b, opt + OptSectionAlignment), fileAlignment = Get32(b, opt + OptFileAlignment);
 
   // A signature cannot survive the change; it is taken off (with its bytes when it ends the file).
   size_t security = DirectoryAt(image, SecurityDirectory);
@@ -449,7 +508,7 @@ bool RebuildResources(const PeImage& image, const std::vector<ResourceItem>& ite
     if (moved >= 0) tail = {image.File, last.RawPointer, last.RawSize};
   } else {
     header = image.SectionTable + size_t(image.SectionCount) * SectionHeaderSize;
-    uint64_t firstData = Get32(b, opt + 60);  // SizeOfHeaders
+    uint64_t firstData = Get32(b, opt + OptSizeOfHeaders);
     for (int i = 0; i < image.SectionCount; ++i) {
       Section s = SectionAt(image, i);
       if (s.RawSize > 0) firstData = std::min<uint64_t>(firstData, s.RawPointer);
@@ -477,7 +536,7 @@ bool RebuildResources(const PeImage& image, const std::vector<ResourceItem>& ite
   if (moved >= 0) imageEnd = tailRva + std::max(last.VirtualSize, last.RawSize);
   uint64_t imageSize = AlignUp(imageEnd, sectionAlignment);
   if (rawSize + tail.Size + fresh.RawPointer > ImageLimit || imageSize > ImageLimit) {
-    error = "the package would be larger than a 32-bit program can be";
+    error = "the package would be larger than a Windows program can be (2 GB)";
     return false;
   }
   fresh.VirtualSize = uint32_t(sectionSize);
@@ -498,11 +557,11 @@ bool RebuildResources(const PeImage& image, const std::vector<ResourceItem>& ite
   for (size_t at = header + 24; at < header + 36; ++at) b[at] = '\0';
   Set32(b, header + 36, ResourceCharacteristics);
 
-  Set32(b, opt + 8, uint32_t(Get32(b, opt + 8) - oldRawSize + fresh.RawSize));  // SizeOfInitializedData
-  Set32(b, opt + 56, uint32_t(imageSize));
+  Set32(b, opt + OptSizeOfInitializedData, uint32_t(Get32(b, opt + OptSizeOfInitializedData) - oldRawSize + fresh.RawSize));
+  Set32(b, opt + OptSizeOfImage, uint32_t(imageSize));
   Set32(b, resource, fresh.VirtualAddress);
   Set32(b, resource + 4, fresh.VirtualSize);
-  Set32(b, opt + 64, 0);
+  Set32(b, opt + OptCheckSum, 0);
 
   // Out in file order: the headers, the kept sections, the new one, the moved relocations.
   TImageOutput written(out);
@@ -518,7 +577,7 @@ bool RebuildResources(const PeImage& image, const std::vector<ResourceItem>& ite
   copied = copied && written.Copy(tail);
   std::string checksum(4, '\0');
   Set32(checksum, 0, written.Checksum());
-  if (!copied || !out.seekp(opt + 64) || !out.write(checksum.data(), 4) || !out.seekp(0, std::ios::end)) {
+  if (!copied || !out.seekp(opt + OptCheckSum) || !out.write(checksum.data(), 4) || !out.seekp(0, std::ios::end)) {
     error = out ? "it or the data to go into it cannot be read" : "the package cannot be written";
     return false;
   }

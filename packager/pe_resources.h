@@ -1,6 +1,6 @@
-// Reads the resources of a 32-bit PE image and rebuilds its resource section, with no help
-// from Windows. Portable C++17; used by the packager. Images are read from and written to
-// files in pieces: a package of any size needs little memory.
+// Reads the resources of a PE image of an x86 (PE32) or x64 (PE32+) program and rebuilds its
+// resource section, with no help from Windows. Portable C++17; used by the packager. Images are
+// read from and written to files in pieces: a package of any size needs little memory.
 #pragma once
 #include <cstdint>
 #include <filesystem>
@@ -37,17 +37,28 @@ ResourceKey ResourceName(const std::string& asciiName);
 std::string ResourceKeyText(const ResourceKey& key);  // "#10", "CAB"; non-ASCII as '?'
 bool SameResourceKey(const ResourceKey& a, const ResourceKey& b);
 
-// A checked PE32 file: its headers (up to the first section's data) in memory, the rest in the file.
+// The architectures a runner is built for; the x86 one is the default.
+enum class RunnerArch { X86, X64 };
+const char* ArchName(RunnerArch arch);         // "x86", "x64"
+const char* ArchFormatName(RunnerArch arch);   // "PE32", "PE32+"
+bool ParseArch(const std::string& name, RunnerArch& arch);
+
+// A checked PE32 or PE32+ file: its headers (up to the first section's data) in memory, the rest
+// in the file.
 struct PeImage {
   std::filesystem::path File;
   uint64_t FileSize = 0;
   std::string Head;
+  RunnerArch Arch = RunnerArch::X86;
   uint32_t OptionalHeader = 0;  // file offset of the optional header
   uint32_t SectionTable = 0;
   uint16_t SectionCount = 0;
 };
 
+// Reads an x86 or x64 program's headers; any other machine (ARM64, Itanium, ...) is refused.
 bool ReadPeImage(const std::filesystem::path& file, PeImage& image, std::string& error);
+// Whether the image can be a runner: a GUI program, not a DLL or a console program.
+bool CheckRunnerImage(const PeImage& image, std::string& error);
 bool ReadResources(const PeImage& image, std::vector<ResourceItem>& items, std::string& error);
 
 // Writes the image with `items` as its whole resource tree to `out`, which must be able to seek

@@ -1,5 +1,6 @@
-// The resource-section rebuild on small hand-made PE32 images: a tree laid out by hand is read
-// back, the rebuilt section replaces or follows the old one as it must, and the headers agree.
+// The resource-section rebuild on small hand-made PE32 and PE32+ images: a tree laid out by hand
+// is read back, the rebuilt section replaces or follows the old one as it must, and the headers
+// agree.
 #include "packager/pe_resources.h"
 
 #include <gtest/gtest.h>
@@ -124,27 +125,34 @@ TEST(PeResources, ReplacesALastResourceSectionInPlace) {
 }
 
 TEST(PeResources, MovesTheRelocationsBehindTheRebuiltSection) {
-  std::string stub = MakeImage({{".text", Code}, {".rsrc", HandMadeTree(0x2000)}, {".reloc", "relocations"}});
-  for (bool exactRawSize : {false, true}) {
-    SCOPED_TRACE(exactRawSize);
-    if (exactRawSize) Put32(stub, Table + 40 + 16, 0xB1);  // as the linker leaves it: not rounded up
-    std::vector<ResourceItem> items = Read(stub);
-    PutRcData(items, "CAB", std::string(0x1800, 'c'));  // grows past a page
-    std::string out = Rebuild(stub, items);
-    ASSERT_FALSE(out.empty());
-    ASSERT_EQ(Get16(out, Pe + 6), 3u);
-    uint32_t rsrc = Table + 40, reloc = Table + 80;
-    EXPECT_EQ(Get32(out, rsrc + 12), 0x2000u);
-    EXPECT_GT(Get32(out, rsrc + 8), 0x1800u);
-    EXPECT_EQ(Get32(out, reloc + 12), 0x4000u);
-    EXPECT_EQ(Get32(out, Opt + 96 + 40), 0x4000u);  // the relocation directory follows its section
-    EXPECT_EQ(Get32(out, Opt + 96 + 44), 11u);
-    EXPECT_EQ(Get32(out, reloc + 20), Get32(out, rsrc + 20) + Get32(out, rsrc + 16));
-    EXPECT_EQ(out.substr(Get32(out, reloc + 20), 11), "relocations");
-    EXPECT_EQ(out.size(), Get32(out, reloc + 20) + Get32(out, reloc + 16));
-    EXPECT_EQ(Get32(out, Opt + 56), 0x5000u);
-    EXPECT_EQ(Read(out).size(), 3u);
-    EXPECT_EQ(Rebuild(out, Read(out)), out);  // and again: the same layout
+  // In both formats: PE32+ keeps its data directories 16 bytes further on.
+  for (const ImageFormat& format : {Pe32, Pe32Plus}) {
+    std::string stub =
+        MakeImage({{".text", Code}, {".rsrc", HandMadeTree(0x2000)}, {".reloc", "relocations"}}, 0x200, format);
+    uint32_t table = Opt + format.OptionalSize, directories = Opt + format.Directories;
+    for (bool exactRawSize : {false, true}) {
+      SCOPED_TRACE(testing::Message() << format.Magic << " " << exactRawSize);
+      if (exactRawSize) Put32(stub, table + 40 + 16, 0xB1);  // as the linker leaves it: not rounded up
+      std::vector<ResourceItem> items = Read(stub);
+      PutRcData(items, "CAB", std::string(0x1800, 'c'));  // grows past a page
+      std::string out = Rebuild(stub, items);
+      ASSERT_FALSE(out.empty());
+      ASSERT_EQ(Get16(out, Pe + 6), 3u);
+      uint32_t rsrc = table + 40, reloc = table + 80;
+      EXPECT_EQ(Get32(out, rsrc + 12), 0x2000u);
+      EXPECT_GT(Get32(out, rsrc + 8), 0x1800u);
+      EXPECT_EQ(Get32(out, reloc + 12), 0x4000u);
+      EXPECT_EQ(Get32(out, directories + 16), 0x2000u);
+      EXPECT_EQ(Get32(out, directories + 20), Get32(out, rsrc + 8));
+      EXPECT_EQ(Get32(out, directories + 40), 0x4000u);  // the relocation directory follows its section
+      EXPECT_EQ(Get32(out, directories + 44), 11u);
+      EXPECT_EQ(Get32(out, reloc + 20), Get32(out, rsrc + 20) + Get32(out, rsrc + 16));
+      EXPECT_EQ(out.substr(Get32(out, reloc + 20), 11), "relocations");
+      EXPECT_EQ(out.size(), Get32(out, reloc + 20) + Get32(out, reloc + 16));
+      EXPECT_EQ(Get32(out, Opt + 56), 0x5000u);
+      EXPECT_EQ(Read(out).size(), 3u);
+      EXPECT_EQ(Rebuild(out, Read(out)), out);  // and again: the same layout
+    }
   }
 }
 
@@ -226,13 +234,17 @@ TEST(PeResources, RefusesImagesItCannotChange) {
   std::string cut = good.substr(0, 0x300);
   // Five section headers fill the 0x200 bytes of headers: no room for a sixth.
   std::string full = MakeImage({{".a", "1"}, {".b", "2"}, {".c", "3"}, {".d", "4"}, {".e", "5"}});
+  std::string arm64 = MakeImage({{".text", Code}}, 0x200, {0xAA64, 0x20B, 240, 112});
+  std::string pe32PlusCut = MakeImage({{".text", Code}}, 0x200, Pe32Plus).substr(0, 0x300);
   const struct {
     std::string Bytes, Message;
   } cases[] = {
-      {"", "not a 32-bit"},
-      {"MZ just text, nothing more to see here; a long enough file to pass the size check......", "not a 32-bit"},
-      {pe64, "not a 32-bit"},
+      {"", "not a Windows program (PE)"},
+      {"MZ just text, nothing more to see here; a long enough file to pass the size check......", "not a Windows program"},
+      {pe64, "not a valid x86 program (PE32)"},
+      {arm64, "an ARM64 program: cabpack packs x86 (PE32) and x64 (PE32+) runners"},
       {cut, "cut short"},
+      {pe32PlusCut, "cut short"},
       {full, "no room"},
   };
   for (const auto& c : cases) {

@@ -346,37 +346,46 @@ TEST_F(CabpackTest, StreamsALargeCabinetInAndOut) {
 }
 
 TEST_F(CabpackTest, SetsTheVendorsVersionAndIcon) {
-  std::string ico = (Folder / "app.ico").string(), small = (Folder / "small.ico").string();
-  std::set<std::string> expected = MakeIcon(ico, {{16, "red"}, {32, "lime"}, {256, "blue"}});
-  ASSERT_EQ(Pack({"--product-name", "Widget Updater \xC3\xBC", "--file-version", "2.5.0.17", "--company", "Morvane KK",
-                  "--copyright", "\xC2\xA9 2026 Morvane", "--description", "Updates the widget",
-                  "--original-filename", "widget-update.exe", "--icon", ico}),
-            0) << Error;
-  std::set<std::string> strings = {
-      "string CompanyName=Morvane KK",       "string FileDescription=Updates the widget",
-      "string InternalName=widget-update",   "string LegalCopyright=\xC2\xA9 2026 Morvane",
-      "string OriginalFilename=widget-update.exe", "string ProductName=Widget Updater \xC3\xBC",
-      "checksum right"};
-  expected.insert(strings.begin(), strings.end());
-  expected.insert({"fixed file 2.5.0.17 product 2.5.0.17", "string FileVersion=2.5.0.17",
-                   "string ProductVersion=2.5.0.17", "icons 3"});
-  EXPECT_EQ(ReadByPefile(Out), expected);
-  ASSERT_EQ(Run({"--list", Out}), 0) << Error;
-  EXPECT_NE(Output.find("Icon #1: 16x16 32-bit, 32x32 32-bit, 256x256 32-bit\n"), std::string::npos) << Output;
-  EXPECT_NE(Output.find("file 2.5.0.17, product 2.5.0.17\n"), std::string::npos) << Output;
-  EXPECT_NE(Output.find("  ProductName         Widget Updater \xC3\xBC\n"), std::string::npos) << Output;
+  // In an x86 and an x64 stub alike; the x64 package serves as a stub again.
+  for (const ImageFormat& format : {Pe32, Pe32Plus}) {
+    SCOPED_TRACE(format.Magic);
+    WriteFile(Stub, MakeImage({{".text", std::string(0x300, '\xC3')}}, 0x200, format));
+    std::string ico = (Folder / "app.ico").string(), small = (Folder / "small.ico").string();
+    std::set<std::string> expected = MakeIcon(ico, {{16, "red"}, {32, "lime"}, {256, "blue"}});
+    ASSERT_EQ(Pack({"--product-name", "Widget Updater \xC3\xBC", "--file-version", "2.5.0.17", "--company", "Morvane KK",
+                    "--copyright", "\xC2\xA9 2026 Morvane", "--description", "Updates the widget",
+                    "--original-filename", "widget-update.exe", "--icon", ico}),
+              0) << Error;
+    std::set<std::string> strings = {
+        "string CompanyName=Morvane KK",       "string FileDescription=Updates the widget",
+        "string InternalName=widget-update",   "string LegalCopyright=\xC2\xA9 2026 Morvane",
+        "string OriginalFilename=widget-update.exe", "string ProductName=Widget Updater \xC3\xBC",
+        "checksum right"};
+    expected.insert(strings.begin(), strings.end());
+    expected.insert({"fixed file 2.5.0.17 product 2.5.0.17", "string FileVersion=2.5.0.17",
+                     "string ProductVersion=2.5.0.17", "icons 3"});
+    EXPECT_EQ(ReadByPefile(Out), expected);
+    ASSERT_EQ(Run({"--list", Out}), 0) << Error;
+    EXPECT_NE(Output.find("Icon #1: 16x16 32-bit, 32x32 32-bit, 256x256 32-bit\n"), std::string::npos) << Output;
+    EXPECT_NE(Output.find("file 2.5.0.17, product 2.5.0.17\n"), std::string::npos) << Output;
+    EXPECT_NE(Output.find("  ProductName         Widget Updater \xC3\xBC\n"), std::string::npos) << Output;
+    EXPECT_NE(Output.find(format.Magic == Pe32.Magic ? ": x86 runner (PE32)\n" : ": x64 runner (PE32+)\n"), std::string::npos)
+        << Output;
 
-  // Packed again into that package: what is given changes, the rest stays; the old icons go.
-  std::string first = (Folder / "first.exe").string();
-  fs::rename(Out, first);
-  expected = MakeIcon(small, {{24, "yellow"}});
-  expected.insert(strings.begin(), strings.end());
-  expected.insert({"fixed file 3.0.0.1 product 3.0.0.1", "string FileVersion=3.0.0.1", "string ProductVersion=3.0.0.1",
-                   "icons 1"});
-  ASSERT_EQ(Run({"--source", Source.string(), "--run", "setup.exe", "--stub", first, "--product-version", "3.0.0.1",
-                 "--icon", small, "-o", Out}),
-            0) << Error;
-  EXPECT_EQ(ReadByPefile(Out), expected);
+    // Packed again into that package: what is given changes, the rest stays; the old icons go.
+    std::string first = (Folder / "first.exe").string();
+    fs::rename(Out, first);
+    expected = MakeIcon(small, {{24, "yellow"}});
+    expected.insert(strings.begin(), strings.end());
+    expected.insert({"fixed file 3.0.0.1 product 3.0.0.1", "string FileVersion=3.0.0.1", "string ProductVersion=3.0.0.1",
+                     "icons 1"});
+    ASSERT_EQ(Run({"--source", Source.string(), "--run", "setup.exe", "--stub", first, "--product-version", "3.0.0.1",
+                   "--icon", small, "-o", Out}),
+              0) << Error;
+    EXPECT_EQ(ReadByPefile(Out), expected);
+    fs::remove(first);
+    fs::remove(Out);
+  }
 }
 
 TEST_F(CabpackTest, ListsAndRunsACabinetMadeByAnotherTool) {
@@ -463,6 +472,14 @@ TEST_F(CabpackTest, RefusesBadInputLeavingNothingBehind) {
   std::string pe64 = ReadFile(Stub);
   Put16(pe64, 0x40 + 24, 0x20B);
   WriteFile(Folder / "pe64.exe", pe64);
+  std::string code(0x300, '\xC3');
+  WriteFile(Folder / "arm64.exe", MakeImage({{".text", code}}, 0x200, {0xAA64, 0x20B, 240, 112}));
+  std::string dll = MakeImage({{".text", code}}), console = dll;
+  Put16(dll, Pe + 22, 0x2102);
+  Put16(console, Opt + 68, 3);
+  WriteFile(Folder / "dll.exe", dll);
+  WriteFile(Folder / "console.exe", console);
+  WriteFile(Folder / "x64.exe", MakeImage({{".text", code}}, 0x200, Pe32Plus));
   WriteFile(Folder / "bad.cab", "MSCF but nothing else");
   WriteFile(Folder / "cut.ico", std::string("\0\0\1\0\2\0", 6) + std::string(16, 'x'));
   std::string src = Source.string(), folder = Folder.string(), out = Out;
@@ -496,7 +513,10 @@ TEST_F(CabpackTest, RefusesBadInputLeavingNothingBehind) {
       {{"--source", src, "--cab", folder + "/bad.cab", "-o", out}, 2, "exactly one", ""},
       {{"--cab", folder + "/bad.cab", "-o", out}, 1, "damaged", ""},
       {{"--cab", folder + "/missing.cab", "-o", out}, 1, "cannot read", ""},
-      {{"--list", folder + "/text.exe"}, 1, "not a 32-bit", ""},
+      {{"--list", folder + "/text.exe"}, 1, "not a Windows program (PE)", ""},
+      {{"--list", folder + "/arm64.exe"}, 1, "an ARM64 program", ""},
+      {{"--source", src, "--run", "setup.exe", "--arch", "arm64", "-o", out}, 2, "--arch takes x86 or x64", ""},
+      {{"--list", folder + "/x64.exe", "--arch", "x64"}, 2, "only the package", ""},
       {{"--list", folder + "/text.exe", "--product-name", "x"}, 2, "go with --source or --cab", ""},
       {{"--list", folder + "/text.exe", "--arguments", "x"}, 2, "only the package", ""},
       {{"--source", src, "--run", "setup.exe", "--icon", folder + "/text.exe", "-o", out}, 1, "not an icon file", ""},
@@ -510,8 +530,11 @@ TEST_F(CabpackTest, RefusesBadInputLeavingNothingBehind) {
   const struct {
     std::string Stub, Message;
   } stubs[] = {
-      {folder + "/text.exe", "not a 32-bit"},
-      {folder + "/pe64.exe", "not a 32-bit"},
+      {folder + "/text.exe", "not a Windows program (PE)"},
+      {folder + "/pe64.exe", "not a valid x86 program (PE32)"},
+      {folder + "/arm64.exe", "an ARM64 program: cabpack packs x86 (PE32) and x64 (PE32+) runners"},
+      {folder + "/dll.exe", "is a DLL, not a runner program"},
+      {folder + "/console.exe", "is a console program"},
       {folder + "/full.exe", "no room"},
       {folder + "/missing.exe", "cannot read"},
       {out, "would overwrite its own input"},
@@ -530,6 +553,8 @@ TEST_F(CabpackTest, RefusesBadInputLeavingNothingBehind) {
     expectFailure(args, c.Code, c.Message);
     if (!c.Extra.empty()) fs::remove(Source / c.Extra);
   }
+  expectFailure({"--source", src, "--run", "setup.exe", "--stub", folder + "/x64.exe", "--arch", "x86", "-o", out}, 1,
+                "is an x64 runner (PE32+), not x86 as --arch says");
   for (const auto& s : stubs) {
     std::set<std::string> left;
     if (s.Stub == out) WriteFile(out, ReadFile(Stub)), left = {"package.exe"};
