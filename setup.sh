@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
-# Installs, from Debian's packages, everything cabrun needs to build, test and pack.
-# Safe to run again: it only installs what is missing. Must run as root.
+# Installs, from Debian's packages, everything cabrun needs to build, test and pack, for both
+# Windows architectures: 64-bit Wine runs everywhere; 32-bit Wine (wine32) installs everywhere
+# but runs only where the kernel runs 32-bit programs. Safe to run again: it only installs what
+# is missing. Must run as root.
 set -euo pipefail
 
 packages=(
   cmake make g++ pkg-config
   g++-mingw-w64-i686 gcc-mingw-w64-i686 binutils-mingw-w64-i686
-  wine wine32:i386
+  g++-mingw-w64-x86-64 gcc-mingw-w64-x86-64 binutils-mingw-w64-x86-64
+  wine wine64 wine32:i386
   xvfb xauth x11-apps imagemagick
   googletest
   fonts-ipafont-gothic

@@ -1,31 +1,76 @@
 #!/usr/bin/env bash
-# wine-session.sh BUILD COMMAND...: runs COMMAND with the build's own Wine prefix, inside an
-# Xvfb session (windows need a display); with CABRUN_USE_DISPLAY=1 and a display, on that one. The wineserver is started first, with its output
-# away from the command's pipes, so that its helpers cannot keep a test run hanging.
+# wine-session.sh BUILD COMMAND...: runs COMMAND inside an Xvfb session (windows need a display;
+# with CABRUN_USE_DISPLAY=1 and a display, on that one), with a wineserver started for each
+# architecture this machine runs and built in BUILD: x86 with the prefix BUILD/wineprefix, x64
+# with BUILD/x64/wineprefix. The servers start first, with their output away from the command's
+# pipes, so that their helpers cannot keep a test run hanging.
+# COMMAND finds `wine`, WINEPREFIX and CABRUN_ARCH_BUILD (BUILD or BUILD/x64) set for CABRUN_ARCH:
+# the architecture asked for in CABRUN_ARCH, else x86 where it runs, else x64. CABRUN_WINE_RUNNABLE
+# lists the architectures that run here; cmake/wine-arch.sh reads it instead of asking again.
 set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "$1" && pwd); shift
-export WINEPREFIX=$build/wineprefix WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 
 if [ "${CABRUN_IN_XVFB:-}" != 1 ] && ! [ "${CABRUN_USE_DISPLAY:-}" = 1 -a -n "${DISPLAY:-}" ]; then
   export CABRUN_IN_XVFB=1
   exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$build" "$@"
 fi
 
-mkdir -p "$WINEPREFIX"
-wineserver -p >/dev/null 2>&1 </dev/null
-if [ ! -f "$WINEPREFIX/.cabrun-ready" ]; then
-  wineboot -i >/dev/null 2>&1 </dev/null
-  touch "$WINEPREFIX/.cabrun-ready"
-else
-  wineboot >/dev/null 2>&1 </dev/null
+arch_build() { if [ "$1" = x64 ]; then echo "$build/x64"; else echo "$build"; fi; }
+
+export CABRUN_WINE_RUNNABLE
+CABRUN_WINE_RUNNABLE=$(sh "$root/cmake/wine-arch.sh" --runnable)
+for arch in x86 x64; do
+  export "CABRUN_WINE_WHY_$arch=$(sh "$root/cmake/wine-arch.sh" --why $arch)"
+done
+for arch in x86 x64; do
+  eval "why=\$CABRUN_WINE_WHY_$arch"
+  [ -z "$why" ] || echo "wine-session: no $arch programs run here: $why" >&2
+done
+if [ -z "${CABRUN_ARCH:-}" ]; then
+  CABRUN_ARCH=${CABRUN_WINE_RUNNABLE%% *}
+  if [ -z "$CABRUN_ARCH" ]; then
+    echo "wine-session: Wine runs no Windows programs here: x86: $CABRUN_WINE_WHY_x86; x64: $CABRUN_WINE_WHY_x64" >&2
+    exit 1
+  fi
 fi
-# Title bars without a window manager, and a CJK font for Japanese texts on any locale.
-# Set on every start: the first boot of a prefix may still rewrite them after it returns.
-wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v Tahoma \
-  /t REG_MULTI_SZ /d 'ipag.ttf,IPAGothic\0MSGOTHIC.TTC,MS UI Gothic' /f >/dev/null 2>&1
+
+# Starts the server of ARCH's prefix and sets the prefix up (once: ~10 s). Says why when Wine fails.
+servers=()
+start_server() {
+  local arch=$1 prefix winearch=win32
+  prefix=$(arch_build "$arch")/wineprefix
+  [ "$arch" = x64 ] && winearch=win64
+  mkdir -p "$prefix"
+  WINEPREFIX=$prefix WINEARCH=$winearch sh "$root/cmake/wine-arch.sh" "$arch" sh -c '
+    wineserver -p >/dev/null 2>&1 </dev/null
+    if [ ! -f "$WINEPREFIX/.cabrun-ready" ]; then
+      wine wineboot -i >/dev/null 2>&1 </dev/null && touch "$WINEPREFIX/.cabrun-ready"
+    else
+      wine wineboot >/dev/null 2>&1 </dev/null
+    fi
+    # Title bars without a window manager, and a CJK font for Japanese texts on any locale. Set on
+    # every start: the first boot of a prefix may still rewrite them after it returns.
+    wine reg add "HKCU\\Software\\Wine\\X11 Driver" /v Managed /d N /f >/dev/null 2>&1 &&
+    wine reg add "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink" /v Tahoma \
+      /t REG_MULTI_SZ /d "ipag.ttf,IPAGothic\\0MSGOTHIC.TTC,MS UI Gothic" /f >/dev/null 2>&1' || {
+    echo "wine-session: the $arch Wine prefix $prefix could not be set up (wineboot or reg failed; WINEDEBUG=err+all tells more)" >&2
+    return 1
+  }
+  servers+=("$prefix")
+}
+stop_servers() {
+  for prefix in "${servers[@]}"; do WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1 || true; done
+}
+trap stop_servers EXIT
+
+for arch in $CABRUN_WINE_RUNNABLE; do
+  if [ "$arch" = "$CABRUN_ARCH" ] || [ -d "$(arch_build "$arch")" ]; then start_server "$arch"; fi
+done
+export CABRUN_ARCH CABRUN_ARCH_BUILD WINEPREFIX
+CABRUN_ARCH_BUILD=$(arch_build "$CABRUN_ARCH")
+WINEPREFIX=$CABRUN_ARCH_BUILD/wineprefix
 rc=0
-"$@" || rc=$?
-wineserver -k >/dev/null 2>&1 || true
+sh "$root/cmake/wine-arch.sh" "$CABRUN_ARCH" "$@" || rc=$?
 exit $rc

@@ -4,4 +4,4 @@ cabrun_wine_run(cabinet_tests cabinet_tests)
 
 cabrun_wine_test(cabinet_fuzz_tests SOURCES cab_fuzz_test.cpp LIBS cabrun_cabinet cabrun_cabwriter)
 cabrun_wine_run(cabinet_fuzz_tests cabinet_fuzz_tests)
-set_tests_properties(cabinet_fuzz_tests PROPERTIES TIMEOUT 120)
+set_tests_properties(cabinet_fuzz_tests${A} PROPERTIES TIMEOUT 120)

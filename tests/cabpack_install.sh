@@ -1,7 +1,7 @@
 #!/bin/sh
 # cabpack_install.sh HOST_BUILD WORK: the Debian package of cabpack, unpacked into a root of its
-# own, holds cabpack and its stub where cabpack finds it, and packs a folder given only a
-# package file.
+# own, holds cabpack and the stubs of both architectures where cabpack finds them, and packs a
+# folder given only a package file.
 set -eu
 host=$1 work=$2
 fail() { echo "cabpack_install: $*" >&2; exit 1; }
@@ -14,7 +14,10 @@ dpkg-deb -c "$deb"
 dpkg-deb -f "$deb" Package Version Depends
 dpkg -x "$deb" "$work/root"
 [ -x "$work/root/usr/bin/cabpack" ] || fail "no usr/bin/cabpack in the package"
-[ -f "$work/root/usr/share/cabrun/cabrun.exe" ] || fail "no usr/share/cabrun/cabrun.exe in the package"
+for stub in cabrun.exe cabrun-x64.exe; do
+  [ -f "$work/root/usr/share/cabrun/$stub" ] || fail "no usr/share/cabrun/$stub in the package"
+  cmp "$work/root/usr/share/cabrun/$stub" "$host/$stub"
+done
 
 printf 'MZ setup\r\n' > "$work/release/payload/setup.exe"
 printf 'read me\r\n' > "$work/release/payload/docs/readme.txt"
@@ -36,4 +39,9 @@ grep -q 'HideWhileRunning *on *(set)' "$work/list.txt" || fail "the option is mi
 grep -q 'bak' "$work/list.txt" && fail "an excluded file went in"
 "$cabpack" --save-cab "$work/release/update.exe" -o "$work/update.cab" -q
 cabextract -l "$work/update.cab" | grep -q 'docs/readme.txt' || fail "cabextract does not find the files"
-cmp "$work/root/usr/share/cabrun/cabrun.exe" "$host/cabrun.exe"
+
+# The installed x64 stub, chosen by the package file's arch.
+printf 'arch = x64\n' >> "$work/release/update.ini"
+sed -i 's/^output = .*/output = update64.exe/' "$work/release/update.ini"
+"$cabpack" build "$work/release/update.ini" -q
+"$cabpack" --list "$work/release/update64.exe" | grep -qF 'x64 runner (PE32+)' || fail "the x64 package is not an x64 runner"

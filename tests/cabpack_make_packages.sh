@@ -1,12 +1,14 @@
 #!/bin/sh
-# cabpack_make_packages.sh CABPACK PROBE PAYLOAD WORK OBJDUMP: makes the packages the Wine tests
-# run, and checks on the host what needs no Windows: same bytes twice, the default stub, the
-# relocations kept, the cabinet taken out again (read by cabextract), --cab unchanged, --list.
-# The repacked probe carries its own version texts and an icon made by ImageMagick; cabpack.cmake
-# hands the same texts to the probe, which reads them back through Windows.
+# cabpack_make_packages.sh CABPACK ARCH PROBE PAYLOAD WORK OBJDUMP: makes the packages the Wine
+# tests of ARCH (x86 or x64) run, and checks on the host what needs no Windows: same bytes twice,
+# the default stub of the architecture, the relocations kept, the cabinet taken out again (read by
+# cabextract), --cab unchanged, --list. The repacked probe carries its own version texts and an
+# icon made by ImageMagick; cabpack.cmake hands the same texts to the probe, which reads them back
+# through Windows.
 set -eu
-cabpack=$1 probe=$2 payload=$3 work=$4 objdump=$5
+cabpack=$1 arch=$2 probe=$3 payload=$4 work=$5 objdump=$6
 stub=$(dirname "$cabpack")/cabrun.exe
+[ "$arch" = x64 ] && stub=$(dirname "$cabpack")/cabrun-x64.exe
 fail() { echo "cabpack_make_packages: $*" >&2; exit 1; }
 
 chmod -R u+w "$work" 2>/dev/null || true
@@ -23,7 +25,7 @@ cp "$payload" "$work/src2/setup.exe"
 echo two > "$work/src2/two.txt"
 
 export SOURCE_DATE_EPOCH=946728000
-pack() { "$cabpack" --source "$work/src" --run bin/payload.exe --on HideWhileRunning --off allowextractswitch "$@"; }
+pack() { "$cabpack" --source "$work/src" --run bin/payload.exe --on HideWhileRunning --off allowextractswitch --arch "$arch" "$@"; }
 pack --stub "$probe" -o "$work/probe_pkg.exe"
 pack --stub "$probe" -o "$work/probe_pkg_again.exe"
 cmp "$work/probe_pkg.exe" "$work/probe_pkg_again.exe" || fail "two runs gave different bytes"
@@ -55,7 +57,7 @@ cmp "$work/relocations.stub" "$work/relocations.pkg" || fail "the relocations ch
 mkdir -p "$work/src_ja"
 cp "$payload" "$work/src_ja/setup.exe"
 echo kana > "$work/src_ja/あ.txt"
-"$cabpack" --source "$work/src_ja" --run setup.exe --codepage 932 -o "$work/cabrun_ja.exe"
+"$cabpack" --source "$work/src_ja" --run setup.exe --codepage 932 --arch "$arch" -o "$work/cabrun_ja.exe"
 
 "$cabpack" --save-cab "$work/cabrun_pkg.exe" -o "$work/taken.cab"
 cabextract -l "$work/taken.cab"
@@ -63,11 +65,11 @@ cabextract -q -d "$work/taken" "$work/taken.cab"
 diff -r "$work/src" "$work/taken" || fail "cabextract does not give back the source files"
 
 # LZX: cabextract gives the files back, and the real runner runs such a package (cabpack.cmake).
-"$cabpack" --source "$work/src" --run bin/payload.exe --compression lzx:16 -o "$work/lzx_pkg.exe"
+"$cabpack" --source "$work/src" --run bin/payload.exe --compression lzx:16 --arch "$arch" -o "$work/lzx_pkg.exe"
 "$cabpack" --save-cab "$work/lzx_pkg.exe" -o "$work/lzx.cab"
 cabextract -q -d "$work/taken_lzx" "$work/lzx.cab"
 diff -r "$work/src" "$work/taken_lzx" || fail "cabextract does not give back the files of an LZX package"
-"$cabpack" --source "$work/src2" --run setup.exe --compression lzx -o "$work/cabrun_lzx.exe"
+"$cabpack" --source "$work/src2" --run setup.exe --compression lzx --arch "$arch" -o "$work/cabrun_lzx.exe"
 
 "$cabpack" --cab "$work/taken.cab" --stub "$stub" -o "$work/from_cab.exe"
 "$cabpack" --save-cab "$work/from_cab.exe" -o "$work/taken_again.cab"
@@ -77,4 +79,6 @@ cmp "$work/taken.cab" "$work/taken_again.cab" || fail "--cab did not embed the c
 grep -q 'HideWhileRunning  *on  *(set)' "$work/list.txt" || fail "--list misses the option"
 grep -q 'bin\\payload.exe *<- run after extraction' "$work/list.txt" || fail "--list misses the flagged file"
 grep -q 'KEEP' "$work/list.txt" || fail "--list misses the probe's own resource"
+case $arch in x86) runner="x86 runner (PE32)" ;; x64) runner="x64 runner (PE32+)" ;; esac
+grep -qF "$runner" "$work/list.txt" || fail "--list does not name the architecture: $runner"
 if "$cabpack" --list "$work/probe_pkg.exe" > /dev/full; then fail "--list to a full device succeeded"; fi

@@ -1,10 +1,12 @@
 #!/bin/sh
-# cabpack_windows_build.sh CABPACK_EXE WORK PROBE_STUB RUNNER_STUB: the Windows build of cabpack, run under Wine, makes
-# the same packages as the host build did (from the probe and from the runner, which lies beside
-# it as its default stub; MSZIP and LZX), also with Japanese names on a system of another code page, and
-# replaces an existing output; it refuses links.
+# cabpack_windows_build.sh CABPACK_EXE ARCH WORK PROBE_STUB RUNNER_STUB: the Windows build of cabpack (of the
+# architecture ARCH), run under Wine, makes the same packages as the host build did (from the probe and from
+# the runner of ARCH, which lies beside it as its default stub; MSZIP and LZX), also with Japanese names on a
+# system of another code page, and replaces an existing output; it refuses links.
 set -eu
-exe=$1 work=$2 probe_stub=$3 runner_stub=$4
+exe=$1 arch=$2 work=$3 probe_stub=$4 runner_stub=$5
+beside=$(dirname "$exe")/cabrun.exe
+[ "$arch" = x64 ] && beside=$(dirname "$exe")/cabrun-x64.exe
 export SOURCE_DATE_EPOCH=946728000
 rm -f "$work/win_pkg.exe" "$work/win_cabrun_pkg.exe" "$work/win_あ.exe" "$work/win_lzx_pkg.exe"
 for round in 1 2; do
@@ -13,16 +15,16 @@ for round in 1 2; do
   cmp "$work/probe_pkg.exe" "$work/win_pkg.exe"
 done
 # The runner beside cabpack.exe is its default stub.
-[ "$(dirname "$exe")/cabrun.exe" -ef "$runner_stub" ] || cmp "$(dirname "$exe")/cabrun.exe" "$runner_stub"
+[ "$beside" -ef "$runner_stub" ] || cmp "$beside" "$runner_stub"
 wine "$exe" --source "Z:$work/src" --run bin/payload.exe --on HideWhileRunning --off AllowExtractSwitch \
-  -o "Z:$work/win_cabrun_pkg.exe"
+  --arch "$arch" -o "Z:$work/win_cabrun_pkg.exe"
 cmp "$work/cabrun_pkg.exe" "$work/win_cabrun_pkg.exe"
 wine "$exe" --source "Z:$work/src" --run bin/payload.exe --compression lzx:16 --stub "Z:$runner_stub" \
   -o "Z:$work/win_lzx_pkg.exe"
 cmp "$work/lzx_pkg.exe" "$work/win_lzx_pkg.exe"
 # Names are opened through the wide functions: Japanese ones work on a system whose ANSI code
 # page is 1252 (Wine under C.UTF-8), in the source folder and in the output's name.
-LANG=C.UTF-8 LC_ALL=C.UTF-8 wine "$exe" --source "Z:$work/src_ja" --run setup.exe --codepage 932 -o "Z:$work/win_あ.exe"
+LANG=C.UTF-8 LC_ALL=C.UTF-8 wine "$exe" --source "Z:$work/src_ja" --run setup.exe --codepage 932 --arch "$arch" -o "Z:$work/win_あ.exe"
 cmp "$work/cabrun_ja.exe" "$work/win_あ.exe"
 # A link in the source folder is refused, with nothing written (Wine shows links to folders as
 # reparse points, not links to files).
@@ -30,7 +32,7 @@ rm -rf "$work/src_link" "$work/win_link.exe"
 mkdir -p "$work/src_link"
 cp "$work/src2/setup.exe" "$work/src_link/"
 ln -s "$work/src" "$work/src_link/linked"
-if wine "$exe" --source "Z:$work/src_link" --run setup.exe -o "Z:$work/win_link.exe" 2> "$work/win_link.err"; then
+if wine "$exe" --source "Z:$work/src_link" --run setup.exe --arch "$arch" -o "Z:$work/win_link.exe" 2> "$work/win_link.err"; then
   echo "cabpack.exe packed a link" >&2; exit 1
 fi
 grep -q '"linked" is a link' "$work/win_link.err"
