@@ -12,11 +12,15 @@ megabytes=${2:-256}
 rounds=3
 
 if [ "${CABRUN_IN_XVFB:-}" != 1 ]; then
-  cmake --build "$build" --target expand_bench -j2 >/dev/null
   exec "$root/cmake/wine-session.sh" "$build" "$0" "$build" "$megabytes"
 fi
 
-bench="$build/bench/expand_bench.exe"
+# The Windows programs of the architecture the session chose: x86 where this machine runs it.
+arch_build=$CABRUN_ARCH_BUILD
+cmake --build "$arch_build" --target expand_bench -j2 >/dev/null
+echo "architecture: $CABRUN_ARCH"
+
+bench="$arch_build/bench/expand_bench.exe"
 work=$(mktemp -d /tmp/expand_bench.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 win() { echo "Z:$(echo "$1" | tr / '\\')"; }

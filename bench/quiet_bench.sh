@@ -11,18 +11,22 @@ files=${2:-1000}
 rounds=${3:-3}
 
 if [ "${CABRUN_IN_XVFB:-}" != 1 ]; then
-  cmake --build "$build" --target cabrun host_tools probe_payload -j2 >/dev/null
   exec "$root/cmake/wine-session.sh" "$build" "$0" "$build" "$files" "$rounds"
 fi
+
+# The Windows programs of the architecture the session chose: x86 where this machine runs it.
+arch_build=$CABRUN_ARCH_BUILD
+cmake --build "$arch_build" --target cabrun host_tools probe_payload -j2 >/dev/null
+echo "architecture: $CABRUN_ARCH"
 
 work=$(mktemp -d /tmp/quiet_bench.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 win() { echo "Z:$(echo "$1" | tr / '\\')"; }
 
 mkdir -p "$work/source/files"
-cp "$build/tests/probe_payload.exe" "$work/source/probe.exe"
+cp "$arch_build/tests/probe_payload.exe" "$work/source/probe.exe"
 for i in $(seq 2 "$files"); do head -c 768 /dev/urandom | base64 -w 76 > "$work/source/files/f$i.txt"; done
-"$build/host/cabpack" --source "$work/source" --run probe.exe --stub "$build/runner/cabrun.exe" -o "$work/package.exe"
+"$build/host/cabpack" --source "$work/source" --run probe.exe --stub "$arch_build/runner/cabrun.exe" -o "$work/package.exe"
 "$build/host/cabpack" --save-cab "$work/package.exe" -o "$work/package.cab"
 rm -rf "$work/source"
 quiet=$(sed -n 's/.*{PsQuietSwitch, "\(.*\)"}.*/\1/p' "$root/runner/protected_plain.h")

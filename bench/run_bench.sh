@@ -16,9 +16,13 @@ megabytes=${2:-128}
 rounds=${3:-1}
 
 if [ "${CABRUN_IN_XVFB:-}" != 1 ]; then
-  cmake --build "$build" --target cabrun host_tools probe_payload run_bench -j2 >/dev/null
   exec "$root/cmake/wine-session.sh" "$build" "$0" "$build" "$megabytes" "$rounds"
 fi
+
+# The Windows programs of the architecture the session chose: x86 where this machine runs it.
+arch_build=$CABRUN_ARCH_BUILD
+cmake --build "$arch_build" --target cabrun host_tools probe_payload run_bench -j2 >/dev/null
+echo "architecture: $CABRUN_ARCH"
 export LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8
 
 work=$(mktemp -d /tmp/run_bench.XXXXXX)
@@ -29,11 +33,11 @@ win() { echo "Z:$(echo "$1" | tr / '\\')"; }
 package() {
   local name=$1 files=$2 big=${3:-} source=$work/$1
   mkdir -p "$source/files"
-  cp "$build/tests/probe_payload.exe" "$source/probe.exe"
+  cp "$arch_build/tests/probe_payload.exe" "$source/probe.exe"
   for i in $(seq 2 "$files"); do head -c 1024 /dev/urandom | base64 -w 76 > "$source/files/f$i.txt"; done
   # Base64 text of random bytes compresses to about three quarters, like typical payloads.
   [ -n "$big" ] && head -c "${big}M" < <(base64 -w 76 /dev/urandom) > "$source/files/big.bin"
-  "$build/host/cabpack" --source "$source" --run probe.exe --stub "$build/runner/cabrun.exe" -o "$work/$name.exe"
+  "$build/host/cabpack" --source "$source" --run probe.exe --stub "$arch_build/runner/cabrun.exe" -o "$work/$name.exe"
   rm -rf "$source"
 }
 
@@ -47,7 +51,7 @@ for entry in one:1 hundred:100 thousand:1000 large:2; do
   name=${entry%%:*} files=${entry#*:}
   best=""
   for round in $(seq "$rounds"); do
-    result=$(wine "$build/bench/run_bench.exe" "$(win "$work/$name.exe")" "$(win "$work/record.txt")" | tr -d '\r')
+    result=$(wine "$arch_build/bench/run_bench.exe" "$(win "$work/$name.exe")" "$(win "$work/record.txt")" | tr -d '\r')
     set -- $result
     if [ -z "$best" ] || [ "$3" -lt "$(echo "$best" | cut -d' ' -f3)" ]; then best=$result; fi
   done

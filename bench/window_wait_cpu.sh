@@ -7,10 +7,14 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:?usage: window_wait_cpu.sh BUILD}" && pwd)
 
 if [ "${CABRUN_BENCH_INSIDE:-}" != 1 ]; then
-  cmake --build "$build" --target window_wait_cpu launch_recorder -j2 >/dev/null
   export CABRUN_BENCH_INSIDE=1
   exec "$root/cmake/wine-session.sh" "$build" "$0" "$build"
 fi
+
+# The Windows programs of the architecture the session chose: x86 where this machine runs it.
+arch_build=$CABRUN_ARCH_BUILD
+cmake --build "$arch_build" --target window_wait_cpu launch_recorder -j2 >/dev/null
+echo "architecture: $CABRUN_ARCH"
 
 # This prefix's Wine server: the one whose folder is named after the prefix's device and inode.
 server_dir=$(printf 'server-%x-%x' "$(stat -c %d "$WINEPREFIX")" "$(stat -c %i "$WINEPREFIX")")
@@ -24,8 +28,8 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 before=$(ticks)
 start=$(date +%s.%N)
-env LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8 wine "$build/bench/window_wait_cpu.exe" \
-  "Z:$(echo "$build/tests/launch_recorder.exe" | tr / '\\')" "Z:$(echo "$work" | tr / '\\')"
+env LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8 wine "$arch_build/bench/window_wait_cpu.exe" \
+  "Z:$(echo "$arch_build/tests/launch_recorder.exe" | tr / '\\')" "Z:$(echo "$work" | tr / '\\')"
 end=$(date +%s.%N)
 after=$(ticks)
 if [ -n "$server_pid" ]; then
