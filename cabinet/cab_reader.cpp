@@ -21,13 +21,17 @@ struct TFdiFunctions {
   decltype(&FDIDestroy) Destroy = nullptr;
 };
 
-// cabinet.dll is taken from the system folder by its full path only, never through the search
-// path: an elevated runner started from a download folder must not load a planted copy.
+// cabinet.dll is taken from the system folder only, never through the search path: an elevated
+// runner started from a download folder must not load a planted copy. Systems that do not know
+// LOAD_LIBRARY_SEARCH_SYSTEM32 (Windows 7 without its update) refuse the flag; they are given the
+// full path.
 const TFdiFunctions& FdiFunctions() {
   static const TFdiFunctions functions = [] {
     TFdiFunctions f;
-    HMODULE module = LoadLibraryExA((WithTrailingBackslash(SystemFolder()) + "cabinet.dll").c_str(), nullptr,
-                                    LOAD_WITH_ALTERED_SEARCH_PATH);
+    HMODULE module = LoadLibraryExA("cabinet.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (!module && GetLastError() == ERROR_INVALID_PARAMETER)
+      module = LoadLibraryExA((WithTrailingBackslash(SystemFolder()) + "cabinet.dll").c_str(), nullptr,
+                              LOAD_WITH_ALTERED_SEARCH_PATH);
     if (!module) return f;
     f.Create = LookUpFunction<decltype(&FDICreate)>(module, "FDICreate");
     f.Copy = LookUpFunction<decltype(&FDICopy)>(module, "FDICopy");
@@ -150,12 +154,18 @@ int32_t TCabReader::CheckCabinet(const std::string& cabinetPath) {
   unsigned char header[HeaderSize];
   if (!file.ReadExactly(header, HeaderSize) || Little32(header) != CabinetSignature) return 0;
   if (!file.MoveTo(Little32(header + 16))) return 0;
-  const unsigned count = header[28] | header[29] << 8;
+  const unsigned folders = header[26] | header[27] << 8, count = header[28] | header[29] << 8;
   // The sum wraps like a signed 32-bit value, so a total of 2 GB or more shows as negative.
   uint32_t total = 0;
   for (unsigned i = 0; i < count; ++i) {
     unsigned char entry[FileEntrySize];
     if (!file.ReadExactly(entry, FileEntrySize)) break;
+    // A file in a folder the cabinet does not have (or continued from or into another cabinet):
+    // the library would take it from its last folder and report it extracted.
+    if (unsigned(entry[8] | entry[9] << 8) >= folders) {
+      CabLastError = ERROR_INVALID_DATA;
+      return 0;
+    }
     // The name is skipped a byte at a time; a table cut off inside it ends the scan.
     bool named = true;
     for (char c = 1; c != '\0' && named;) named = file.ReadExactly(&c, 1);

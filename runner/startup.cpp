@@ -36,10 +36,12 @@ const unsigned char* TakeArgument(const unsigned char* p, std::string& argument)
   return p;
 }
 
-// A name that comes out empty (a runner named ".exe", a code page 932 name cut at a 0x5C
-// trail byte) would make the chosen folder itself the target, which is emptied first.
+// The target's name. Windows drops trailing dots and blanks from a name, so "...exe" would name
+// the parent folder and "..exe" the chosen folder itself; such a name, and one that comes out
+// empty (".exe", a code page 932 name cut at a 0x5C trail byte), takes a fixed name instead.
 std::string RunnerNameWithoutExtension() {
   std::string name = ReplaceExtension(NameOfPath(RunnerArguments[0]), "");
+  while (!name.empty() && (name.back() == '.' || name.back() == ' ')) name.pop_back();
   return name.empty() ? "package" : name;
 }
 

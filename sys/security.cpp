@@ -3,7 +3,9 @@
 #include <aclapi.h>
 #include <sddl.h>
 
-const char PrivateSecurityText[] = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+// SYSTEM and Administrators only: another user can neither read the payload and its report nor
+// hold a file open that the clean-up must remove.
+const char PrivateSecurityText[] = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 
 namespace {
 

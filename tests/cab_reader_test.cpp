@@ -52,6 +52,12 @@ TEST(CheckCabinet, GivesTheSumOfTheFileSizesOrZero) {
   std::string unreachable = cab;
   Put32At(unreachable, 16, 0xFFFFFFFF);
   WriteTextFile(folder / "unreachable.cab", unreachable);
+  // A file whose folder index points past the cabinet's only folder, or into another cabinet.
+  std::string folderPastEnd = cab, continued = cab;
+  Put16At(folderPastEnd, layout.Entries[2] + 8, 1);
+  Put16At(continued, layout.Entries[0] + 8, 0xFFFD);
+  WriteTextFile(folder / "folder-index-past-end.cab", folderPastEnd);
+  WriteTextFile(folder / "folder-continued-from-before.cab", continued);
 
   const struct {
     const char* Name;
@@ -60,7 +66,7 @@ TEST(CheckCabinet, GivesTheSumOfTheFileSizesOrZero) {
       {"missing.cab", 0},     {"short.cab", 0},       {"signature.cab", 0},    {"none.cab", 0},
       {"empty.cab", 0},       {"three.cab", 70010},   {"reserved.cab", 70010}, {"no-data.cab", 70010},
       {"cut-fixed.cab", 10},  {"cut-name.cab", 10},   {"wrapped.cab", INT32_MIN}, {"beyond.cab", 0},
-      {"unreachable.cab", 0},
+      {"unreachable.cab", 0}, {"folder-index-past-end.cab", 0}, {"folder-continued-from-before.cab", 0},
   };
   for (const auto& c : cases) {
     TCabReader reader;

@@ -229,17 +229,25 @@ TEST_F(StartupTest, Switches) {
   }
 }
 
-// Nothing left of the runner's name (".exe", or a code page 932 name cut at its 0x5C trail byte):
-// the target gets a fixed name, never the chosen folder itself.
+// Nothing left of the runner's name once Windows would drop its trailing dots and blanks (".exe",
+// "..exe" and "...exe", which would name the chosen folder or its parent, or a code page 932 name
+// cut at its 0x5C trail byte): the target gets a fixed name, never the chosen folder or above.
 TEST_F(StartupTest, EmptyRunnerNameGivesAFixedTarget) {
   TempFolder temp;
-  for (const std::string own : {"D:\\pkg\\.exe", "D:\\pkg\\\x8B\x40\x94\x5C.exe"}) {
-    RunnerArguments = {own, "/extract"};
+  const struct {
+    std::string Own, Target;
+  } cases[] = {
+      {"D:\\pkg\\.exe", "package"},         {"D:\\pkg\\..exe", "package"},
+      {"D:\\pkg\\...exe", "package"},       {"D:\\pkg\\. . .exe", "package"},
+      {"D:\\pkg\\\x8B\x40\x94\x5C.exe", "package"}, {"D:\\pkg\\update. ..exe", "update"},
+  };
+  for (const auto& c : cases) {
+    RunnerArguments = {c.Own, "/extract"};
     ReadCommandLine("C:\\Work");
-    EXPECT_EQ(ChosenFolder, "C:\\Work\\package") << own;
-    RunnerArguments = {own, "/extract", temp.Path};
+    EXPECT_EQ(ChosenFolder, "C:\\Work\\" + c.Target) << c.Own;
+    RunnerArguments = {c.Own, "/extract", temp.Path};
     ReadCommandLine("C:\\Work");
-    EXPECT_EQ(ChosenFolder, temp / "package") << own;
+    EXPECT_EQ(ChosenFolder, temp / c.Target) << c.Own;
   }
 }
 

@@ -343,8 +343,8 @@ TEST(Security, TrustedOnlyWhenNobodyElseCanTakeTheFolderOver) {
   EXPECT_FALSE(IsTrustedSecurity(&open, RunnerUser()));
 }
 
-// What the run creates: a protected DACL in which only SYSTEM and Administrators may change
-// anything, Users may read and run, and everything made inside inherits the same.
+// What the run creates: a protected DACL in which only SYSTEM and Administrators may do anything
+// (Users may not even read), and everything made inside inherits the same.
 TEST(Security, PrivateRightsAsBuilt) {
   PSECURITY_DESCRIPTOR descriptor = PrivateSecurity();
   ASSERT_NE(descriptor, nullptr);
@@ -365,8 +365,7 @@ TEST(Security, PrivateRightsAsBuilt) {
     EXPECT_EQ(allowed->Header.AceFlags, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE);
     entries.push_back(SidText(&allowed->SidStart) + "=" + HexText(allowed->Mask, 8));
   }
-  EXPECT_EQ(entries, (std::vector<std::string>{"S-1-5-18=001F01FF", "S-1-5-32-544=001F01FF",
-                                               "S-1-5-32-545=001200A9"}));
+  EXPECT_EQ(entries, (std::vector<std::string>{"S-1-5-18=001F01FF", "S-1-5-32-544=001F01FF"}));
   // With the owner an elevated run gets, the rights pass the run's own test.
   std::string sddl = std::string("O:BA") + PrivateSecurityText;
   PSECURITY_DESCRIPTOR owned = nullptr;
