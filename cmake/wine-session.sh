@@ -19,15 +19,18 @@ fi
 
 arch_build() { if [ "$1" = x64 ]; then echo "$build/x64"; else echo "$build"; fi; }
 
+# Each loader is started once here; what it answered is handed on to every command.
+CABRUN_WINE_RUNNABLE=
+for arch in x86 x64; do
+  why=$(sh "$root/cmake/wine-arch.sh" --why $arch)
+  export "CABRUN_WINE_WHY_$arch=$why"
+  if [ -z "$why" ]; then
+    CABRUN_WINE_RUNNABLE="${CABRUN_WINE_RUNNABLE:+$CABRUN_WINE_RUNNABLE }$arch"
+  else
+    echo "wine-session: no $arch programs run here: $why" >&2
+  fi
+done
 export CABRUN_WINE_RUNNABLE
-CABRUN_WINE_RUNNABLE=$(sh "$root/cmake/wine-arch.sh" --runnable)
-for arch in x86 x64; do
-  export "CABRUN_WINE_WHY_$arch=$(sh "$root/cmake/wine-arch.sh" --why $arch)"
-done
-for arch in x86 x64; do
-  eval "why=\$CABRUN_WINE_WHY_$arch"
-  [ -z "$why" ] || echo "wine-session: no $arch programs run here: $why" >&2
-done
 if [ -z "${CABRUN_ARCH:-}" ]; then
   CABRUN_ARCH=${CABRUN_WINE_RUNNABLE%% *}
   if [ -z "$CABRUN_ARCH" ]; then
