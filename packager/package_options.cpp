@@ -34,6 +34,8 @@ const char* const OptionMeanings[] = {
     "the report carries the power and battery state",
     "the /quiet switch is honoured",
     "the package ends with the payload's exit code when the runner waited for it",
+    "the payload works in the folder the package was started from (unsafe for packages started from "
+    "download folders), not in its extract folder",
 };
 static_assert(std::size(OptionMeanings) == OptionCount);
 

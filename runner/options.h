@@ -18,6 +18,7 @@ struct TPackageOptions {
   bool ReportPowerStatus = false;
   bool AllowQuietSwitch = true;
   bool PassExitCode = false;
+  bool RunInStartFolder = false;
   // Not a switch: the text of the entry keyed PsArguments, handed to the payload as written.
   std::string Arguments;
 };
@@ -43,13 +44,14 @@ inline constexpr PackageOptionInfo PackageOptionTable[] = {
     {PsReportPowerStatus, &TPackageOptions::ReportPowerStatus},
     {PsAllowQuietSwitch, &TPackageOptions::AllowQuietSwitch},
     {PsPassExitCode, &TPackageOptions::PassExitCode},
+    {PsRunInStartFolder, &TPackageOptions::RunInStartFolder},
 };
 
 // The options' names, as package authors write them, in the order of PackageOptionTable.
 inline constexpr const char* PackageOptionNames[] = {
     "AllowExtractSwitch", "AllowLanguageSwitch", "HideWhileRunning", "StartWithoutWaiting", "ReportBidWord",
     "ReportRomText7",     "ReportBidText8",      "ReportBidText4",   "ReportFlagValue",     "ReportPowerStatus",
-    "AllowQuietSwitch",   "PassExitCode",
+    "AllowQuietSwitch",   "PassExitCode",        "RunInStartFolder",
 };
 static_assert(sizeof PackageOptionNames / sizeof *PackageOptionNames ==
               sizeof PackageOptionTable / sizeof *PackageOptionTable);

@@ -51,6 +51,11 @@ enum ProtectedId : unsigned char {
   PsAllowQuietSwitch = 45,
   PsPassExitCode = 46,
   PsArguments = 47,
+  PsBatchExtension1 = 48,
+  PsBatchExtension2 = 49,
+  PsBatchHost = 50,
+  PsStartFolderKey = 51,
+  PsRunInStartFolder = 52,
 };
 
-constexpr int ProtectedCount = 48;
+constexpr int ProtectedCount = 53;

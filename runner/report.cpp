@@ -65,6 +65,7 @@ void WriteEnvironmentReport() {
   WriteValueLine(PsLanguageIdKey, LanguageId);
   WriteValueLine(PsLanguageNameKey, LanguageName);
   WriteValueLine(PsAdministratorKey, IsUserAdministrator() ? "1" : "0");
+  WriteValueLine(PsStartFolderKey, CurrentFolder());
   if (AnyMachineOption()) WriteMachineSection(WriteReportLine);
 
   HANDLE file = ReportFile;

@@ -119,30 +119,65 @@ void NoteCancel() {
   RunExitCode = ERROR_CANCELLED;
 }
 
-void LaunchPayload() {
-  LaunchArguments.clear();
-  AppendArgument(LaunchArguments, "/" + Protected(PsRunnerSection) + Protected(PsKeySeparator) + RunnerArguments[0],
-                 " ");
-  if (!PackageOptions.Arguments.empty()) LaunchArguments += " " + PackageOptions.Arguments;
-  for (size_t i = 1; i < RunnerArguments.size(); ++i) AppendArgument(LaunchArguments, RunnerArguments[i], " ");
+bool HasExtension(const std::string& path, ProtectedId first, ProtectedId second) {
+  std::string extension = ExtensionOfPath(path);
+  return EqualsIgnoringCase(extension, Protected(first)) || EqualsIgnoringCase(extension, Protected(second));
+}
 
+// The payload's arguments: the runner's own path, the package's fixed arguments as written, then
+// the runner's other arguments. False when one of them cannot be given to cmd.exe unchanged.
+bool ComposeLaunchArguments(bool forCmd) {
+  LaunchArguments.clear();
+  auto append = [forCmd](const std::string& item) {
+    if (forCmd) return AppendCmdArgument(LaunchArguments, item);
+    AppendArgument(LaunchArguments, item, " ");
+    return true;
+  };
+  bool safe = append("/" + Protected(PsRunnerSection) + Protected(PsKeySeparator) + RunnerArguments[0]);
+  if (!PackageOptions.Arguments.empty()) LaunchArguments += " " + PackageOptions.Arguments;
+  for (size_t i = 1; i < RunnerArguments.size(); ++i) safe = append(RunnerArguments[i]) && safe;
+  return safe;
+}
+
+// Scripts and batch files run through their host program from the system folder, which is never
+// searched for: the search would look in the package's own (download) folder first. A batch file
+// gets a command line in which cmd.exe reads every item as one word and nothing as syntax:
+// started by its name, cmd would read & | < > in the runner's path or in an argument as commands.
+bool ChooseHostProgram() {
+  std::string script = PayloadPath;
+  ProtectedId host;
+  if (HasExtension(script, PsBatchExtension1, PsBatchExtension2)) {
+    host = PsBatchHost;
+    std::string command;
+    if (!ComposeLaunchArguments(true) || !AppendCmdArgument(command, script, true)) {
+      WriteLog({"not started: the batch file's path or an argument would change its meaning on its command line"});
+      return false;
+    }
+    LaunchArguments = "/e:ON /v:OFF /d /c \"" + command + (LaunchArguments.empty() ? "" : " ") + LaunchArguments + "\"";
+  } else if (HasExtension(script, PsHostExtension1, PsHostExtension2)) {
+    host = PsHostProgram;
+    LaunchArguments = "\"" + script + "\" " + LaunchArguments;
+  } else {
+    return true;
+  }
+  PayloadPath = WithTrailingBackslash(SystemFolder()) + Protected(host);
+  return IsExistingFile(PayloadPath);
+}
+
+void LaunchPayload() {
   PayloadPath = WithTrailingBackslash(ExtractFolder) + PayloadName;
   if (!IsExistingFile(PayloadPath)) {
     ShowRunnerMessage(MsgProgramMissing, ProgressWindow->Window);
     return;
   }
-  std::string extension = ExtensionOfPath(PayloadPath);
-  if (EqualsIgnoringCase(extension, Protected(PsHostExtension1)) ||
-      EqualsIgnoringCase(extension, Protected(PsHostExtension2))) {
-    LaunchArguments = "\"" + PayloadPath + "\" " + LaunchArguments;
-    PayloadPath = WithTrailingBackslash(SystemFolder()) + Protected(PsHostProgram);
-    // Never searched for: the search would look in the package's own (download) folder.
-    if (!IsExistingFile(PayloadPath)) {
-      ShowRunnerMessage(MsgStartFailed, ProgressWindow->Window);
-      return;
-    }
+  ComposeLaunchArguments(false);
+  if (!ChooseHostProgram()) {
+    ShowRunnerMessage(MsgStartFailed, ProgressWindow->Window);
+    return;
   }
-  std::string launchFolder = CurrentFolder();
+  // The folder the package was started from is often a download folder: a payload working there
+  // would start programs and load DLLs that another user put beside the package.
+  std::string launchFolder = PackageOptions.RunInStartFolder ? CurrentFolder() : ExtractFolder;
 
   TDlg& window = *ProgressWindow;
   if (PackageOptions.HideWhileRunning) window.UpdateVisibility(true, false);

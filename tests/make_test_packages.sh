@@ -60,6 +60,9 @@ pack noswitch probe.exe --off AllowExtractSwitch --off AllowLanguageSwitch --off
 source_folder passcode
 pack passcode probe.exe --on PassExitCode
 
+source_folder startfolder
+pack startfolder probe.exe --on RunInStartFolder
+
 # Fixed payload arguments: with quotes, empty, long ("a b" 5000 times: fits the command line),
 # too long for any command line ("a b" 5462 times, 32 771 characters).
 quoted_words() { yes '"a b"' | head -n "$1" | paste -sd' '; }
@@ -94,11 +97,11 @@ cp "$probe" "$work/nested/bin/probe.exe"
 echo readme >"$work/nested/readme.txt"
 pack nested 'bin\probe.exe'
 
-for script in js:probe.js vbs:probe.vbs upper:PROBE.VBS; do
+for script in js:probe.js vbs:probe.vbs upper:PROBE.VBS cmd:probe.cmd bat:probe.bat; do
   name=script_${script%%:*} file=${script#*:}
   mkdir -p "$work/$name"
-  extension=${file##*.}
-  cp "$programs/probe_script.$(echo "$extension" | tr '[:upper:]' '[:lower:]')" "$work/$name/$file"
+  extension=$(echo "${file##*.}" | tr '[:upper:]' '[:lower:]')
+  cp "$programs/probe_script.$(echo "$extension" | sed s/bat/cmd/)" "$work/$name/$file"
   pack "$name" "$file"
 done
 

@@ -144,11 +144,13 @@ std::string FirstLaunchItem(const std::string& runner) {
   return item.find(' ') == std::string::npos ? item : Quoted(item);
 }
 
-std::string ExpectedReport(const std::string& runner, const std::string& id, const std::string& name) {
+std::string ExpectedReport(const std::string& runner, const std::string& id, const std::string& name,
+                           const std::string& start) {
   std::string separator = Plain(PsKeySeparator);
   return "[" + Plain(PsRunnerSection) + "]\r\n" + Plain(PsRunnerPathKey) + separator + runner + "\r\n" +
          Plain(PsLanguageIdKey) + separator + id + "\r\n" + Plain(PsLanguageNameKey) + separator + name + "\r\n" +
-         Plain(PsAdministratorKey) + separator + (IsUserAdministrator() ? "1" : "0") + "\r\n";
+         Plain(PsAdministratorKey) + separator + (IsUserAdministrator() ? "1" : "0") + "\r\n" +
+         Plain(PsStartFolderKey) + separator + start + "\r\n";
 }
 
 // The progress window's captions in the order they were shown.
@@ -400,7 +402,7 @@ class RunTest : public ::testing::Test {
     std::vector<TProbeRecord> payloads = Payloads();
     ASSERT_EQ(payloads.size(), 1u);
     std::string id = languageArgument.empty() ? HexText(GetSystemDefaultLangID(), 4) : "0411";
-    EXPECT_EQ(payloads[0]["Report"], ExpectedReport(package, id, "JPN"));
+    EXPECT_EQ(payloads[0]["Report"], ExpectedReport(package, id, "JPN", Temp.Path));
     EXPECT_EQ(ParametersOf(payloads[0]["CommandLine"]),
               FirstLaunchItem(package) + (languageArgument.empty() ? "" : " " + languageArgument));
     ExpectNothingLeft();
@@ -477,18 +479,26 @@ TEST_F(RunTest, NormalRunHandsOverAndCleansUp) {
   ASSERT_EQ(payloads.size(), 1u);
   TProbeRecord& payload = payloads[0];
   EXPECT_EQ(ParametersOf(payload["CommandLine"]), FirstLaunchItem(package));
-  EXPECT_EQ(payload["CurrentFolder"], Temp.Path);
   std::string folder = FolderOfPath(payload["Module"]);
+  EXPECT_EQ(payload["CurrentFolder"], WithoutTrailingBackslash(folder)) << "not in its own folder";
   std::string name = NameOfPath(WithoutTrailingBackslash(folder));
   EXPECT_EQ(FolderOfPath(WithoutTrailingBackslash(folder)), WithTrailingBackslash(Work));
   EXPECT_EQ(name.substr(0, 4), "_cab");
   EXPECT_EQ(ExtensionOfPath(name), ".tmp");
   EXPECT_EQ(NameOfPath(payload["Module"]), "probe.exe");
   EXPECT_EQ(payload["FolderExists"], "1");
-  EXPECT_EQ(payload["Report"], ExpectedReport(package, "0409", "ENU"));
+  EXPECT_EQ(payload["Report"], ExpectedReport(package, "0409", "ENU", Temp.Path));
   EXPECT_EQ(Captions(outcome), (std::vector<std::wstring>{L"Extracting....", L"Executing...."}));
   EXPECT_TRUE(WasShown(outcome, false));
   EXPECT_TRUE(WasShown(outcome, true));
+  ExpectNothingLeft();
+
+  // The package option that keeps the payload in the folder the package was started from.
+  DeleteFileA(Record.c_str());
+  Run(Package("startfolder"), "");
+  payloads = Payloads();
+  ASSERT_EQ(payloads.size(), 1u);
+  EXPECT_EQ(payloads[0]["CurrentFolder"], Temp.Path);
   ExpectNothingLeft();
 }
 
@@ -622,7 +632,7 @@ TEST_F(RunTest, MachineSectionWithoutTheDriver) {
   ASSERT_EQ(payloads.size(), 1u);
   std::string separator = Plain(PsKeySeparator), unknown = Plain(PsUnknown);
   EXPECT_EQ(payloads[0]["Report"],
-            ExpectedReport(package, "0409", "ENU") + "[" + Plain(PsMachineSection) + "]\r\n" +
+            ExpectedReport(package, "0409", "ENU", Temp.Path) + "[" + Plain(PsMachineSection) + "]\r\n" +
                 Plain(PsAcLineKey) + separator + Plain(PsAcOnline) + "\r\n" +
                 Plain(PsBatteryFlagKey) + separator + Plain(PsBatteryNoBattery) + "\r\n" +
                 Plain(PsBatteryPercentKey) + separator + unknown + "\r\n" +
@@ -651,7 +661,7 @@ TEST_P(RunArgumentTest, FromAPathWithABlank) {
   EXPECT_EQ(ParametersOf(payloads[0]["CommandLine"]),
             Quoted("/" + Plain(PsRunnerSection) + Plain(PsKeySeparator) + package) +
                 (handedOn.empty() ? "" : " " + handedOn));
-  EXPECT_EQ(payloads[0]["Report"], ExpectedReport(package, "0409", "ENU"));
+  EXPECT_EQ(payloads[0]["Report"], ExpectedReport(package, "0409", "ENU", Temp.Path));
   std::string parsed;
   for (int i = 0; i < std::stoi(payloads[0]["ArgumentCount"]); ++i)
     parsed += (i ? "|" : "") + payloads[0]["Argument" + std::to_string(i)];
@@ -685,7 +695,7 @@ TEST_F(RunTest, DisabledSwitchesAreOrdinaryArguments) {
   std::vector<TProbeRecord> payloads = Payloads();
   ASSERT_EQ(payloads.size(), 1u);
   EXPECT_EQ(ParametersOf(payloads[0]["CommandLine"]), FirstLaunchItem(package) + " " + switches);
-  EXPECT_EQ(payloads[0]["Report"], ExpectedReport(package, "0409", "ENU"));
+  EXPECT_EQ(payloads[0]["Report"], ExpectedReport(package, "0409", "ENU", Temp.Path));
   EXPECT_EQ(Captions(outcome), (std::vector<std::wstring>{L"Extracting....", L"Executing...."}));
   ExpectNothingLeft();
 }
@@ -699,7 +709,7 @@ TEST_P(RunsNormallyTest, StartsThePayload) {
   EXPECT_TRUE(outcome.Boxes.empty());
   std::vector<TProbeRecord> payloads = Payloads();
   ASSERT_EQ(payloads.size(), 1u);
-  EXPECT_EQ(payloads[0]["Report"], ExpectedReport(package, "0409", "ENU"));
+  EXPECT_EQ(payloads[0]["Report"], ExpectedReport(package, "0409", "ENU", Temp.Path));
   EXPECT_TRUE(WasShown(outcome, true)) << "the window was hidden while the payload ran";
   ExpectNothingLeft();
 }
@@ -721,7 +731,7 @@ TEST_F(RunTest, PayloadInASubfolder) {
   ASSERT_EQ(payloads.size(), 1u);
   std::string module = payloads[0]["Module"];
   EXPECT_EQ(NameOfPath(WithoutTrailingBackslash(FolderOfPath(module))), "bin");
-  EXPECT_EQ(payloads[0]["Report"], ExpectedReport(package, "0409", "ENU"));
+  EXPECT_EQ(payloads[0]["Report"], ExpectedReport(package, "0409", "ENU", Temp.Path));
   EXPECT_EQ(VisibilityWhileRunning(outcome), std::vector<bool>{true});
   ExpectNothingLeft();
 }
@@ -1139,7 +1149,7 @@ TEST_P(RunScriptTest, RunsThroughTheHostProgram) {
       << payload["Host"];
   EXPECT_EQ(NameOfPath(payload["Script"]), GetParam().Script);
   EXPECT_EQ(FolderOfPath(payload["Script"]), WithTrailingBackslash(outcome.ExtractFolder));
-  EXPECT_EQ(payload["CurrentFolder"], Temp.Path);
+  EXPECT_EQ(payload["CurrentFolder"], outcome.ExtractFolder);
   EXPECT_EQ(payload["ArgumentCount"], "3");
   EXPECT_EQ(payload["Argument0"], "/" + Plain(PsRunnerSection) + Plain(PsKeySeparator) + package);
   EXPECT_EQ(payload["Argument1"], "a");
@@ -1151,6 +1161,50 @@ INSTANTIATE_TEST_SUITE_P(Scripts, RunScriptTest,
                          ::testing::Values(ScriptCase{"script_js", "probe.js"}, ScriptCase{"script_vbs", "probe.vbs"},
                                            ScriptCase{"script_upper", "PROBE.VBS"}),
                          CaseName());
+
+// A batch file reads each of its arguments as one word, as given, and nothing as a command: not
+// in the runner's own path (a package renamed to "up&date.exe" beside a planted "date.exe"), not
+// in an argument. The lines are what the batch wrote: the folder it works in, then %1, %2, ...
+std::vector<std::string> BatchLines(const std::string& record) {
+  std::vector<std::string> lines;
+  std::string text = ReadWholeFile(record + ".batch");
+  for (size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+    lines.push_back(text.substr(start, end - start));
+  return lines;
+}
+
+std::string Unquoted(const std::string& word) {
+  return word.size() >= 2 && word.front() == '"' && word.back() == '"' ? word.substr(1, word.size() - 2) : word;
+}
+
+TEST_F(RunTest, BatchPayloadReadsEveryArgumentAsGiven) {
+  const std::vector<std::string> arguments = {"a&b", "c|d", "<e>", "^f", "!g!", "h i", "j\\", "k\\\\", "(l)", "'m'", "n",
+                                              "&&date.exe"};
+  std::string command;
+  for (const std::string& argument : arguments) command += " " + Quoted(argument);
+  ASSERT_TRUE(CopyFileA(ProbePath.c_str(), (Temp / "date.exe").c_str(), FALSE));
+  for (const char* name : {"script_cmd", "script_bat"}) {
+    std::string package = Temp / "up&date.exe";
+    ASSERT_TRUE(CopyFileA(Package(name).c_str(), package.c_str(), FALSE));
+    DeleteFileA((Record + ".batch").c_str());
+    TRunOutcome outcome = Run(package, command.substr(1));
+    EXPECT_TRUE(outcome.Boxes.empty());
+    EXPECT_TRUE(Payloads().empty()) << "a planted program was started";
+    std::vector<std::string> lines = BatchLines(Record);
+    ASSERT_EQ(lines.size(), arguments.size() + 2) << name;
+    EXPECT_EQ(lines[0], outcome.ExtractFolder);
+    EXPECT_EQ(lines[1], Quoted("/" + Plain(PsRunnerSection) + Plain(PsKeySeparator) + package));
+    for (size_t i = 0; i < arguments.size(); ++i) EXPECT_EQ(Unquoted(lines[i + 2]), arguments[i]) << name;
+    DeleteFileA(package.c_str());
+  }
+  DeleteFileA((Record + ".batch").c_str());
+
+  // A percent sign is expanded even inside quotes: the batch file is not started.
+  std::string log = RunQuietly(Package("script_cmd"), "a %PATH%", 107);
+  EXPECT_NE(log.find("not started"), std::string::npos) << log;
+  EXPECT_TRUE(BatchLines(Record).empty());
+  ExpectNothingLeft();
+}
 
 // Without the host program in the system folder nothing is searched for: a copy planted in the
 // package's (download) folder, the current folder of the run, is not started.
@@ -1239,7 +1293,7 @@ TEST_F(RunTest, JapaneseSystemLanguageSwitchEnglish) {
   EXPECT_EQ(Captions(outcome), (std::vector<std::wstring>{L"Extracting....", L"Executing...."}));
   std::vector<TProbeRecord> payloads = Payloads();
   ASSERT_EQ(payloads.size(), 1u);
-  EXPECT_EQ(payloads[0]["Report"], ExpectedReport(package, "0409", "ENU"));
+  EXPECT_EQ(payloads[0]["Report"], ExpectedReport(package, "0409", "ENU", Temp.Path));
   ExpectNothingLeft();
 }
 

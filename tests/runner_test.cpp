@@ -7,6 +7,7 @@
 #include "runner/report.h"
 #include "runner/startup.h"
 #include "runner/state.h"
+#include "sys/system.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -82,7 +83,8 @@ TEST_F(ReportTest, FirstSectionBesideTheProgram) {
                            Plain(PsRunnerPathKey) + separator + "C:\\My Packages\\update.exe\r\n" +
                            Plain(PsLanguageIdKey) + separator + "0411\r\n" +
                            Plain(PsLanguageNameKey) + separator + "JPN\r\n" +
-                           Plain(PsAdministratorKey) + separator + "1\r\n";
+                           Plain(PsAdministratorKey) + separator + "1\r\n" +
+                           Plain(PsStartFolderKey) + separator + CurrentFolder() + "\r\n";
     EXPECT_EQ(ReadWholeFile(ReportPath), expected) << c.Payload;
   }
 }
