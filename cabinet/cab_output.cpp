@@ -5,11 +5,92 @@
 
 namespace {
 
-constexpr int OutputOpenFlags = 0x8121;   // write-only, sequential, create, binary
-constexpr int OutputPermission = 0x180;   // read and write
 constexpr uint16_t DiskAttributeMask = 0x27;  // read-only, hidden, system, archive
 
-// Makes the folders of the target and opens it for writing, emptied; -1 when that fails.
+// An entry planted by another user where the target folder lies open to them: a link or a second
+// name of another file would redirect the write.
+constexpr int32_t RedirectedEntry = ERROR_CANT_ACCESS_FILE;
+
+// Makes or enters each folder of the stored name below the destination, holding each one; a
+// folder that is, or has become, a link ends the expansion.
+bool EnterFolders(TCabReader& reader, const std::string& name) {
+  for (size_t end = name.find('\\'); end != std::string::npos; end = name.find('\\', end + 1)) {
+    std::string folder = reader.DestFolder + name.substr(0, end);
+    bool held = false;
+    for (const auto& entry : reader.HeldFolders) held |= entry.first == folder;
+    if (held) continue;
+    MakeFolder(folder);
+    HANDLE handle = HoldFolder(folder);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    reader.HeldFolders.push_back({folder, handle});
+  }
+  return true;
+}
+
+HANDLE CreateNewOutput(const std::string& target) {
+  return CreateFileA(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+// A file with this one name, not a link: checked on a handle opened on a link itself.
+bool IsPlainFile(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION info;
+  return GetFileInformationByHandle(file, &info) && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+         info.nNumberOfLinks == 1 && !IsLinkOnHandle(file);
+}
+
+// Opens target for writing as a new file, made exclusively, so that nothing is ever written
+// through a link or into a file with a second name. A file there already is replaced whole: the
+// data goes to a new file beside it (reader.Replacement), which takes its name when it is
+// complete; a rename replaces a link itself, never what it leads to. A link or a second name seen
+// at the name (on a handle opened on a link itself) ends the expansion.
+HANDLE OpenOutputHandle(TCabReader& reader, const std::string& target, int32_t& error) {
+  HANDLE file = CreateNewOutput(target);
+  if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) {
+    HANDLE old = CreateFileA(target.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    bool plain = old != INVALID_HANDLE_VALUE && IsPlainFile(old) && !IsLinkByName(target);
+    if (old != INVALID_HANDLE_VALUE) CloseHandle(old);
+    if (!plain) {
+      error = RedirectedEntry;
+      return INVALID_HANDLE_VALUE;
+    }
+    for (int32_t attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
+      reader.Replacement = target + ".cabrun" + DecimalText(attempt);
+      file = CreateNewOutput(reader.Replacement);
+    }
+    if (file == INVALID_HANDLE_VALUE) reader.Replacement.clear();
+  }
+  if (file == INVALID_HANDLE_VALUE) {
+    error = static_cast<int32_t>(GetLastError());
+  } else if (!IsPlainFile(file)) {
+    CloseHandle(file);
+    file = INVALID_HANDLE_VALUE;
+    error = RedirectedEntry;
+  }
+  return file;
+}
+
+// Gives a finished replacement its target's name; a read-only old file gives way too.
+bool PutReplacementInPlace(TCabReader& reader, const std::string& target) {
+  std::string replacement = reader.Replacement;
+  reader.Replacement.clear();
+  if (replacement.empty()) return true;
+  bool moved = MoveFileExA(replacement.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING);
+  int32_t attributes = moved ? -1 : ReadAttributes(target);
+  if (attributes != -1 && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY |
+                                         FILE_ATTRIBUTE_REPARSE_POINT)) == FILE_ATTRIBUTE_READONLY) {
+    WriteAttributes(target, static_cast<uint32_t>(attributes) & ~FILE_ATTRIBUTE_READONLY);
+    moved = MoveFileExA(replacement.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING);
+  }
+  if (!moved) {
+    CabLastError = static_cast<int32_t>(GetLastError());
+    DeleteFileA(replacement.c_str());
+  }
+  return moved;
+}
+
+// Makes the folders of the target and opens it for writing; -1 when that fails.
 INT_PTR OpenOutputFile(TCabReader& reader, const FDINOTIFICATION& record) {
   std::string name = record.psz1 ? record.psz1 : "";
   std::string target = reader.DestFolder + name;
@@ -26,53 +107,36 @@ INT_PTR OpenOutputFile(TCabReader& reader, const FDINOTIFICATION& record) {
   if (reader.OnProgress) reader.OnProgress(reader.ProgressContext, target, reader.DoneBytes, reader.TotalBytes, cancel);
   if (cancel) return -1;
 
-  if (!MakeFolderChain(FolderOfPath(target))) {
+  if (!EnterFolders(reader, name)) {
     CabLastError = -1;
     return -1;
   }
   int32_t error = 0;
-  intptr_t handle = RawOpen(target.c_str(), OutputOpenFlags, OutputPermission, error);
-  // Only a refused open looks for a read-only file to overwrite: a name looked up before the
-  // open costs every new file a search of its folder.
-  int32_t attributes = error == ERROR_ACCESS_DENIED ? ReadAttributes(target) : -1;
-  if (attributes != -1 &&
-      (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) == FILE_ATTRIBUTE_READONLY) {
-    WriteAttributes(target, static_cast<uint32_t>(attributes) & ~FILE_ATTRIBUTE_READONLY);
-    error = 0;
-    handle = RawOpen(target.c_str(), OutputOpenFlags, OutputPermission, error);
-  }
+  HANDLE file = OpenOutputHandle(reader, target, error);
   if (error != 0) {
     CabLastError = error;
-    return handle;
-  }
-  // An older, longer file must not keep its tail behind the new data; the open leaves
-  // ERROR_ALREADY_EXISTS behind when it found one.
-  if (GetLastError() == ERROR_ALREADY_EXISTS && !SetEndOfFile(reinterpret_cast<HANDLE>(handle))) {
-    CabLastError = static_cast<int32_t>(GetLastError());
-    RawClose(handle, error);
     return -1;
   }
-  return handle;
+  return reinterpret_cast<INT_PTR>(file);
 }
 
-// Creation and last-write time from the stored local DOS time; a rejected date changes nothing.
-void SetOutputFileTime(HANDLE file, uint16_t date, uint16_t time) {
-  FILETIME local, utc;
-  if (DosDateTimeToFileTime(date, time, &local) && LocalFileTimeToFileTime(&local, &utc))
-    SetFileTime(file, &utc, nullptr, &utc);
-}
-
-// The times go through the handle that wrote the file, which is not opened a second time.
-// Attributes are set only when they differ: most files keep the archive bit a new file has.
+// Times and attributes go through the handle that wrote the file: by its name, a link put in its
+// place after the close would pass them on to another file.
 INT_PTR FinishOutputFile(TCabReader& reader, const FDINOTIFICATION& record) {
-  SetOutputFileTime(reinterpret_cast<HANDLE>(record.hf), record.date, record.time);
+  HANDLE file = reinterpret_cast<HANDLE>(record.hf);
+  FILE_BASIC_INFO basic{};  // times left at zero stay as they are
+  FILETIME local, utc;
+  if (DosDateTimeToFileTime(record.date, record.time, &local) && LocalFileTimeToFileTime(&local, &utc)) {
+    basic.CreationTime.LowPart = basic.LastWriteTime.LowPart = utc.dwLowDateTime;
+    basic.CreationTime.HighPart = basic.LastWriteTime.HighPart = static_cast<LONG>(utc.dwHighDateTime);
+  }
+  uint32_t attributes = record.attribs & DiskAttributeMask;
+  basic.FileAttributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
+  SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
   int32_t error = 0;
   RawClose(record.hf, error);
   std::string name = record.psz1 ? record.psz1 : "";
-  std::string path = reader.DestFolder + name;
-  uint32_t attributes = record.attribs & DiskAttributeMask;
-  if (static_cast<uint32_t>(ReadAttributes(path)) != (attributes ? attributes : FILE_ATTRIBUTE_NORMAL))
-    WriteAttributes(path, attributes);
+  if (!PutReplacementInPlace(reader, reader.DestFolder + name)) return 0;
   if (record.cb & 1) reader.LaunchFileName = name;
   return 1;
 }

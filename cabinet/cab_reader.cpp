@@ -186,9 +186,21 @@ bool TCabReader::Expand(const std::string& cabinetPath, const std::string& desti
     CabLastError = ERROR_MOD_NOT_FOUND;
     return false;
   }
+  MakeFolder(WithoutTrailingBackslash(DestFolder));
+  HANDLE destination = HoldFolder(WithoutTrailingBackslash(DestFolder));
+  if (destination == INVALID_HANDLE_VALUE) {
+    CabLastError = ERROR_CANT_ACCESS_FILE;
+    return false;
+  }
+  HeldFolders.assign(1, {WithoutTrailingBackslash(DestFolder), destination});
   std::string name = NameOfPath(fullPath);
   std::string folder = FolderOfPath(fullPath);
   BOOL copied = FdiFunctions().Copy(Context, name.data(), folder.data(), 0, CabNotify, nullptr, this);
+  // A replacement left unfinished goes; the file it was to replace stays as it was.
+  if (!Replacement.empty() && !IsLinkByName(Replacement)) DeleteFileA(Replacement.c_str());
+  Replacement.clear();
+  for (const auto& held : HeldFolders) CloseHandle(held.second);
+  HeldFolders.clear();
   // The library also gives up by itself (damaged data, bad checksum, unknown compression);
   // only a cancellation through the hook ends the copy early without being a failure.
   if (!copied && CabLastError == 0 && ErrorRecord.erfOper != FDIERROR_USER_ABORT) CabLastError = ERROR_INVALID_DATA;

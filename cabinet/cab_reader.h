@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "sys/object.h"
 
@@ -31,6 +33,11 @@ class TCabReader : public TObject {
   int32_t TotalBytes;
   int32_t DoneBytes;
   unsigned FinishedFiles = 0;  // files written whole during the last Expand
+  // The destination and each folder below it that the files go into, with their handles: held
+  // open during Expand, so that none of them can be replaced by a link meanwhile.
+  std::vector<std::pair<std::string, HANDLE>> HeldFolders;
+  // While a file that was there already is written: the new file that will replace it.
+  std::string Replacement;
   TProgressHook OnProgress = nullptr;  // null = not bound
   void* ProgressContext = nullptr;
 };

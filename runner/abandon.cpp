@@ -10,7 +10,7 @@ void AbandonRun(uint32_t exitCode) {
   if (!abandoning) {
     abandoning = true;
     DeleteFileIfPresent(CabinetTempFile);
-    if (ExtractFolderMade || ExtractOnlyMode) DeleteFolderIfPresent(ExtractFolder);
+    if (ExtractFolderMade) DeleteFolderIfPresent(ExtractFolder);
   }
   ExitProcess(exitCode);
 }

@@ -21,6 +21,9 @@ HANDLE CabinetFile = INVALID_HANDLE_VALUE;
 bool CabinetWritten = false;
 // The payload's process when the user stopped waiting for it; its folder waits for its end.
 HANDLE RunningPayload = nullptr;
+// The extract-only target and every folder above it, held from their check to the expansion's end
+// so that none can be swapped for a link meanwhile.
+std::vector<HANDLE> TargetChain;
 
 // Japanese captions go through the wide window functions where the system's code page
 // is not the one they are stored in.
@@ -70,8 +73,9 @@ void DeleteExtractFolder() {
   }
 }
 
-// The extract folder exists before the expansion: whatever cannot be expanded removes it.
-void ExpandCabinet() {
+// The extract folder exists before the expansion: whatever cannot be expanded removes it, unless
+// it is an extract-only target that was there before. A cancel is no failure.
+bool ExpandCabinet() {
   TCabReader reader;
   bool expanded = false;
   int32_t files = 0;
@@ -84,8 +88,11 @@ void ExpandCabinet() {
     expanded = reader.Expand(CabinetTempFile, ExtractFolder);
     PayloadName = reader.LaunchFileName;
   }
+  ReleaseFolders(TargetChain);
   LogExpansion(files, reader.DoneBytes, CabLastError);
-  if (!expanded) DeleteExtractFolder();
+  // An extract-only target that was there before holds the user's files: it stays.
+  if (!expanded && ExtractFolderMade) DeleteExtractFolder();
+  return expanded;
 }
 
 // The window lets the user cancel in the short pause after the expansion too; without a
@@ -211,20 +218,18 @@ void RunWithWindow() {
     ShowRunnerMessage(MsgPackageNotWritten, owner);
     return;
   }
-  if (ExtractOnlyMode) {
-    DeleteFolderIfPresent(ExtractFolder);
-  } else if (!(ExtractFolderMade = MakePrivateFolder(ExtractFolder))) {
+  if (!ExtractOnlyMode && !(ExtractFolderMade = MakePrivateFolder(ExtractFolder))) {
     // Whatever holds the name was put there by someone else: it is neither used nor deleted.
     ShowRunnerMessage(MsgExtractionFailed, owner);
     return;
   }
-  ExpandCabinet();
+  bool expanded = ExpandCabinet();
   DeleteFileIfPresent(CabinetTempFile);
   if (ProgressWindow->Cancelled) return;
   // A cancel during the pause ends the run as well: a user who cancelled must not see
   // the payload start.
   if (!PauseAfterExpansion()) return;
-  if (!IsExistingFolder(ExtractFolder)) {
+  if (!expanded || !IsExistingFolder(ExtractFolder)) {
     ShowRunnerMessage(MsgExtractionFailed, owner);
     return;
   }
@@ -250,7 +255,7 @@ void CleanUp() {
     WaitForSingleObject(RunningPayload, INFINITE);
     CloseHandle(RunningPayload);
   }
-  if (ExtractFolderMade && !PackageOptions.StartWithoutWaiting) DeleteExtractFolder();
+  if (ExtractFolderMade && !ExtractOnlyMode && !PackageOptions.StartWithoutWaiting) DeleteExtractFolder();
   DeleteFileIfPresent(CabinetTempFile);
   LogCleanUp();
 }
@@ -263,18 +268,22 @@ void RunPackage() {
       ShowRunnerMessage(MsgDeclined, nullptr);
       return;
     }
-    if (!IsExistingFolder(ChosenFolder) && !MakeFolderChain(ChosenFolder)) {
+    // A link on the way would take the files, and a failed expansion's clean-up, elsewhere.
+    if (!HoldFolderChain(ChosenFolder, TargetChain, ExtractFolderMade)) {
+      ReleaseFolders(TargetChain);
       ShowRunnerMessage(MsgFolderFailed, nullptr, ChosenFolder);
       return;
     }
   }
   CabinetTempFile = CreateCabinetTempFile(&CabinetFile);
   if (CabinetTempFile.empty()) {
+    ReleaseFolders(TargetChain);
     ShowRunnerMessage(MsgNoPackageFile, nullptr);
     return;
   }
   CreateProgressWindow();
   RunWithWindow();
+  ReleaseFolders(TargetChain);
   if (ProgressWindow->Cancelled) NoteCancel();
   CleanUp();
 }

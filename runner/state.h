@@ -16,7 +16,8 @@ extern bool ExtractOnlyMode;
 extern std::string ChosenFolder;
 extern std::string CabinetTempFile;
 extern std::string ExtractFolder;
-// Whether this run made the extract folder: anything else at its name may be another user's.
+// Whether this run made the extract folder (or the extract-only target): anything else at its
+// name may be another user's, or hold the user's own files.
 extern bool ExtractFolderMade;
 extern std::string PayloadName;
 extern std::string PayloadPath;

@@ -91,16 +91,6 @@ bool MakeFolder(const std::string& path) {
   return CreateDirectoryA(path.c_str(), nullptr) != 0;
 }
 
-bool MakeFolderChain(const std::string& path) {
-  if (path.empty()) return false;
-  std::string p = WithoutTrailingBackslash(path);
-  if (p.size() < 3) return true;
-  if (IsExistingFolder(p)) return true;
-  std::string parent = FolderOfPath(p);
-  if (parent == p) return true;
-  return MakeFolderChain(parent) && MakeFolder(p);
-}
-
 bool RemoveFile(const std::string& path) {
   return DeleteFileA(path.c_str()) != 0;
 }
@@ -148,22 +138,79 @@ void ScanClose(TSearchRec& rec) {
   }
 }
 
+namespace {
+
+bool IsLinkReparse(DWORD attributes, DWORD tag) {
+  return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) && (tag == 0 || IsReparseTagNameSurrogate(tag));
+}
+
+// Where a full path's first folder begins: after "C:\" or "\\server\share\"; 0 for other paths.
+size_t RootLength(const std::string& path) {
+  if (path.size() >= 3 && path[1] == ':' && path[2] == '\\') return 3;
+  if (path.compare(0, 2, "\\\\") != 0) return 0;
+  size_t server = path.find('\\', 2);
+  size_t share = server == std::string::npos ? server : path.find('\\', server + 1);
+  return share == std::string::npos ? 0 : share + 1;
+}
+
+}  // namespace
+
+bool IsLinkByName(const std::string& path) {
+  WIN32_FIND_DATAA entry;
+  HANDLE search = FindFirstFileA(path.c_str(), &entry);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  FindClose(search);
+  return IsLinkReparse(entry.dwFileAttributes, entry.dwReserved0);
+}
+
+bool IsLinkOnHandle(HANDLE handle) {
+  FILE_ATTRIBUTE_TAG_INFO info;
+  if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &info, sizeof info)) return true;
+  return IsLinkReparse(info.FileAttributes, info.ReparseTag);
+}
+
+HANDLE HoldFolder(const std::string& folder) {
+  if (!IsExistingFolder(folder) || IsLinkByName(folder)) return INVALID_HANDLE_VALUE;
+  HANDLE held = CreateFileA(folder.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  BY_HANDLE_FILE_INFORMATION info;
+  if (held != INVALID_HANDLE_VALUE &&
+      (!GetFileInformationByHandle(held, &info) || !(info.dwFileAttributes & kFolderBit) || IsLinkOnHandle(held))) {
+    CloseHandle(held);
+    return INVALID_HANDLE_VALUE;
+  }
+  return held;
+}
+
+bool HoldFolderChain(const std::string& path, std::vector<HANDLE>& held, bool& made) {
+  std::string full = WithoutTrailingBackslash(path);
+  size_t start = RootLength(full);
+  made = false;
+  if (start == 0) return false;
+  while (start < full.size()) {
+    size_t end = full.find('\\', start);
+    if (end == std::string::npos) end = full.size();
+    std::string folder = full.substr(0, end);
+    made = MakeFolder(folder);
+    HANDLE handle = HoldFolder(folder);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    held.push_back(handle);
+    start = end + 1;
+  }
+  return true;
+}
+
+void ReleaseFolders(std::vector<HANDLE>& held) {
+  for (HANDLE handle : held) CloseHandle(handle);
+  held.clear();
+}
+
 bool DeleteFolderTree(const std::string& folder) {
   std::string f = WithoutTrailingBackslash(folder);
-  // A junction or symbolic link is removed as itself; its target may belong to
-  // someone else, so it is never entered. The folder is looked at through a handle that
-  // it cannot be renamed or replaced under while it is walked.
-  int32_t own = ReadAttributes(f);
-  if (own != -1 && (own & FILE_ATTRIBUTE_REPARSE_POINT)) return RemoveEmptyFolder(f);
-  HANDLE held = CreateFileA(f.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (held == INVALID_HANDLE_VALUE) return false;
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(held, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-      !(info.dwFileAttributes & kFolderBit)) {
-    CloseHandle(held);
-    return RemoveEmptyFolder(f);
-  }
+  // A junction or symbolic link is removed as itself; its target may belong to someone else, so it
+  // is never entered. The folder is walked while held, so it cannot be replaced meanwhile.
+  HANDLE held = HoldFolder(f);
+  if (held == INVALID_HANDLE_VALUE) return RemoveEmptyFolder(f);
 
   bool ok = true;
   TSearchRec rec;

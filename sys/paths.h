@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 using TFileName = std::string;
 
@@ -33,7 +34,6 @@ std::string WithTrailingBackslash(const std::string& path);
 std::string ReplaceExtension(const std::string& path, const std::string& extension);
 
 bool MakeFolder(const std::string& path);
-bool MakeFolderChain(const std::string& path);
 bool RemoveFile(const std::string& path);
 bool RemoveEmptyFolder(const std::string& path);
 
@@ -43,6 +43,22 @@ std::string HexText(uint32_t n, int digits);
 int32_t ScanFirst(const std::string& pattern, uint32_t mask, TSearchRec& rec);
 int32_t ScanNext(TSearchRec& rec);
 void ScanClose(TSearchRec& rec);
+
+// True when path's name is a junction or symbolic link (or a reparse point of unknown kind); other
+// reparse points, such as cloud files, are the file itself. Read by the name, where Wine shows links.
+bool IsLinkByName(const std::string& path);
+// The same, read on an open handle, which cannot change under the check.
+bool IsLinkOnHandle(HANDLE handle);
+
+// Opens folder as itself, never through a link at its name, and holds it so that it can be
+// neither renamed, deleted nor replaced while the handle is open; INVALID_HANDLE_VALUE when it is
+// not a folder or is a link (by its name and on the handle).
+HANDLE HoldFolder(const std::string& folder);
+// Makes what is missing of the full path and holds each folder below its drive or share down to
+// it, appending the handles to held; false when one of them is a link or not a folder or cannot be
+// made. made tells whether the last one was made here.
+bool HoldFolderChain(const std::string& path, std::vector<HANDLE>& held, bool& made);
+void ReleaseFolders(std::vector<HANDLE>& held);
 
 bool DeleteFolderTree(const std::string& folder);
 void DeleteFolderIfPresent(const std::string& folder);

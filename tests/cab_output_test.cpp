@@ -137,10 +137,10 @@ TEST(ExtractionOutput, HookIsCalledBeforeEachFileWithRunningTotals) {
   ASSERT_EQ(calls.size(), 3u);
   EXPECT_EQ(calls[0].Target, dest + "a.txt");
   EXPECT_EQ(calls[0].Done, 4);
-  EXPECT_FALSE(calls[0].FolderExisted);  // the folder comes after the announcement
+  EXPECT_TRUE(calls[0].FolderExisted);  // the destination is made and held before any file
   EXPECT_EQ(calls[1].Target, dest + "sub\\empty.txt");
   EXPECT_EQ(calls[1].Done, 4);
-  EXPECT_FALSE(calls[1].FolderExisted);
+  EXPECT_FALSE(calls[1].FolderExisted);  // a folder of files comes after the announcement
   EXPECT_EQ(calls[2].Done, 6);
   EXPECT_FALSE(calls[2].TargetExisted);
   for (const HookCall& call : calls) EXPECT_EQ(call.Total, 6);
@@ -156,7 +156,8 @@ TEST(ExtractionOutput, CancelAtTheFirstFileCreatesNothing) {
   EXPECT_EQ(CabLastError, 0);
   EXPECT_EQ(calls.size(), 1u);
   EXPECT_EQ(reader.DoneBytes, 5);
-  EXPECT_FALSE(IsExistingFolder(folder / "out"));
+  EXPECT_FALSE(IsExistingFolder(folder / "out\\sub"));
+  EXPECT_FALSE(IsExistingFile(folder / "out\\b.txt"));
   EXPECT_EQ(reader.LaunchFileName, "");
 }
 
@@ -196,7 +197,7 @@ TEST(ExtractionOutput, FolderOrFileThatCannotBeMadeFailsTheExpansion) {
   EXPECT_FALSE(reader.Expand(folder / "f.cab", folder / "out"));
   EXPECT_EQ(CabLastError, -1);
   EXPECT_FALSE(reader.Expand(folder / "g.cab", folder / "out"));
-  EXPECT_EQ(CabLastError, ERROR_ACCESS_DENIED);
+  EXPECT_EQ(CabLastError, ERROR_CANT_ACCESS_FILE);  // not a plain file: never written into
 }
 
 TEST(StoredNames, ThoseLeavingTheDestinationAreRefused) {

@@ -71,7 +71,7 @@ FNSEEK(Seek) { return LONG(SetFilePointer(HANDLE(hf), dist, nullptr, DWORD(seekt
 FNFDINOTIFY(Notify) {
   if (fdint == fdintCOPY_FILE) {
     std::string target = Destination + "\\" + pfdin->psz1;
-    MakeFolderChain(FolderOfPath(target));
+    MakeFolders(FolderOfPath(target));
     return Open(const_cast<char*>(target.c_str()), _O_WRONLY | _O_CREAT, 0);
   }
   if (fdint == fdintCLOSE_FILE_INFO) {

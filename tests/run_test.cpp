@@ -211,14 +211,14 @@ bool StartUnixProgram(const std::string& program, std::string line) {
   return true;
 }
 
-// Wine cannot make links: a symbolic link, which Wine shows as a reparse point, or a second name
-// of a file (a hard link) is made by ln. True once the link is there.
+// Wine cannot make links: a symbolic link (which Wine shows as a reparse point where it leads to a
+// folder) or a second name of a file (a hard link) is made by ln. True once the link is there.
 bool MakeUnixLink(const std::string& target, const std::string& link, bool symbolic = true) {
   std::string paths = "\"" + UnixPath(target) + "\" \"" + UnixPath(link) + "\"";
   if (!StartUnixProgram("/bin/ln", (symbolic ? "ln -sT " : "ln ") + paths)) return false;
   for (int round = 0; round < 300; ++round) {
     int32_t attributes = ReadAttributes(link);
-    if (attributes != -1 && (!symbolic || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))) return true;
+    if (attributes != -1) return true;
     Sleep(1);
   }
   return false;
@@ -233,9 +233,14 @@ void RemoveUnixLink(const std::string& link) {
 // Another user of the machine: watches the work folder for the run's temporary cabinet and, as
 // soon as its name is known, puts something of its own at a name that the run is about to use.
 enum class TSquat {
+  None,
   CabinetFile,  // creates the temporary cabinet's name in any moment it is free before the expansion
   Folder,       // a folder at the extract folder's name, holding planted.txt
   Link,         // a link to LinkTarget at the extract folder's name
+  // Not in the work folder: as soon as the folder Work appears, a symbolic link or a second name
+  // of the file LinkTarget as Work\file9.txt.
+  FileLink,
+  SecondName,
 };
 
 class TSquatter {
@@ -264,7 +269,12 @@ class TSquatter {
 
   void Watch() {
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
-    while (!Stop) {
+    while (!Stop && Kind != TSquat::None) {
+      if (Kind == TSquat::FileLink || Kind == TSquat::SecondName) {
+        if (!IsExistingFolder(Work)) continue;
+        if (MakeUnixLink(LinkTarget, Work + "\\file9.txt", Kind == TSquat::FileLink)) Planted = Work + "\\file9.txt";
+        return;
+      }
       for (const std::string& name : RunLeftovers(Work))
         if (name[0] != '_') return Plant(Work + "\\" + name, Work + "\\_" + name);
     }
@@ -760,17 +770,78 @@ TEST_F(RunTest, ExtractOnlyIntoANewFolder) {
 
 TEST_F(RunTest, ExtractOnlyIntoAnExistingFolderUsesASubfolder) {
   std::string package = Package("normal");
-  MakeFolderChain(Temp / "out\\normal\\old");
+  MakeFolders(Temp / "out\\normal\\old");
   ASSERT_TRUE(WriteTextFile(Temp / "out\\normal\\old\\stale.txt", "stale"));
   std::string target = Temp / "out\\normal";
   TRunOutcome outcome = Run(package, Plain(PsExtractSwitch) + " out", TRunScript(), "out\\normal");
   ASSERT_EQ(outcome.Boxes.size(), 2u);
   EXPECT_EQ(outcome.Boxes[0].Text, L"Are files extracted to \"" + Wide(target) + L"\"?");
   EXPECT_EQ(outcome.Boxes[1].Text, L"Files are extracted to \"" + Wide(target) + L"\".");
-  EXPECT_FALSE(IsExistingFile(Temp / "out\\normal\\old\\stale.txt")) << "the subfolder was not emptied first";
   EXPECT_TRUE(IsExistingFile(target + "\\probe.exe"));
+  EXPECT_EQ(ReadWholeFile(Temp / "out\\normal\\old\\stale.txt"), "stale") << "the user's file is gone";
+  ExpectNothingLeft();
+
+  // Files of the package's names are replaced, whole; a damaged package leaves the folder as it was.
+  ASSERT_TRUE(WriteTextFile(target + "\\data\\one.txt", std::string(5000, 'o')));
+  Run(package, Plain(PsExtractSwitch) + " out", TRunScript(), "out\\normal");
+  EXPECT_EQ(ReadWholeFile(target + "\\data\\one.txt"), "data/one.txt of normal\n");
+  std::set<std::string> before = Tree(target);
+  ASSERT_TRUE(CopyFileA(Package("badheader").c_str(), (Temp / "normal.exe").c_str(), FALSE));
+  RunQuietly(Temp / "normal.exe", Plain(PsExtractSwitch) + " out", 104, "out\\normal");
+  EXPECT_EQ(Tree(target), before);
   ExpectNothingLeft();
 }
+
+// Another user's links, in or above a target that lies where they may write, take no file and no
+// deletion elsewhere: a link on the way to the target stops the run before anything is written
+// (101); a link or a second name planted in the target ends the expansion (104).
+struct PlantedLinkCase {
+  const char* Name;
+  const char* Package;
+  const char* Folder;  // the extract-only switch's folder, which holds the target
+  const char* Link;    // a link to the victim's folder, planted before the run; or
+  TSquat Racer;        // a link to victim.sys planted as target\files\file9.txt during the expansion
+  DWORD ExitCode;
+};
+
+class RunPlantedLinkTest : public RunTest, public ::testing::WithParamInterface<PlantedLinkCase> {};
+
+TEST_P(RunPlantedLinkTest, NothingWrittenOrDeletedElsewhere) {
+  const PlantedLinkCase& c = GetParam();
+  TempFolder victim;
+  ASSERT_TRUE(MakeFolders(victim / "normal"));
+  for (const char* name : {"victim.sys", "normal\\keep.txt"}) ASSERT_TRUE(WriteTextFile(victim / name, "precious"));
+  std::string package = Package(c.Package);
+  ASSERT_TRUE(MakeFolders(Temp / "out"));
+  if (*c.Link) {
+    MakeFolders(FolderOfPath(Temp / c.Link));
+    ASSERT_TRUE(MakeUnixLink(victim.Path, Temp / c.Link));
+  }
+  TSquatter racer(Temp / "out\\many\\files", c.Racer, victim / "victim.sys");
+  TRunOutcome outcome = Run(package, Plain(PsExtractSwitch) + " " + c.Folder, TRunScript(), "out");
+  racer.Finish();
+  // Wine's handles follow links to files, so that the runner cannot see one: it replaces the link.
+  if (!(c.Racer == TSquat::FileLink && outcome.ExitCode == 0)) EXPECT_EQ(outcome.ExitCode, c.ExitCode);
+  EXPECT_EQ(ReadWholeFile(victim / "victim.sys"), "precious");
+  EXPECT_EQ(Tree(victim.Path), (std::set<std::string>{"normal", "normal\\keep.txt", "victim.sys"}));
+  if (*c.Link) RemoveUnixLink(Temp / c.Link);
+  if (c.Racer != TSquat::None) {
+    EXPECT_FALSE(racer.Planted.empty()) << "the expansion was over first";
+    if (c.Racer == TSquat::FileLink) RemoveUnixLink(racer.Planted);
+  }
+  ExpectNothingLeft();
+}
+
+// Link: a junction a standard user made, named as the folder or above it; a folder of the package
+// in a target that was there already. The racers plant while the expansion runs.
+INSTANTIATE_TEST_SUITE_P(
+    Links, RunPlantedLinkTest,
+    ::testing::Values(PlantedLinkCase{"LinkAsTheChosenFolder", "normal", "out\\link", "out\\link", TSquat::None, 101},
+                      PlantedLinkCase{"LinkAboveTheTarget", "normal", "out\\link\\new", "out\\link", TSquat::None, 101},
+                      PlantedLinkCase{"LinkAsAFolderOfThePackage", "normal", "out", "out\\normal\\data", TSquat::None, 104},
+                      PlantedLinkCase{"LinkAsAFile", "many", "out", "", TSquat::FileLink, 104},
+                      PlantedLinkCase{"SecondNameOfAFile", "many", "out", "", TSquat::SecondName, 104}),
+    CaseName());
 
 // Where the switch is not followed by a folder, the target is the runner's name in the current folder.
 class ExtractTargetTest : public RunTest, public ::testing::WithParamInterface<const char*> {};

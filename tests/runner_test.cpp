@@ -111,7 +111,7 @@ TEST(AbandonRun, RemovesWhatTheRunMadeAndEnds) {
     ExtractFolder = std::string(temp) + "cabrun_abandon_test";
     ExtractFolderMade = made;
     ASSERT_TRUE(WriteTextFile(CabinetTempFile, "MSCF"));
-    ASSERT_TRUE(MakeFolderChain(ExtractFolder + "\\sub"));
+    ASSERT_TRUE(MakeFolders(ExtractFolder + "\\sub"));
     ASSERT_TRUE(WriteTextFile(ExtractFolder + "\\sub\\setup.exe", "MZ"));
     EXPECT_EXIT(AbandonRun(ERROR_NOT_ENOUGH_MEMORY), testing::ExitedWithCode(ERROR_NOT_ENOUGH_MEMORY), "");
     EXPECT_FALSE(IsExistingFile(CabinetTempFile));

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+
+#include <algorithm>
 #include <windows.h>
 
 #include <sddl.h>
@@ -106,27 +108,30 @@ TEST(Files, FullPathOf) {
   EXPECT_EQ(FullPathOf("C:\\" + std::string(300, 'a')), "");
 }
 
-TEST(Files, MakeFolderChain) {
+TEST(Files, HoldFolderChain) {
   TempFolder temp;
   std::string outer = temp / "new1";
   std::string inner = outer + "\\new2\\";
-  EXPECT_TRUE(MakeFolderChain(inner));
-  EXPECT_TRUE(IsExistingFolder(outer));
+  std::vector<HANDLE> held;
+  bool made = false;
+  EXPECT_TRUE(HoldFolderChain(inner, held, made));
+  EXPECT_TRUE(made);
   EXPECT_TRUE(IsExistingFolder(inner));
-  EXPECT_TRUE(MakeFolderChain(inner));  // present already
-  EXPECT_TRUE(MakeFolderChain("C:"));
-  EXPECT_FALSE(MakeFolderChain(""));
+  EXPECT_EQ(held.size(), size_t(std::count(inner.begin() + 3, inner.end() - 1, '\\') + 1));
+  ReleaseFolders(held);
+  EXPECT_TRUE(held.empty());
+  EXPECT_TRUE(HoldFolderChain(inner, held, made));  // present already
+  EXPECT_FALSE(made);
+  ReleaseFolders(held);
 
-  char saved[MAX_PATH];
-  GetCurrentDirectoryA(sizeof saved, saved);
-  SetCurrentDirectoryA(temp.Path.c_str());
-  EXPECT_FALSE(MakeFolderChain("single"));
-  EXPECT_FALSE(IsExistingFolder(temp / "single"));
-  SetCurrentDirectoryA(saved);
-
-  // A file in the way ends the chain.
   ASSERT_TRUE(WriteTextFile(temp / "file", ""));
-  EXPECT_FALSE(MakeFolderChain(temp / "file\\sub"));
+  std::string link = std::string(LINK_FIXTURE_DIR) + "\\tree\\link";
+  // Not a full path; a file in the way; a link on the way, even to a folder that is there.
+  for (std::string path : {std::string(), std::string("single"), temp / "file\\sub", link + "\\sub"}) {
+    EXPECT_FALSE(HoldFolderChain(path, held, made)) << path;
+    ReleaseFolders(held);
+  }
+  EXPECT_FALSE(IsExistingFolder(std::string(LINK_FIXTURE_DIR) + "\\target\\sub"));
 }
 
 TEST(Files, ScanPassesOverWhatTheMaskDoesNotName) {

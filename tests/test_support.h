@@ -4,6 +4,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "sys/paths.h"
 
@@ -26,6 +27,15 @@ class TempFolder {
   std::string operator/(const std::string& name) const { return Path + "\\" + name; }
   std::string Path;
 };
+
+// Makes path and whatever is missing above it.
+inline bool MakeFolders(const std::string& path) {
+  std::vector<HANDLE> held;
+  bool made;
+  bool ok = HoldFolderChain(FullPathOf(path), held, made);
+  ReleaseFolders(held);
+  return ok;
+}
 
 inline bool WriteTextFile(const std::string& path, const std::string& text) {
   HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
