@@ -1,43 +1,53 @@
 #include "runner/log.h"
 
 #include <windows.h>
+#include <aclapi.h>
 
 #include <string>
 
 #include "runner/arguments.h"
 #include "runner/state.h"
 #include "sys/paths.h"
+#include "sys/security.h"
 
 namespace {
 
 const char* Presence(bool exists) { return exists ? "still there" : "gone"; }
 
-// The log often lies where every user may add files (C:\Windows\Temp): a link or a second name
-// planted at its path must not turn the elevated runner's lines into writes to another file.
-// Links are refused by name and on the handle (opened on the link itself), second names on the
-// handle.
+// The log often lies where every user may add files (C:\Windows\Temp). A new log gets the private
+// rights. One that is there already is appended to only when it is a plain file with one name,
+// not a link (by its name and on the handle, opened on the link itself), that only the system,
+// administrators or TrustedInstaller own and control: another user's file would let them read the
+// lines, forge some or stall the runner at each one. Otherwise there is no log.
 HANDLE OpenLog() {
-  DWORD attributes = GetFileAttributesA(LogPath.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-    return INVALID_HANDLE_VALUE;
-  HANDLE file = CreateFileA(LogPath.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  const DWORD access = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL;
+  const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
+  SECURITY_ATTRIBUTES rights{sizeof rights, PrivateSecurity(), FALSE};
+  if (!rights.lpSecurityDescriptor) return INVALID_HANDLE_VALUE;
+  HANDLE file = CreateFileA(LogPath.c_str(), access, FILE_SHARE_READ, &rights, CREATE_NEW, flags, nullptr);
+  if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS || IsLinkByName(LogPath)) return file;
+  file = CreateFileA(LogPath.c_str(), access, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return file;
   BY_HANDLE_FILE_INFORMATION info;
-  if (file != INVALID_HANDLE_VALUE &&
-      (!GetFileInformationByHandle(file, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-       info.nNumberOfLinks != 1)) {
-    CloseHandle(file);
-    return INVALID_HANDLE_VALUE;
-  }
-  return file;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  bool trusted = GetFileInformationByHandle(file, &info) && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                 info.nNumberOfLinks == 1 && !IsLinkOnHandle(file) &&
+                 GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
+                                 nullptr, nullptr, nullptr, &descriptor) == ERROR_SUCCESS &&
+                 IsTrustedSecurity(descriptor);
+  if (descriptor) LocalFree(descriptor);
+  if (trusted) return file;
+  CloseHandle(file);
+  return INVALID_HANDLE_VALUE;
 }
 
 }  // namespace
 
 void WriteLog(std::initializer_list<std::string_view> pieces) {
   if (LogPath.empty()) return;
-  // Opened for each line, so that nothing is lost when the process ends abruptly.
-  HANDLE file = OpenLog();
+  // Opened once, at the first line, and kept open to the process's end: each line goes to the
+  // system at once, so nothing is lost when the process ends abruptly.
+  static HANDLE file = OpenLog();
   if (file == INVALID_HANDLE_VALUE) return;
   SYSTEMTIME now;
   GetLocalTime(&now);
@@ -48,7 +58,6 @@ void WriteLog(std::initializer_list<std::string_view> pieces) {
   line += "\r\n";
   DWORD written = 0;
   WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-  CloseHandle(file);
 }
 
 void LogRunStart() {

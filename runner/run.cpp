@@ -218,11 +218,6 @@ void RunWithWindow() {
     ShowRunnerMessage(MsgPackageNotWritten, owner);
     return;
   }
-  if (!ExtractOnlyMode && !(ExtractFolderMade = MakePrivateFolder(ExtractFolder))) {
-    // Whatever holds the name was put there by someone else: it is neither used nor deleted.
-    ShowRunnerMessage(MsgExtractionFailed, owner);
-    return;
-  }
   bool expanded = ExpandCabinet();
   DeleteFileIfPresent(CabinetTempFile);
   if (ProgressWindow->Cancelled) return;
@@ -275,7 +270,8 @@ void RunPackage() {
       return;
     }
   }
-  CabinetTempFile = CreateCabinetTempFile(&CabinetFile);
+  CabinetTempFile = CreateCabinetTempFile(&CabinetFile, !ExtractOnlyMode);
+  if (!ExtractOnlyMode) ExtractFolderMade = !CabinetTempFile.empty();
   if (CabinetTempFile.empty()) {
     ReleaseFolders(TargetChain);
     ShowRunnerMessage(MsgNoPackageFile, nullptr);

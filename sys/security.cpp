@@ -17,11 +17,12 @@ const struct {
 } TrustedInstaller = {SID_REVISION, 6, SECURITY_NT_AUTHORITY, {80, 956008885, 3418522649, 1831038044, 1853292631,
                                                                   2271478464}};
 
-bool IsTrustedSid(PSID sid, PSID runnerUser) {
+// Not the runner's own user: an administrator's objects may have been made by any program of their
+// session that runs without elevation. A run as SYSTEM trusts itself through the first test.
+bool IsTrustedSid(PSID sid) {
   if (!sid || !IsValidSid(sid)) return false;
   return IsWellKnownSid(sid, WinLocalSystemSid) || IsWellKnownSid(sid, WinBuiltinAdministratorsSid) ||
-         EqualSid(sid, const_cast<void*>(static_cast<const void*>(&TrustedInstaller))) ||
-         (runnerUser && EqualSid(sid, runnerUser));
+         EqualSid(sid, const_cast<void*>(static_cast<const void*>(&TrustedInstaller)));
 }
 
 // Rights that let their holder swap or redirect what the folder holds.
@@ -44,27 +45,11 @@ PSECURITY_DESCRIPTOR PrivateSecurity() {
   return descriptor;
 }
 
-PSID RunnerUser() {
-  static union {
-    TOKEN_USER User;
-    BYTE Bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-  } buffer;
-  static PSID user = [] {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return PSID(nullptr);
-    DWORD size = 0;
-    bool ok = GetTokenInformation(token, TokenUser, &buffer, sizeof buffer, &size);
-    CloseHandle(token);
-    return ok ? buffer.User.User.Sid : PSID(nullptr);
-  }();
-  return user;
-}
-
-bool IsTrustedSecurity(PSECURITY_DESCRIPTOR descriptor, PSID runnerUser) {
+bool IsTrustedSecurity(PSECURITY_DESCRIPTOR descriptor) {
   PSID owner = nullptr;
   BOOL defaulted = FALSE, present = FALSE;
   PACL dacl = nullptr;
-  if (!descriptor || !GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) || !IsTrustedSid(owner, runnerUser))
+  if (!descriptor || !GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) || !IsTrustedSid(owner))
     return false;
   // No DACL at all grants everyone everything.
   if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) || !present || !dacl) return false;
@@ -80,7 +65,7 @@ bool IsTrustedSecurity(PSECURITY_DESCRIPTOR descriptor, PSID runnerUser) {
     DWORD mask = allowed.Mask;
     MapGenericMask(&mask, &mapping);
     PSID sid = &allowed.SidStart;
-    if ((mask & TakeOverRights) && !IsTrustedSid(sid, runnerUser) && !IsWellKnownSid(sid, WinCreatorOwnerSid))
+    if ((mask & TakeOverRights) && !IsTrustedSid(sid) && !IsWellKnownSid(sid, WinCreatorOwnerSid))
       return false;
   }
   return true;
@@ -102,7 +87,7 @@ bool IsTrustedFolder(const std::string& path) {
                  !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
                  GetSecurityInfo(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
                                  nullptr, nullptr, nullptr, nullptr, &descriptor) == ERROR_SUCCESS &&
-                 IsTrustedSecurity(descriptor, RunnerUser());
+                 IsTrustedSecurity(descriptor);
   if (descriptor) LocalFree(descriptor);
   CloseHandle(folder);
   return trusted;

@@ -88,34 +88,64 @@ std::string CommonDataFolder() {
   return result;
 }
 
-std::string CreateCabinetTempFile(HANDLE* file) {
-  std::string folder = CommonDataFolder();
+namespace {
+
+// The temp folder; SYSTEM's, C:\Windows\Temp, lies open to every user, and systems that have
+// GetTempPath2A give SYSTEM one of its own.
+std::string TempFolderPath() {
+  using TempPathFunction = DWORD(WINAPI*)(DWORD, LPSTR);
+  auto getTempPath = LookUpFunction<TempPathFunction>(GetModuleHandleA("kernel32.dll"), "GetTempPath2A");
   char buffer[MAX_PATH + 1];
-  if (folder.empty()) {
-    DWORD length = GetTempPathA(sizeof buffer, buffer);
-    // A length that does not fit is the size needed; the buffer then holds nothing.
-    if (length != 0 && length < sizeof buffer) folder = std::string(buffer, length);
-  }
-  if (folder.empty() || !IsExistingFolder(folder)) return std::string();
-  // The platform makes the unique name; the file is made here, exclusively and with private
-  // rights, so that the name is never free between its making and the cabinet's write.
+  DWORD length = (getTempPath ? getTempPath : GetTempPathA)(sizeof buffer, buffer);
+  // A length that does not fit is the size needed; the buffer then holds nothing.
+  return length != 0 && length < sizeof buffer ? std::string(buffer, length) : std::string();
+}
+
+// The platform makes the unique name; the file, and with withFolder the extract folder "_<name>"
+// beside it, are made here, exclusively and with private rights, so that neither name is ever
+// free between its making and its use. A number of which either name is taken is passed over.
+std::string CreateWorkFiles(const std::string& folder, HANDLE* file, bool withFolder) {
+  char buffer[MAX_PATH + 1];
   UINT start = GetTickCount();
   for (UINT step = 0; step < 0xFFFF; ++step) {
     UINT unique = (start + step) % 0xFFFF + 1;
     if (GetTempFileNameA(folder.c_str(), "cab", unique, buffer) == 0) break;
     std::string path = BufferText(buffer, sizeof buffer);
+    std::string extract = FolderOfPath(path) + "_" + NameOfPath(path);
+    // The folder's name first: a name that is there is found at once, one that is not may cost a
+    // look through the whole folder.
+    if ((withFolder && ReadAttributes(extract) != -1) || ReadAttributes(path) != -1) continue;
     HANDLE made = CreatePrivateFile(path);
-    if (made != INVALID_HANDLE_VALUE) {
-      if (file)
-        *file = made;
-      else
-        CloseHandle(made);
-      return path;
+    if (made != INVALID_HANDLE_VALUE && withFolder && !MakePrivateFolder(extract)) {
+      CloseHandle(made);
+      RemoveFile(path);
+      made = INVALID_HANDLE_VALUE;
+      if (ReadAttributes(extract) == -1) break;  // the folder refuses, not another user
     }
-    // Only a name that is taken leads to the next one.
-    if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) break;
+    if (made == INVALID_HANDLE_VALUE) {
+      if (ReadAttributes(path) == -1 && ReadAttributes(extract) == -1) break;
+      continue;
+    }
+    if (file)
+      *file = made;
+    else
+      CloseHandle(made);
+    return path;
   }
   return std::string();
+}
+
+}  // namespace
+
+std::string CreateCabinetTempFile(HANDLE* file, bool withExtractFolder) {
+  // Where every pair of names in the maker's folder is taken, the temp folder serves as it does
+  // when that folder cannot be trusted.
+  std::string common = CommonDataFolder();
+  std::string made = common.empty() ? std::string() : CreateWorkFiles(common, file, withExtractFolder);
+  if (!made.empty()) return made;
+  std::string temp = TempFolderPath();
+  if (temp.empty() || !IsExistingFolder(temp)) return std::string();
+  return CreateWorkFiles(temp, file, withExtractFolder);
 }
 
 std::string SystemFolder() {

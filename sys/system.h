@@ -18,8 +18,9 @@ bool IsNt6OrLater();
 std::string SystemLanguageAbbreviation();
 std::string CommonDataFolder();
 // A new empty file with private rights, in the maker's folder or else the temp folder; with file
-// given, it is handed over open for writing.
-std::string CreateCabinetTempFile(HANDLE* file = nullptr);
+// given, it is handed over open for writing. With withExtractFolder, the empty private folder
+// "_<its name>" beside it is made too.
+std::string CreateCabinetTempFile(HANDLE* file = nullptr, bool withExtractFolder = false);
 std::string SystemFolder();
 std::string CurrentFolder();
 

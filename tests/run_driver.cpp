@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "sys/paths.h"
+#include "sys/security.h"
 
 namespace {
 
@@ -294,10 +295,32 @@ class TDriver {
 
 }  // namespace
 
-std::string RunWorkFolder() {
+std::string CommonWorkFolder() {
   char buffer[MAX_PATH + 1] = "";
   if (FAILED(SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, buffer))) return std::string();
   return std::string(buffer) + "\\Morvane\\Common";
+}
+
+namespace {
+
+std::string TempVariable() {
+  char buffer[MAX_PATH + 1] = "";
+  GetEnvironmentVariableA("TEMP", buffer, sizeof buffer);
+  return buffer;
+}
+
+const std::string StartTemp = TempVariable();
+
+}  // namespace
+
+std::string RunWorkFolder() {
+  static const std::string folder = [] {
+    if (IsTrustedFolder(CommonWorkFolder())) return CommonWorkFolder();
+    std::string own = WithTrailingBackslash(StartTemp) + "cabrun_runs";
+    CreateDirectoryA(own.c_str(), nullptr);
+    return own;
+  }();
+  return folder;
 }
 
 ULONGLONG WallClockMs() {
@@ -313,9 +336,19 @@ TRunOutcome DriveRun(const std::string& commandLine, const std::string& folder, 
   PROCESS_INFORMATION process{};
   std::string line = commandLine;
   outcome.StartedAt = WallClockMs();
-  if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, folder.empty() ? nullptr : folder.c_str(),
-                      &startup, &process))
-    return outcome;
+  // The runner takes its environment from here: its temp folder is set for it.
+  bool ownTemp = RunWorkFolder() != CommonWorkFolder() && TempVariable() == StartTemp;
+  char savedTmp[MAX_PATH + 1] = "";
+  GetEnvironmentVariableA("TMP", savedTmp, sizeof savedTmp);
+  for (const char* name : {"TMP", "TEMP"})
+    if (ownTemp) SetEnvironmentVariableA(name, RunWorkFolder().c_str());
+  BOOL started = CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                folder.empty() ? nullptr : folder.c_str(), &startup, &process);
+  if (ownTemp) {
+    SetEnvironmentVariableA("TMP", *savedTmp ? savedTmp : nullptr);
+    SetEnvironmentVariableA("TEMP", StartTemp.c_str());
+  }
+  if (!started) return outcome;
   outcome.Started = true;
   CloseHandle(process.hThread);
 

@@ -69,8 +69,13 @@ struct TRunOutcome {
 // process ends or the time limit runs out.
 TRunOutcome DriveRun(const std::string& commandLine, const std::string& folder, const TRunScript& script);
 
-// Where the runner makes its temporary cabinet and extract folder: "Morvane\Common" in the
-// common application data.
+// The maker's folder, "Morvane\Common" in the common application data.
+std::string CommonWorkFolder();
+
+// Where the runner makes its temporary cabinet and extract folder: the maker's folder where the
+// runner trusts it (under Wine it does not: every folder is the process user's); else a folder of
+// its own under the temp folder, which DriveRun gives the runner as its temp folder unless the
+// test has pointed TEMP elsewhere.
 std::string RunWorkFolder();
 
 // Wall-clock milliseconds, on the probe's clock.

@@ -269,23 +269,29 @@ TEST(SystemQueries, JapaneseSystemLanguage) {
   EXPECT_EQ(SystemLanguageAbbreviation(), "JPN");
 }
 
-TEST(SystemQueries, CabinetTempFileLiesInTheMakersFolder) {
+// Under Wine the maker's folder is the process user's, which is not trusted: the temp folder serves.
+TEST(SystemQueries, CabinetTempFileAndExtractFolderArePairedInTheWorkFolder) {
   std::string folder = CommonDataFolder();
-  ASSERT_FALSE(folder.empty());
+  char temp[MAX_PATH + 1];
+  GetTempPathA(sizeof temp, temp);
+  if (folder.empty()) folder = WithoutTrailingBackslash(temp);
   EXPECT_TRUE(IsExistingFolder(folder));
-  EXPECT_EQ(NameOfPath(folder), "Common");
-  EXPECT_EQ(NameOfPath(WithoutTrailingBackslash(FolderOfPath(folder))), "Morvane");
 
-  std::string file = CreateCabinetTempFile();
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  std::string file = CreateCabinetTempFile(&handle, true);
   ASSERT_FALSE(file.empty());
+  CloseHandle(handle);
+  std::string extract = folder + "\\_" + NameOfPath(file);
   EXPECT_EQ(FolderOfPath(file), folder + "\\");
   EXPECT_TRUE(EqualsIgnoringCase(NameOfPath(file).substr(0, 3), "cab"));
-  EXPECT_TRUE(IsExistingFile(file));
   EXPECT_EQ(ReadWholeFile(file), "");
+  EXPECT_TRUE(IsExistingFolder(extract));
   std::string second = CreateCabinetTempFile();
   EXPECT_NE(second, file);
+  EXPECT_FALSE(IsExistingFolder(folder + "\\_" + NameOfPath(second)));
   RemoveFile(file);
   RemoveFile(second);
+  RemoveEmptyFolder(extract);
 }
 
 // --- Rights of what the elevated run makes and finds
@@ -301,8 +307,16 @@ std::string SidText(PSID sid) {
 // Wine stores no descriptors and checks no access, so the decision is tested on descriptors
 // written out as SDDL: an owner, then a DACL that may give others more.
 TEST(Security, TrustedOnlyWhenNobodyElseCanTakeTheFolderOver) {
-  const std::string runner = SidText(RunnerUser());
-  ASSERT_FALSE(runner.empty());
+  union {
+    TOKEN_USER User;
+    BYTE Bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  } user;
+  HANDLE token = nullptr;
+  DWORD size = 0;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+  ASSERT_TRUE(GetTokenInformation(token, TokenUser, &user, sizeof user, &size));
+  CloseHandle(token);
+  const std::string runner = SidText(user.User.User.Sid);
   const std::string installer = "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
   const std::string base = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
   // ProgramData's own rules: users may add files and folders; creators own what they add.
@@ -314,7 +328,7 @@ TEST(Security, TrustedOnlyWhenNobodyElseCanTakeTheFolderOver) {
       {"O:SY" + base, true},
       {"O:BA" + base, true},
       {"O:" + installer + base, true},
-      {"O:" + runner + base, true},
+      {"O:" + runner + base, false},  // the runner's own user: any program of the session
       {"O:BA" + common, true},
       {"O:BAD:P", true},  // an empty DACL grants nothing
       {"O:BA" + base + "(D;;SD;;;WD)", true},
@@ -336,16 +350,19 @@ TEST(Security, TrustedOnlyWhenNobodyElseCanTakeTheFolderOver) {
     ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(c.Sddl.c_str(), SDDL_REVISION_1, &descriptor,
                                                                      nullptr))
         << c.Sddl;
-    EXPECT_EQ(IsTrustedSecurity(descriptor, RunnerUser()), c.Trusted) << c.Sddl;
+    EXPECT_EQ(IsTrustedSecurity(descriptor), c.Trusted) << c.Sddl;
     LocalFree(descriptor);
   }
-  EXPECT_FALSE(IsTrustedSecurity(nullptr, RunnerUser()));
+  EXPECT_FALSE(IsTrustedSecurity(nullptr));
   // A null DACL (built here: Wine's SDDL reader makes "NO_ACCESS_CONTROL" an empty one).
   SECURITY_DESCRIPTOR open;
   ASSERT_TRUE(InitializeSecurityDescriptor(&open, SECURITY_DESCRIPTOR_REVISION));
-  ASSERT_TRUE(SetSecurityDescriptorOwner(&open, RunnerUser(), FALSE));
+  BYTE administrators[SECURITY_MAX_SID_SIZE];
+  DWORD sidSize = sizeof administrators;
+  ASSERT_TRUE(CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &sidSize));
+  ASSERT_TRUE(SetSecurityDescriptorOwner(&open, administrators, FALSE));
   ASSERT_TRUE(SetSecurityDescriptorDacl(&open, TRUE, nullptr, FALSE));
-  EXPECT_FALSE(IsTrustedSecurity(&open, RunnerUser()));
+  EXPECT_FALSE(IsTrustedSecurity(&open));
 }
 
 // What the run creates: a protected DACL in which only SYSTEM and Administrators may do anything
@@ -375,7 +392,7 @@ TEST(Security, PrivateRightsAsBuilt) {
   std::string sddl = std::string("O:BA") + PrivateSecurityText;
   PSECURITY_DESCRIPTOR owned = nullptr;
   ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &owned, nullptr));
-  EXPECT_TRUE(IsTrustedSecurity(owned, RunnerUser()));
+  EXPECT_TRUE(IsTrustedSecurity(owned));
   LocalFree(owned);
 }
 
@@ -395,10 +412,11 @@ TEST(Security, PrivateFoldersAndFilesAreOnlyEverNew) {
   EXPECT_TRUE(IsExistingFile(temp / "made"));
 }
 
-// Under Wine every folder is the process user's; a link or a file is never a trusted folder.
+// Under Wine every folder is the process user's, which is never trusted; a link or a file is never
+// a trusted folder whatever its owner.
 TEST(Security, TrustedFolderIsAFolderAndNoLink) {
   TempFolder temp;
-  EXPECT_TRUE(IsTrustedFolder(temp.Path));
+  EXPECT_FALSE(IsTrustedFolder(temp.Path));
   ASSERT_TRUE(WriteTextFile(temp / "file", ""));
   EXPECT_FALSE(IsTrustedFolder(temp / "file"));
   EXPECT_FALSE(IsTrustedFolder(temp / "missing"));
