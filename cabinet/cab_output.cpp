@@ -61,13 +61,9 @@ HANDLE OpenOutputHandle(TCabReader& reader, const std::string& target, int32_t& 
     }
     if (file == INVALID_HANDLE_VALUE) reader.Replacement.clear();
   }
-  if (file == INVALID_HANDLE_VALUE) {
-    error = static_cast<int32_t>(GetLastError());
-  } else if (!IsPlainFile(file)) {
-    CloseHandle(file);
-    file = INVALID_HANDLE_VALUE;
-    error = RedirectedEntry;
-  }
+  // A file just made exclusively is the run's own: whatever names are made for it or at its name
+  // later, the writes through this handle go to it.
+  if (file == INVALID_HANDLE_VALUE) error = static_cast<int32_t>(GetLastError());
   return file;
 }
 
