@@ -14,7 +14,7 @@ packages=(
   googletest
   fonts-ipafont-gothic
   zlib1g-dev libz-mingw-w64-dev
-  cabextract gcab
+  cabextract gcab p7zip-full
   libinih-dev dpkg-dev
   file
   python3-pefile

@@ -3,6 +3,13 @@
 // are gathered into blocks while one set of Huffman trees codes them more cheaply than separate
 // sets would. A block is written verbatim, aligned-offset or, where that is smaller, uncompressed.
 // Matches never cross a frame, and blocks start on frames, so every frame ends cleanly.
+//
+// What it relies on in decoders, and what it keeps clear of so that every decoder reads the same
+// bytes: matches of 2 to 257 bytes that overlap what they copy (every decoder copies byte by
+// byte or in pieces that stay behind the source); no match at the format's largest distance
+// (LzxMaxDistance: 7-Zip misreads it); E8 translation over all but a frame's last 10 bytes, and
+// only in the first 32768 frames, as cabinet.dll and libmspack translate; the three repeated
+// offsets start at 1 in each folder and carry over between blocks.
 #include "packager/lzx_encoder.h"
 
 #include <algorithm>
@@ -282,7 +289,7 @@ struct TLzxEncoder::TState {
   explicit TState(unsigned windowBits)
       : WindowBits(std::clamp(windowBits, LzxMinWindowBits, LzxMaxWindowBits)),
         WindowSize(1u << WindowBits),
-        MaxDistance(WindowSize - 3),
+        MaxDistance(LzxMaxDistance(WindowBits)),
         MainSymbols(Literals + PositionSlots(WindowBits) * 8),
         HashBits(std::max(16u, WindowBits)),
         Buffer(2 * size_t(WindowSize) + LzxFrameSize + 8),

@@ -10,6 +10,11 @@ constexpr unsigned LzxMinWindowBits = 15;
 constexpr unsigned LzxMaxWindowBits = 21;
 constexpr uint32_t LzxFrameSize = 32768;
 
+// The farthest match the encoder makes. The format allows the window size minus 3, but 7-Zip
+// copies a match at that distance wrongly once its window has wrapped (it moves 4-byte pieces
+// with the source only 3 bytes ahead of the destination) and still reports success.
+constexpr uint32_t LzxMaxDistance(unsigned windowBits) { return (uint32_t(1) << windowBits) - 4; }
+
 class TLzxEncoder {
  public:
   explicit TLzxEncoder(unsigned windowBits);  // LzxMinWindowBits to LzxMaxWindowBits
