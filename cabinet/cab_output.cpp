@@ -7,6 +7,9 @@ namespace {
 
 constexpr uint16_t DiskAttributeMask = 0x27;  // read-only, hidden, system, archive
 
+// The digest of the file being written, where the package has digests.
+HCRYPTHASH WrittenHash = 0;
+
 // An entry planted by another user where the target folder lies open to them: a link or a second
 // name of another file would redirect the write.
 constexpr int32_t RedirectedEntry = ERROR_CANT_ACCESS_FILE;
@@ -28,7 +31,7 @@ bool EnterFolders(TCabReader& reader, const std::string& name) {
 }
 
 HANDLE CreateNewOutput(const std::string& target) {
-  return CreateFileA(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+  return CreateFileA(target.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
@@ -107,13 +110,33 @@ INT_PTR OpenOutputFile(TCabReader& reader, const FDINOTIFICATION& record) {
     CabLastError = -1;
     return -1;
   }
+  // A file beyond the digests has none to match.
+  if (reader.Digests && reader.StartedFiles++ >= reader.DigestCount) {
+    reader.MismatchedFile = name;
+    CabLastError = ERROR_CRC;
+    return -1;
+  }
   int32_t error = 0;
   HANDLE file = OpenOutputHandle(reader, target, error);
+  if (error == 0 && reader.Digests && !CryptCreateHash(reader.HashProvider, CALG_SHA_256, 0, 0, &WrittenHash)) {
+    error = static_cast<int32_t>(GetLastError());
+    CloseHandle(file);
+  }
   if (error != 0) {
     CabLastError = error;
     return -1;
   }
   return reinterpret_cast<INT_PTR>(file);
+}
+
+// Whether the bytes written match the file's digest; true for a package without digests.
+bool DigestMatches(const TCabReader& reader) {
+  if (!WrittenHash) return !reader.Digests;
+  BYTE digest[32];
+  DWORD size = sizeof digest;
+  bool read = CryptGetHashParam(WrittenHash, HP_HASHVAL, digest, &size, 0) && size == sizeof digest;
+  EndDigest();
+  return read && memcmp(digest, reader.Digests + 32 * (reader.StartedFiles - 1), sizeof digest) == 0;
 }
 
 // Times and attributes go through the handle that wrote the file: by its name, a link put in its
@@ -129,9 +152,20 @@ INT_PTR FinishOutputFile(TCabReader& reader, const FDINOTIFICATION& record) {
   uint32_t attributes = record.attribs & DiskAttributeMask;
   basic.FileAttributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
   SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
+  std::string name = record.psz1 ? record.psz1 : "";
+  if (!DigestMatches(reader)) {
+    // The file goes with its handle; a file it was to replace stays as it was.
+    FILE_DISPOSITION_INFO remove{TRUE};
+    SetFileInformationByHandle(file, FileDispositionInfo, &remove, sizeof remove);
+    int32_t ignored = 0;
+    RawClose(record.hf, ignored);
+    reader.Replacement.clear();
+    reader.MismatchedFile = name;
+    CabLastError = ERROR_CRC;
+    return 0;
+  }
   int32_t error = 0;
   RawClose(record.hf, error);
-  std::string name = record.psz1 ? record.psz1 : "";
   if (!PutReplacementInPlace(reader, reader.DestFolder + name)) return 0;
   if (record.cb & 1) reader.LaunchFileName = name;
   return 1;
@@ -142,6 +176,15 @@ bool IsDotsAndBlanks(const std::string& segment) {
 }
 
 }  // namespace
+
+void HashWritten(const void* data, uint32_t size) {
+  if (WrittenHash) CryptHashData(WrittenHash, static_cast<const BYTE*>(data), size, 0);
+}
+
+void EndDigest() {
+  if (WrittenHash) CryptDestroyHash(WrittenHash);
+  WrittenHash = 0;
+}
 
 bool IsSafeStoredName(const std::string& name) {
   if (name.empty() || name.find(':') != std::string::npos) return false;

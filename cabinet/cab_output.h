@@ -8,5 +8,10 @@
 
 INT_PTR HandleNotification(TCabReader& reader, FDINOTIFICATIONTYPE kind, FDINOTIFICATION& record);
 
+// Every byte written to the file being extracted, for its digest.
+void HashWritten(const void* data, uint32_t size);
+// Drops the digest of a file left unfinished.
+void EndDigest();
+
 // True for a stored name that stays inside the destination folder.
 bool IsSafeStoredName(const std::string& name);

@@ -72,6 +72,7 @@ FNWRITE(CabWrite) {
   int32_t error = 0;
   int32_t result = RawWrite(hf, pv, cb, error);
   NoteError(error);
+  if (result > 0) HashWritten(pv, static_cast<uint32_t>(result));
   return static_cast<UINT>(result);
 }
 
@@ -179,6 +180,8 @@ int32_t TCabReader::CheckCabinet(const std::string& cabinetPath) {
 bool TCabReader::Expand(const std::string& cabinetPath, const std::string& destinationFolder) {
   DoneBytes = 0;
   FinishedFiles = 0;
+  StartedFiles = 0;
+  MismatchedFile.clear();
   std::string fullPath = FullPathOf(cabinetPath);
   DestFolder = WithTrailingBackslash(destinationFolder);
   CabLastError = 0;
@@ -193,9 +196,14 @@ bool TCabReader::Expand(const std::string& cabinetPath, const std::string& desti
     return false;
   }
   HeldFolders.assign(1, {WithoutTrailingBackslash(DestFolder), destination});
+  // Without the platform's SHA-256 the digests cannot be checked, and the files are not trusted.
+  if (Digests && !CryptAcquireContextA(&HashProvider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) {
+    HashProvider = 0;
+    CabLastError = static_cast<int32_t>(GetLastError());
+  }
   std::string name = NameOfPath(fullPath);
   std::string folder = FolderOfPath(fullPath);
-  BOOL copied = FdiFunctions().Copy(Context, name.data(), folder.data(), 0, CabNotify, nullptr, this);
+  BOOL copied = CabLastError == 0 && FdiFunctions().Copy(Context, name.data(), folder.data(), 0, CabNotify, nullptr, this);
   // A replacement left unfinished goes; the file it was to replace stays as it was.
   if (!Replacement.empty() && !IsLinkByName(Replacement)) DeleteFileA(Replacement.c_str());
   Replacement.clear();
@@ -206,5 +214,9 @@ bool TCabReader::Expand(const std::string& cabinetPath, const std::string& desti
   if (!copied && CabLastError == 0 && ErrorRecord.erfOper != FDIERROR_USER_ABORT) CabLastError = ERROR_INVALID_DATA;
   // The library passes over files whose folder does not exist: a whole copy finishes every file.
   if (copied && CabLastError == 0 && FinishedFiles < ListedFiles(fullPath)) CabLastError = ERROR_INVALID_DATA;
+  EndDigest();
+  if (HashProvider) CryptReleaseContext(HashProvider, 0);
+  HashProvider = 0;
+  if (copied && CabLastError == 0 && Digests && FinishedFiles != DigestCount) CabLastError = ERROR_CRC;
   return CabLastError == 0;
 }

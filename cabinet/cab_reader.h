@@ -3,6 +3,7 @@
 #pragma once
 #include <windows.h>
 #include <fdi.h>
+#include <wincrypt.h>
 
 #include <cstdint>
 #include <string>
@@ -16,7 +17,8 @@
 using TProgressHook = void (*)(void* context, const std::string& targetPath, int32_t doneBytes, int32_t totalBytes,
                                bool& cancel);
 
-// 0, or the system error code of the last failed file operation (-1: a folder could not be made).
+// 0, or the system error code of the last failed file operation (-1: a folder could not be made;
+// ERROR_CRC: the files do not match the package's digests).
 extern int32_t CabLastError;
 
 class TCabReader : public TObject {
@@ -38,6 +40,13 @@ class TCabReader : public TObject {
   std::vector<std::pair<std::string, HANDLE>> HeldFolders;
   // While a file that was there already is written: the new file that will replace it.
   std::string Replacement;
+  // The SHA-256 of each file in the cabinet's order, 32 bytes each, or null: every file written
+  // is checked against its own before it is kept, and a package's files must match them in number.
+  const uint8_t* Digests = nullptr;
+  size_t DigestCount = 0;
+  HCRYPTPROV HashProvider = 0;  // during Expand, where there are digests
+  unsigned StartedFiles = 0;    // with digests: files begun in the last Expand, the next digest index
+  std::string MismatchedFile;   // a file whose bytes did not match its digest, as stored
   TProgressHook OnProgress = nullptr;  // null = not bound
   void* ProgressContext = nullptr;
 };

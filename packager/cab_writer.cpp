@@ -42,7 +42,8 @@ uint32_t BlockChecksum(const unsigned char* data, size_t count, uint32_t sum) {
 // Reads the files' data one after the other as one stream, in pieces of at most a block.
 class TDataStream {
  public:
-  TDataStream(const std::vector<CabFile>& files, const std::vector<uint32_t>& sizes) : Files(files), Sizes(sizes) {}
+  TDataStream(const std::vector<CabFile>& files, const std::vector<uint32_t>& sizes, std::vector<Sha256Digest>* digests)
+      : Files(files), Sizes(sizes), Digests(digests) {}
 
   // Fills up to `want` bytes; returns false with `error` set when a source cannot be read.
   bool Read(unsigned char* buffer, uint32_t want, uint32_t& got, std::string& error) {
@@ -61,10 +62,15 @@ class TDataStream {
             return false;
           }
         }
+        if (Digests) Hash.Update(buffer + got, take);
         got += take;
         Offset += take;
       }
       if (Offset == Sizes[Index]) {
+        if (Digests) {
+          Digests->push_back(Hash.Final());
+          Hash = Sha256();
+        }
         Source.close();
         Source.clear();
         ++Index;
@@ -74,9 +80,19 @@ class TDataStream {
     return true;
   }
 
+  // The digests of the empty files after the last data.
+  void FinishDigests() {
+    for (; Digests && Index < Files.size(); ++Index) {
+      Digests->push_back(Hash.Final());
+      Hash = Sha256();
+    }
+  }
+
  private:
   const std::vector<CabFile>& Files;
   const std::vector<uint32_t>& Sizes;
+  std::vector<Sha256Digest>* Digests;
+  Sha256 Hash;
   size_t Index = 0;
   uint32_t Offset = 0;
   std::ifstream Source;
@@ -248,7 +264,8 @@ bool WriteCabinetFile(std::FILE* out, const std::vector<CabFile>& files, const s
   std::vector<unsigned char> in(BlockSize), previous(BlockSize);
   uint32_t previousCount = 0;
   std::vector<unsigned char> packed(compressor ? 2 + deflateBound(&z, BlockSize) : 0);
-  TDataStream stream(files, sizes);
+  TDataStream stream(files, sizes, options.Digests);
+  if (options.Digests) options.Digests->clear();
   for (uint64_t left = folderStart; left > 0;) {
     uint32_t got = 0;
     if (!stream.Read(in.data(), BlockSize, got, error)) return false;
@@ -279,6 +296,7 @@ bool WriteCabinetFile(std::FILE* out, const std::vector<CabFile>& files, const s
       return false;
     }
   }
+  stream.FinishDigests();
   if (cabinetSize > 0xFFFFFFFF) {
     error = "The cabinet would be larger than 4 GB.";
     return false;

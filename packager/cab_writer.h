@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "packager/sha256.h"
+
 enum class CabCompression { None, Mszip, Lzx };
 
 struct CabFile {
@@ -22,6 +24,8 @@ struct CabOptions {
   uint16_t ReservedHeaderBytes = 0;  // optional per-cabinet reserved area, filled with zeros
   // Told the bytes read so far after each data block; returning false stops the writing.
   std::function<bool(uint64_t done)> Progress;
+  // Given, it receives each file's SHA-256, in the files' order, from the bytes packed.
+  std::vector<Sha256Digest>* Digests = nullptr;
 };
 
 // Writes one self-contained cabinet with a single folder. Same inputs give the same bytes.

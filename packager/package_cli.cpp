@@ -520,8 +520,10 @@ class TProgressLine {
 
 // The cabinet to embed, made from the source folder or taken from --cab (in `staged` when its run
 // flag is set here), checked that the runner can run it.
-bool StageCabinet(const Settings& s, const fs::path& staged, FileSpan& cabinet, PackStats& stats, std::ostream& err,
-                  Failure& failure) {
+// Stages the cabinet; digests gets the SHA-256 of each file in the cabinet's order (32 bytes each)
+// when cabpack packs the files itself, and stays empty for a cabinet given with --cab.
+bool StageCabinet(const Settings& s, const fs::path& staged, FileSpan& cabinet, std::string& digests,
+                  PackStats& stats, std::ostream& err, Failure& failure) {
   std::string error;
   if (!s.Cab.empty()) {
     if (!WholeFileSpan(fs::u8path(s.Cab), cabinet)) {
@@ -571,11 +573,14 @@ bool StageCabinet(const Settings& s, const fs::path& staged, FileSpan& cabinet, 
     options.LzxWindowBits = s.LzxWindowBits;
     TProgressLine progress(err, s.ShowProgress && !s.Quiet, report.Bytes);
     options.Progress = [&](uint64_t done) { return progress.Update(done); };
+    std::vector<Sha256Digest> sums;
+    options.Digests = &sums;
     if (!WriteCabinet(files, options, staged.u8string(), error) || !WholeFileSpan(staged, cabinet)) {
       failure.Message = error.empty() ? "cannot read back the cabinet" : error;
       if (Interrupted()) failure = {"interrupted", 130};
       return false;
     }
+    for (const Sha256Digest& sum : sums) digests.append(sum.begin(), sum.end());
   }
   CabinetTable table;
   if (!ReadCabinetTable(cabinet, table, error) || !CheckRunnable(table, error)) {
@@ -660,9 +665,16 @@ bool Pack(const Settings& s, PackStats& stats, std::ostream& err, Failure& failu
   TStagedOutput output(s.Output);
   TTempFile staged(outputPath, ".cab");
   FileSpan cabinet;
-  if (!output.Create(failure.Message) || !StageCabinet(s, staged.Path, cabinet, stats, err, failure)) return false;
+  std::string digests;
+  if (!output.Create(failure.Message) || !StageCabinet(s, staged.Path, cabinet, digests, stats, err, failure))
+    return false;
   PutRcData(items, "CAB", cabinet);
   PutRcData(items, "OPT", BuildOptionList(s.Choices, s.Arguments));
+  // A package made again from one with digests keeps none that do not belong to its cabinet.
+  if (digests.empty())
+    RemoveRcData(items, "SUM");
+  else
+    PutRcData(items, "SUM", digests);
   if (!RebuildResources(image, items, output.Stream(), error)) {
     failure.Message = output.Stream() ? "the stub \"" + stub.u8string() + "\": " + error
                                       : "cannot write \"" + s.Output + "\"";
@@ -797,6 +809,13 @@ void ListPackage(const std::string& path, RunnerArch arch, const std::vector<Res
   }
 }
 
+std::string HexText(const std::string& bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string text;
+  for (unsigned char b : bytes) text += {digits[b >> 4], digits[b & 15]};
+  return text;
+}
+
 bool List(const Settings& s, std::ostream& out, Failure& failure) {
   Opened opened;
   if (!OpenPackageOrCabinet(s.List, opened, failure)) return false;
@@ -826,6 +845,18 @@ bool List(const Settings& s, std::ostream& out, Failure& failure) {
         << AttributeText(e.Attributes) << "  " << e.Name
         << ((e.Attributes & RunAfterExtraction) ? "   <- run after extraction" : "") << "\n";
   if (!CheckRunnable(table, error)) out << "Warning: " << error << ".\n";
+  const ResourceItem* sums = opened.Plain ? nullptr : FindRcData(opened.Items, "SUM");
+  if (!sums) return true;
+  // In sha256sum's format, so that extracted files can be checked with `sha256sum -c`.
+  out << "\nSHA-256 of each file, checked by the runner after the expansion:\n";
+  if (sums->Data.size() != 32 * table.Files.size())
+    out << "Warning: " << sums->Data.size() / 32 << " digests for " << table.Files.size()
+        << " files; the runner will not start the payload.\n";
+  for (size_t i = 0; i < table.Files.size() && 32 * (i + 1) <= sums->Data.size(); ++i) {
+    std::string name = table.Files[i].Name;
+    std::replace(name.begin(), name.end(), '\\', '/');
+    out << HexText(sums->Data.substr(32 * i, 32)) << "  " << name << "\n";
+  }
   return true;
 }
 

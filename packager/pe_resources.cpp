@@ -584,16 +584,21 @@ bool RebuildResources(const PeImage& image, const std::vector<ResourceItem>& ite
   return true;
 }
 
+void RemoveRcData(std::vector<ResourceItem>& items, const std::string& name) {
+  ResourceKey type = ResourceId(RtRcData), key = ResourceName(name);
+  items.erase(std::remove_if(items.begin(), items.end(),
+                             [&](const ResourceItem& i) {
+                               return SameResourceKey(i.Type, type) && SameResourceKey(i.Name, key);
+                             }),
+              items.end());
+}
+
 void PutRcData(std::vector<ResourceItem>& items, const std::string& name, const std::string& data) {
+  RemoveRcData(items, name);
   ResourceItem item;
   item.Type = ResourceId(RtRcData);
   item.Name = ResourceName(name);
   item.Data = data;
-  items.erase(std::remove_if(items.begin(), items.end(),
-                             [&](const ResourceItem& i) {
-                               return SameResourceKey(i.Type, item.Type) && SameResourceKey(i.Name, item.Name);
-                             }),
-              items.end());
   items.push_back(item);
 }
 

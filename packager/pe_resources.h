@@ -71,4 +71,5 @@ bool RebuildResources(const PeImage& image, const std::vector<ResourceItem>& ite
 // Replaces (all languages of) or adds the raw-data resource `name`, held or copied from a file.
 void PutRcData(std::vector<ResourceItem>& items, const std::string& name, const std::string& data);
 void PutRcData(std::vector<ResourceItem>& items, const std::string& name, const FileSpan& place);
+void RemoveRcData(std::vector<ResourceItem>& items, const std::string& name);
 const ResourceItem* FindRcData(const std::vector<ResourceItem>& items, const std::string& name);

@@ -45,20 +45,23 @@ void SetWindowCaption(const char* caption) {
     ProgressWindow->SetCaption(caption);
 }
 
+// The package's raw-data resource name, which stays mapped with the program; null when it is
+// missing or empty.
+const uint8_t* PackageResource(const char* name, DWORD& size) {
+  HRSRC info = FindResourceA(nullptr, name, MAKEINTRESOURCEA(10));
+  size = info ? SizeofResource(nullptr, info) : 0;
+  HGLOBAL resource = size ? LoadResource(nullptr, info) : nullptr;
+  return resource ? static_cast<const uint8_t*>(LockResource(resource)) : nullptr;
+}
+
 // Writes the "CAB" resource into the temporary file, in one write, through the handle it was
 // made with: the file is never deleted and made again, so its name is never free for another user.
 void WriteCabinetFile() {
   HANDLE file = CabinetFile;
   CabinetFile = INVALID_HANDLE_VALUE;
-  HRSRC info = FindResourceA(nullptr, "CAB", MAKEINTRESOURCEA(10));
-  DWORD size = info ? SizeofResource(nullptr, info) : 0;
-  HGLOBAL resource = size ? LoadResource(nullptr, info) : nullptr;
-  if (resource) {
-    DWORD written = 0;
-    const void* data = LockResource(resource);
-    CabinetWritten = data && WriteFile(file, data, size, &written, nullptr) && written == size;
-    FreeResource(resource);
-  }
+  DWORD size = 0, written = 0;
+  const uint8_t* data = PackageResource("CAB", size);
+  CabinetWritten = data && WriteFile(file, data, size, &written, nullptr) && written == size;
   CloseHandle(file);
   if (!CabinetWritten) DeleteFileIfPresent(CabinetTempFile);
 }
@@ -85,8 +88,16 @@ bool ExpandCabinet() {
       ProgressWindow->ExtractionProgress(target, done, total, cancel);
     };
     reader.ProgressContext = &files;
+    // The files' digests, where the package has them: a size that is no whole number of them
+    // fails the check of their number.
+    DWORD size = 0;
+    reader.Digests = PackageResource("SUM", size);
+    reader.DigestCount = reader.Digests ? (size % 32 ? size_t(-1) : size / 32) : 0;
     expanded = reader.Expand(CabinetTempFile, ExtractFolder);
     PayloadName = reader.LaunchFileName;
+    if (CabLastError == ERROR_CRC)
+      WriteLog({"files do not match the package's digests", reader.MismatchedFile.empty() ? "" : ": ",
+                reader.MismatchedFile});
   }
   ReleaseFolders(TargetChain);
   LogExpansion(files, reader.DoneBytes, CabLastError);

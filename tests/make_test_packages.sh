@@ -154,6 +154,20 @@ cab=$(cabinet_at "$out/baddata.exe")
 block=$((cab + $(u32 "$out/baddata.exe" $((cab + 36)))))
 poke "$out/baddata.exe" $((block + 10)) '\377\377\377\377\377\377\377\377'
 
+# A changed file in a cabinet that is still valid: a byte of the probe in the uncompressed block
+# changed and the block's checksum set to 0, "none" (as someone who re-packs would leave it).
+cp "$out/stored.exe" "$out/baddigest.exe"
+cab=$(cabinet_at "$out/baddigest.exe")
+block=$((cab + $(u32 "$out/baddigest.exe" $((cab + 36)))))
+poke "$out/baddigest.exe" "$block" '\000\000\000\000'
+poke "$out/baddigest.exe" $((block + 8 + 100)) 'X'
+
+# No digests: the resource's name (a counted UTF-16 string) no longer reads "SUM".
+cp "$out/single.exe" "$out/nosum.exe"
+name=$(grep -obUaP '\x03\x00S\x00U\x00M\x00' "$out/nosum.exe" | cut -d: -f1)
+[ "$(echo "$name" | wc -l)" = 1 ] && [ -n "$name" ] || { echo "single.exe: no single digest list name" >&2; exit 1; }
+poke "$out/nosum.exe" $((name + 6)) 'X'
+
 # Damaged option list: its closing NULs overwritten, so the last entry runs to the resource's end
 # and reads "<key>=<on>xx", which is not the switching-on value.
 cp "$out/hide.exe" "$out/badoptions.exe"

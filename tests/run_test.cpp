@@ -704,11 +704,11 @@ TEST_P(RunsNormallyTest, StartsThePayload) {
   ExpectNothingLeft();
 }
 
-// stored: an uncompressed cabinet. The others would hide the window if their option list were
+// stored: an uncompressed cabinet; nosum: a package without digests. The others would hide the window if their option list were
 // read: badoptions has one without its end (its one entry no longer carries the switching-on
 // value), noopt none, nulopt one of NULs only.
 INSTANTIATE_TEST_SUITE_P(Packages, RunsNormallyTest,
-                         ::testing::Values("single", "stored", "badoptions", "noopt", "nulopt"));
+                         ::testing::Values("single", "stored", "badoptions", "noopt", "nulopt", "nosum"));
 
 TEST_F(RunTest, PayloadInASubfolder) {
   std::string package = Package("nested");
@@ -980,10 +980,23 @@ INSTANTIATE_TEST_SUITE_P(
                       FailureCase{"badheader", BilingualCaption, L"Could not extract files!", 104},
                       FailureCase{"halfcab", BilingualCaption, L"Could not extract files!", 104},
                       FailureCase{"baddata", BilingualCaption, L"Could not extract files!", 104},
+                      FailureCase{"baddigest", BilingualCaption, L"Could not extract files!", 104},
                       FailureCase{"noflag", L"Error", L"An executable file is not specified!", 105},
                       FailureCase{"noassoc", L"Error", L"Could not execute the executable file!", 107},
                       FailureCase{"notexe", L"Error", L"Could not execute the executable file!", 107}),
     CaseName());
+
+// A file that does not match its digest is named in the log; extract-only checks too, and a
+// target the run made goes again.
+TEST_F(RunTest, FileThatFailsItsDigest) {
+  std::string package = Package("baddigest");
+  std::string log = RunQuietly(package, "", 104);
+  EXPECT_NE(log.find(" files do not match the package's digests: probe.exe\r\n"), std::string::npos) << log;
+  RunQuietly(package, Plain(PsExtractSwitch) + " new", 104, "new");
+  EXPECT_FALSE(IsExistingFolder(Temp / "new"));
+  EXPECT_TRUE(Payloads().empty());
+  ExpectNothingLeft();
+}
 
 TEST_F(RunTest, FlaggedFileMissing) {
   std::string package = Package("single");

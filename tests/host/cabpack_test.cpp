@@ -266,10 +266,11 @@ TEST_F(CabpackTest, RepacksAPackage) {
   WriteFile(Source / "more.txt", "more");
   ASSERT_EQ(Run({"--source", Source.string(), "--run", "data/table.txt", "--stub", first, "-o", Out}), 0) << Error;
   std::vector<ResourceItem> items = Resources(Out);
-  EXPECT_EQ(items.size(), 2u);
+  EXPECT_EQ(items.size(), 3u);
   EXPECT_EQ(FindRcData(items, "OPT")->Data, List({}));
   CabinetTable table = Cabinet(Out);
   ASSERT_EQ(table.Files.size(), 3u);
+  EXPECT_EQ(FindRcData(items, "SUM")->Data.size(), 3 * 32u) << "the old package's digests stayed";
   EXPECT_EQ(table.Files[0].Attributes & 0x40, 0x40);  // data\table.txt now
   EXPECT_EQ(table.Files[2].Attributes & 0x40, 0);
   EXPECT_EQ(Get16(ReadFile(Out), 0x40 + 6), Get16(ReadFile(first), 0x40 + 6));  // replaced in place
@@ -304,6 +305,9 @@ TEST_F(CabpackTest, ListsWhatWentIn) {
   EXPECT_NE(Output.find("setup.exe   <- run after extraction"), std::string::npos) << Output;
   EXPECT_NE(Output.find("data\\table.txt\n"), std::string::npos) << Output;
   EXPECT_NE(Output.find("compression MSZIP"), std::string::npos) << Output;
+  // The digests, in sha256sum's format (this one is sha256sum's own for "1 2 3\n").
+  EXPECT_NE(Output.find("RCDATA        SUM"), std::string::npos) << Output;
+  EXPECT_NE(Output.find("\n1def07dbe06eeb097aafec8a40329937cd20c93a83634b8221ea2b41a894310c  data/table.txt\n"), std::string::npos) << Output;
   ASSERT_EQ(Pack({"--compression", "lzx:18"}), 0) << Error;
   ASSERT_EQ(Run({"--list", Out}), 0) << Error;
   EXPECT_NE(Output.find("compression LZX (window 2^18)"), std::string::npos) << Output;
@@ -417,6 +421,8 @@ TEST_F(CabpackTest, ListsAndRunsACabinetMadeByAnotherTool) {
   ASSERT_EQ(std::system(("cabextract -q -d '" + (Folder / "taken").string() + "' '" + saved + "'").c_str()), 0);
   EXPECT_EQ(ReadFile(Folder / "taken" / "data" / "table.txt"), "1 2 3\n");
   ASSERT_EQ(Run({"--cab", saved, "--run", "setup.exe", "--stub", Stub, "-o", Out}), 0) << Error;
+  ASSERT_EQ(Run({"--list", Out}), 0) << Error;
+  EXPECT_EQ(Output.find("SHA-256"), std::string::npos) << "digests for a cabinet cabpack did not pack";
   EXPECT_EQ(Cabinet(Out).Files[0].Attributes & RunAfterExtraction, RunAfterExtraction);
   EXPECT_EQ(Cabinet(Out).Files[1].Attributes & RunAfterExtraction, 0);
   fs::remove(Out);
