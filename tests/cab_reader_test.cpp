@@ -4,8 +4,11 @@
 #include <windows.h>
 #include <fcntl.h>
 
+#include <algorithm>
+
 #include "cabinet/cab_reader.h"
 #include "cabinet/raw_file.h"
+#include "packager/lzx_encoder.h"
 #include "sys/paths.h"
 #include "sys/system.h"
 #include "tests/cab_test_support.h"
@@ -265,6 +268,45 @@ TEST(Expand, RandomLzxAndMszipFoldersComeOutByteForByte) {
     ASSERT_GT(reader.CheckCabinet(folder / "r.cab"), 0);
     ASSERT_TRUE(reader.Expand(folder / "r.cab", folder / "out"));
     for (const CabFile& file : files) EXPECT_EQ(ReadWholeFile(folder / ("out\\" + file.Name)), file.Data) << file.Name;
+    DeleteFolderIfPresent(folder / "out");
+  }
+}
+
+// What cabextract and 7-Zip read back on the host (tests/host/cab_writer_test.cpp), cabinet.dll
+// reads back too: at every window, a match at the farthest distance the encoder uses after the
+// window has wrapped, and the eight first of Wine's 64-bit DLLs.
+TEST(Expand, FarthestMatchesAndProgramsAtEveryWindow) {
+  const std::string dlls = "Z:\\usr\\lib\\x86_64-linux-gnu\\wine\\x86_64-windows\\";
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA entry;
+  HANDLE search = FindFirstFileA((dlls + "*.dll").c_str(), &entry);
+  if (search == INVALID_HANDLE_VALUE) GTEST_SKIP() << "no Wine DLLs in " << dlls;
+  do names.push_back(entry.cFileName);
+  while (FindNextFileA(search, &entry));
+  FindClose(search);
+  std::sort(names.begin(), names.end());
+  names.resize(std::min<size_t>(names.size(), 8));
+  TempFolder folder;
+  uint32_t seed = 7;
+  auto noise = [&seed](size_t count) {
+    std::string data(count, '\0');
+    for (char& c : data) c = static_cast<char>((seed = seed * 1103515245 + 12345) >> 16);
+    return data;
+  };
+  for (unsigned bits = 15; bits <= 21; ++bits) {
+    const std::string piece = noise(300);
+    std::string distant = noise(size_t(1) << bits) + piece;
+    for (int i = 0; distant.size() < (size_t(1) << bits) + LzxMaxDistance(bits); ++i) distant += "line " + std::to_string(i) + "\r\n";
+    distant.resize((size_t(1) << bits) + LzxMaxDistance(bits));
+    std::vector<CabFile> files = {MakeCabFile("far.bin", distant + piece, 0x60)};
+    for (const std::string& name : names) files.push_back(MakeCabFile(name, ReadWholeFile(dlls + name)));
+    SCOPED_TRACE("window 2^" + std::to_string(bits));
+    ASSERT_EQ(MakeCabinet(folder / "w.cab", files, CabCompression::Lzx, 0, bits), "");
+    TCabReader reader;
+    ASSERT_GT(reader.CheckCabinet(folder / "w.cab"), 0);
+    ASSERT_TRUE(reader.Expand(folder / "w.cab", folder / "out"));
+    for (const CabFile& file : files)
+      EXPECT_TRUE(ReadWholeFile(folder / ("out\\" + file.Name)) == file.Data) << file.Name << " differs";
     DeleteFolderIfPresent(folder / "out");
   }
 }
