@@ -9,7 +9,6 @@
 #include "runner/report.h"
 #include "runner/state.h"
 #include "sys/paths.h"
-#include "sys/security.h"
 #include "sys/system.h"
 #include "ui/display_text.h"
 #include "ui/progress_window.h"
