@@ -35,13 +35,6 @@ HANDLE CreateNewOutput(const std::string& target) {
                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
-// A file with this one name, not a link: checked on a handle opened on a link itself.
-bool IsPlainFile(HANDLE file) {
-  BY_HANDLE_FILE_INFORMATION info;
-  return GetFileInformationByHandle(file, &info) && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-         info.nNumberOfLinks == 1 && !IsLinkOnHandle(file);
-}
-
 // Opens target for writing as a new file, made exclusively, so that nothing is ever written
 // through a link or into a file with a second name. A file there already is replaced whole: the
 // data goes to a new file beside it (reader.Replacement), which takes its name when it is

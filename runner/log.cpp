@@ -28,10 +28,8 @@ HANDLE OpenLog() {
   if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS || IsLinkByName(LogPath)) return file;
   file = CreateFileA(LogPath.c_str(), access, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags, nullptr);
   if (file == INVALID_HANDLE_VALUE) return file;
-  BY_HANDLE_FILE_INFORMATION info;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  bool trusted = GetFileInformationByHandle(file, &info) && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-                 info.nNumberOfLinks == 1 && !IsLinkOnHandle(file) &&
+  bool trusted = IsPlainFile(file) &&
                  GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
                                  nullptr, nullptr, nullptr, &descriptor) == ERROR_SUCCESS &&
                  IsTrustedSecurity(descriptor);

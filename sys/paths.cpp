@@ -169,6 +169,12 @@ bool IsLinkOnHandle(HANDLE handle) {
   return IsLinkReparse(info.FileAttributes, info.ReparseTag);
 }
 
+bool IsPlainFile(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION info;
+  return GetFileInformationByHandle(file, &info) && !(info.dwFileAttributes & kFolderBit) &&
+         info.nNumberOfLinks == 1 && !IsLinkOnHandle(file);
+}
+
 HANDLE HoldFolder(const std::string& folder) {
   if (!IsExistingFolder(folder) || IsLinkByName(folder)) return INVALID_HANDLE_VALUE;
   HANDLE held = CreateFileA(folder.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,

@@ -49,6 +49,9 @@ void ScanClose(TSearchRec& rec);
 bool IsLinkByName(const std::string& path);
 // The same, read on an open handle, which cannot change under the check.
 bool IsLinkOnHandle(HANDLE handle);
+// True for a file (not a folder) with this one name and no link, read on a handle opened on a
+// link itself: nothing written through it reaches another file.
+bool IsPlainFile(HANDLE file);
 
 // Opens folder as itself, never through a link at its name, and holds it so that it can be
 // neither renamed, deleted nor replaced while the handle is open; INVALID_HANDLE_VALUE when it is
