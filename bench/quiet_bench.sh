@@ -29,8 +29,8 @@ for i in $(seq 2 "$files"); do head -c 768 /dev/urandom | base64 -w 76 > "$work/
 "$build/host/cabpack" --source "$work/source" --run probe.exe --stub "$arch_build/runner/cabrun.exe" -o "$work/package.exe"
 "$build/host/cabpack" --save-cab "$work/package.exe" -o "$work/package.cab"
 rm -rf "$work/source"
-quiet=$(sed -n 's/.*{PsQuietSwitch, "\(.*\)"}.*/\1/p' "$root/runner/protected_plain.h")
-log_switch=$(sed -n 's/.*{PsLogSwitch, "\(.*\)"}.*/\1/p' "$root/runner/protected_plain.h")
+quiet=$(sed -n 's/.*{PsQuietSwitch, "\(.*\)"}.*/\1/p' "$root/format/protected_plain.h")
+log_switch=$(sed -n 's/.*{PsLogSwitch, "\(.*\)"}.*/\1/p' "$root/format/protected_plain.h")
 
 # Milliseconds between two of the log's time stamps (same day).
 ms() { echo "$1" | awk -F'[:.]' '{ print (($1 * 60 + $2) * 60 + $3) * 1000 + $4 }'; }

@@ -1,6 +1,7 @@
 #include "cabinet/cab_output.h"
 
 #include "cabinet/raw_file.h"
+#include "format/package_resources.h"
 #include "sys/paths.h"
 
 namespace {
@@ -125,11 +126,11 @@ INT_PTR OpenOutputFile(TCabReader& reader, const FDINOTIFICATION& record) {
 // Whether the bytes written match the file's digest; true for a package without digests.
 bool DigestMatches(const TCabReader& reader) {
   if (!WrittenHash) return !reader.Digests;
-  BYTE digest[32];
+  BYTE digest[DigestSize];
   DWORD size = sizeof digest;
   bool read = CryptGetHashParam(WrittenHash, HP_HASHVAL, digest, &size, 0) && size == sizeof digest;
   EndDigest();
-  return read && memcmp(digest, reader.Digests + 32 * (reader.StartedFiles - 1), sizeof digest) == 0;
+  return read && memcmp(digest, reader.Digests + DigestSize * (reader.StartedFiles - 1), sizeof digest) == 0;
 }
 
 // Times and attributes go through the handle that wrote the file: by its name, a link put in its

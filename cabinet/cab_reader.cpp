@@ -4,16 +4,14 @@
 
 #include "cabinet/cab_output.h"
 #include "cabinet/raw_file.h"
+#include "format/byte_order.h"
+#include "format/cabinet.h"
 #include "sys/paths.h"
 #include "sys/system.h"
 
 int32_t CabLastError = 0;
 
 namespace {
-
-constexpr uint32_t CabinetSignature = 0x4643534D;  // "MSCF"
-constexpr DWORD HeaderSize = 36;
-constexpr DWORD FileEntrySize = 16;
 
 struct TFdiFunctions {
   decltype(&FDICreate) Create = nullptr;
@@ -122,16 +120,12 @@ class TReadOnlyFile {
   HANDLE Handle;
 };
 
-uint32_t Little32(const unsigned char* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
 // The number of files the cabinet's header lists; 0 when it cannot be read.
 unsigned ListedFiles(const std::string& cabinetPath) {
   TReadOnlyFile file(cabinetPath);
-  unsigned char header[HeaderSize];
-  if (!file.IsOpen() || !file.ReadExactly(header, HeaderSize)) return 0;
-  return header[28] | header[29] << 8;
+  unsigned char header[CfHeader::Size];
+  if (!file.IsOpen() || !file.ReadExactly(header, CfHeader::Size)) return 0;
+  return Get16(header + CfHeader::FileCount);
 }
 
 }  // namespace
@@ -152,18 +146,18 @@ int32_t TCabReader::CheckCabinet(const std::string& cabinetPath) {
   if (!Context) return 0;
   TReadOnlyFile file(cabinetPath);
   if (!file.IsOpen()) return 0;
-  unsigned char header[HeaderSize];
-  if (!file.ReadExactly(header, HeaderSize) || Little32(header) != CabinetSignature) return 0;
-  if (!file.MoveTo(Little32(header + 16))) return 0;
-  const unsigned folders = header[26] | header[27] << 8, count = header[28] | header[29] << 8;
+  unsigned char header[CfHeader::Size];
+  if (!file.ReadExactly(header, CfHeader::Size) || Get32(header + CfHeader::Signature) != CabSignature) return 0;
+  if (!file.MoveTo(Get32(header + CfHeader::FilesOffset))) return 0;
+  const unsigned folders = Get16(header + CfHeader::FolderCount), count = Get16(header + CfHeader::FileCount);
   // The sum wraps like a signed 32-bit value, so a total of 2 GB or more shows as negative.
   uint32_t total = 0;
   for (unsigned i = 0; i < count; ++i) {
-    unsigned char entry[FileEntrySize];
-    if (!file.ReadExactly(entry, FileEntrySize)) break;
+    unsigned char entry[CfFile::Name];
+    if (!file.ReadExactly(entry, CfFile::Name)) break;
     // A file in a folder the cabinet does not have (or continued from or into another cabinet):
     // the library would take it from its last folder and report it extracted.
-    if (unsigned(entry[8] | entry[9] << 8) >= folders) {
+    if (Get16(entry + CfFile::FolderIndex) >= folders) {
       CabLastError = ERROR_INVALID_DATA;
       return 0;
     }
@@ -171,7 +165,7 @@ int32_t TCabReader::CheckCabinet(const std::string& cabinetPath) {
     bool named = true;
     for (char c = 1; c != '\0' && named;) named = file.ReadExactly(&c, 1);
     if (!named) break;
-    total += Little32(entry);
+    total += Get32(entry + CfFile::Size);
   }
   TotalBytes = static_cast<int32_t>(total);
   return TotalBytes;

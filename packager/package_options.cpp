@@ -1,13 +1,9 @@
 #include "packager/package_options.h"
 
-#include <iterator>
-
-#include "runner/options.h"
-#include "runner/protected_plain.h"
+#include "format/package_options.h"
+#include "format/protected_plain.h"
 
 namespace {
-
-constexpr int OptionCount = int(std::size(PackageOptionTable));
 
 constexpr bool SameIgnoringCase(const char* a, const char* b) {
   for (;; ++a, ++b) {
@@ -20,45 +16,32 @@ constexpr bool SameIgnoringCase(const char* a, const char* b) {
 
 bool SameIgnoringCase(const std::string& a, const char* b) { return SameIgnoringCase(a.c_str(), b); }
 
-// In the order of PackageOptionTable.
-const char* const OptionMeanings[] = {
-    "the /extract switch is honoured",
-    "the /lang= switch is honoured",
-    "the progress window is hidden while the payload runs",
-    "the payload is started without waiting; its folder stays behind for it",
-    "the report carries the firmware board word",
-    "the report carries the firmware ROM text",
-    "the report carries the board text (8 characters)",
-    "the report carries the board code (4 characters)",
-    "the report carries the firmware on/off flag",
-    "the report carries the power and battery state",
-    "the /quiet switch is honoured",
-    "the package ends with the payload's exit code when the runner waited for it",
-    "the payload works in the folder the package was started from (unsafe for packages started from "
-    "download folders), not in its extract folder",
-};
-static_assert(std::size(OptionMeanings) == OptionCount);
-
 // Any value other than the switching-on one switches an option off.
 constexpr const char* OffValue = "0";
 static_assert(!SameIgnoringCase(PlainText(PsOptionOn), OffValue), "the off value must differ from the on value");
 
 }  // namespace
 
+std::vector<std::string> PackageOptionNameList() {
+  std::vector<std::string> names;
+  for (const PackageOptionText& text : PackageOptionTexts) names.push_back(text.Name);
+  return names;
+}
+
 int FindPackageOption(const std::string& name) {
-  for (int i = 0; i < OptionCount; ++i)
-    if (SameIgnoringCase(name, PackageOptionNames[i])) return i;
+  for (int i = 0; i < PackageOptionCount; ++i)
+    if (SameIgnoringCase(name, PackageOptionTexts[i].Name)) return i;
   return -1;
 }
 
 std::string BuildOptionList(const std::vector<OptionChoice>& choices, const std::optional<std::string>& arguments) {
-  int state[OptionCount];
+  int state[PackageOptionCount];
   for (int& s : state) s = -1;
   for (const OptionChoice& c : choices) state[c.Option] = c.On;
   std::string list;
-  for (int i = 0; i < OptionCount; ++i) {
+  for (int i = 0; i < PackageOptionCount; ++i) {
     if (state[i] < 0) continue;
-    list += PlainText(PackageOptionTable[i].Key);
+    list += PlainText(PackageOptionKeys[i].Key);
     list += '=';
     list += state[i] ? PlainText(PsOptionOn) : OffValue;
     list += '\0';
@@ -79,8 +62,8 @@ std::vector<OptionListEntry> ReadOptionList(const std::string& data) {
     size_t equals = entry.find('=');
     e.Key = equals == std::string::npos ? std::string() : entry.substr(0, equals);
     e.Value = equals == std::string::npos ? entry : entry.substr(equals + 1);
-    for (int i = 0; i < OptionCount && !e.Key.empty(); ++i)
-      if (SameIgnoringCase(e.Key, PlainText(PackageOptionTable[i].Key))) e.Option = i;
+    for (int i = 0; i < PackageOptionCount && !e.Key.empty(); ++i)
+      if (SameIgnoringCase(e.Key, PlainText(PackageOptionKeys[i].Key))) e.Option = i;
     e.On = SameIgnoringCase(e.Value, PlainText(PsOptionOn));
     e.Arguments = !e.Key.empty() && SameIgnoringCase(e.Key, PlainText(PsArguments));
     entries.push_back(e);
@@ -89,6 +72,5 @@ std::vector<OptionListEntry> ReadOptionList(const std::string& data) {
   return entries;
 }
 
-bool DefaultOptionState(int option) { return TPackageOptions().*PackageOptionTable[option].Member; }
+bool DefaultOptionState(int option) { return TPackageOptions().*PackageOptionKeys[option].Member; }
 
-const char* OptionMeaning(int option) { return OptionMeanings[option]; }

@@ -5,11 +5,14 @@
 #include <string>
 #include <vector>
 
-// A choice made on the command line: option index in PackageOptionTable, on or off.
+// A choice made on the command line: option index in the option table, on or off.
 struct OptionChoice {
   int Option = 0;
   bool On = false;
 };
+
+// The options' names, in table order.
+std::vector<std::string> PackageOptionNameList();
 
 // Index of the option named `name` (any case), or -1.
 int FindPackageOption(const std::string& name);
@@ -31,6 +34,3 @@ std::vector<OptionListEntry> ReadOptionList(const std::string& data);
 
 // The runner's defaults, by option index.
 bool DefaultOptionState(int option);
-
-// What the option does, in a few words for --help.
-const char* OptionMeaning(int option);

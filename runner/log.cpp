@@ -62,7 +62,7 @@ void LogRunStart() {
   if (LogPath.empty()) return;
   std::string arguments, options;
   for (size_t i = 1; i < RunnerArguments.size(); ++i) AppendArgument(arguments, RunnerArguments[i], " ");
-  for (const PackageOptionInfo& option : PackageOptionTable) {
+  for (const PackageOptionKey& option : PackageOptionKeys) {
     options += ' ';
     options += Protected(option.Key);
     options += Protected(PsKeySeparator);

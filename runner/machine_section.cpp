@@ -54,13 +54,13 @@ void WriteMachineSection(void (*writeLine)(const std::string& line)) {
 
   const TPackageOptions& options = PackageOptions;
   writeLine("[" + Protected(PsMachineSection) + "]");
-  if (options.ReportBidWord) writeText(PsBidWord, QueryBidWord());
-  if (options.ReportRomText7) writeText(PsRomText7, QueryRomText7());
-  if (options.ReportBidText8) writeText(PsBidText8, QueryBidText8());
-  if (options.ReportBidText4) writeText(PsBidText4, QueryBidText4());
+  if (options.ReportBidWord) writeText(PsKeyReportBidWord, QueryBidWord());
+  if (options.ReportRomText7) writeText(PsKeyReportRomText7, QueryRomText7());
+  if (options.ReportBidText8) writeText(PsKeyReportBidText8, QueryBidText8());
+  if (options.ReportBidText4) writeText(PsKeyReportBidText4, QueryBidText4());
   if (options.ReportFlagValue) {
     int32_t flag = QueryFlagValue();
-    if (flag >= 0) writeValue(PsFlagValue, DecimalText(flag));
+    if (flag >= 0) writeValue(PsKeyReportFlagValue, DecimalText(flag));
   }
 
   SYSTEM_POWER_STATUS power = {};

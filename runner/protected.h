@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "runner/protected_ids.h"
+#include "format/protected_ids.h"
 
 // The enciphered tables, generated at build time from the plain table.
 extern const uint8_t ProtectedText[];

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "cabinet/cab_reader.h"
+#include "format/package_resources.h"
 #include "runner/arguments.h"
 #include "runner/log.h"
 #include "runner/messages.h"
@@ -47,7 +48,7 @@ void SetWindowCaption(const char* caption) {
 // The package's raw-data resource name, which stays mapped with the program; null when it is
 // missing or empty.
 const uint8_t* PackageResource(const char* name, DWORD& size) {
-  HRSRC info = FindResourceA(nullptr, name, MAKEINTRESOURCEA(10));
+  HRSRC info = FindResourceA(nullptr, name, MAKEINTRESOURCEA(PackageResourceType));
   size = info ? SizeofResource(nullptr, info) : 0;
   HGLOBAL resource = size ? LoadResource(nullptr, info) : nullptr;
   return resource ? static_cast<const uint8_t*>(LockResource(resource)) : nullptr;
@@ -59,7 +60,7 @@ void WriteCabinetFile() {
   HANDLE file = CabinetFile;
   CabinetFile = INVALID_HANDLE_VALUE;
   DWORD size = 0, written = 0;
-  const uint8_t* data = PackageResource("CAB", size);
+  const uint8_t* data = PackageResource(CabinetResource, size);
   CabinetWritten = data && WriteFile(file, data, size, &written, nullptr) && written == size;
   CloseHandle(file);
   if (!CabinetWritten) DeleteFileIfPresent(CabinetTempFile);
@@ -90,8 +91,8 @@ bool ExpandCabinet() {
     // The files' digests, where the package has them: a size that is no whole number of them
     // fails the check of their number.
     DWORD size = 0;
-    reader.Digests = PackageResource("SUM", size);
-    reader.DigestCount = reader.Digests ? (size % 32 ? size_t(-1) : size / 32) : 0;
+    reader.Digests = PackageResource(DigestsResource, size);
+    reader.DigestCount = reader.Digests ? (size % DigestSize ? size_t(-1) : size / DigestSize) : 0;
     expanded = reader.Expand(CabinetTempFile, ExtractFolder);
     PayloadName = reader.LaunchFileName;
     if (CabLastError == ERROR_CRC)

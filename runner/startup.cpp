@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "format/package_resources.h"
 #include "runner/protected.h"
 #include "runner/state.h"
 #include "sys/paths.h"
@@ -80,7 +81,7 @@ void ReadOptionList(const uint8_t* data, size_t size) {
     if (equals != std::string::npos && equals > 0) {
       std::string key = entry.substr(0, equals);
       std::string value = entry.substr(equals + 1);
-      for (const PackageOptionInfo& option : PackageOptionTable) {
+      for (const PackageOptionKey& option : PackageOptionKeys) {
         if (EqualsIgnoringCase(key, Protected(option.Key)))
           PackageOptions.*option.Member = EqualsIgnoringCase(value, Protected(PsOptionOn));
       }
@@ -91,7 +92,7 @@ void ReadOptionList(const uint8_t* data, size_t size) {
 }
 
 void ReadOptionResource() {
-  HRSRC info = FindResourceA(nullptr, "OPT", MAKEINTRESOURCEA(10));
+  HRSRC info = FindResourceA(nullptr, OptionsResource, MAKEINTRESOURCEA(PackageResourceType));
   if (!info) return;
   DWORD size = SizeofResource(nullptr, info);
   HGLOBAL handle = size ? LoadResource(nullptr, info) : nullptr;

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "runner/options.h"
-#include "runner/protected_ids.h"
+#include "format/package_options.h"
+#include "format/protected_ids.h"
 
 extern std::string LanguageId;
 extern std::string LanguageName;

@@ -14,7 +14,7 @@
 #include <map>
 #include <vector>
 
-#include "runner/options.h"
+#include "format/package_options.h"
 #include "runner/startup.h"
 #include "runner/state.h"
 #include "tests/test_support.h"
@@ -97,12 +97,12 @@ TEST(PackedProgram, OptionListSetsTheRunnersOptions) {
   DecodeProtectedStrings();
   ReadOptionResource();
   const TPackageOptions defaults;
-  for (size_t i = 0; i < std::size(PackageOptionTable); ++i) {
-    std::string name = PackageOptionNames[i];
-    bool expected = defaults.*PackageOptionTable[i].Member;
+  for (int i = 0; i < PackageOptionCount; ++i) {
+    std::string name = PackageOptionTexts[i].Name;
+    bool expected = defaults.*PackageOptionKeys[i].Member;
     size_t at = ("," + ExpectedOptions + ",").find("," + name + "=");
     if (at != std::string::npos) expected = ExpectedOptions[at + name.size() + 1] == '1';
-    EXPECT_EQ(PackageOptions.*PackageOptionTable[i].Member, expected) << name;
+    EXPECT_EQ(PackageOptions.*PackageOptionKeys[i].Member, expected) << name;
   }
 }
 

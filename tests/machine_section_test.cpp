@@ -80,11 +80,11 @@ TEST_F(MachineSection, EveryFactInTableOrder) {
       true;
   const std::vector<std::string> expected = {
       SectionLine(),
-      Line(PsBidWord, "0A2B"),
-      Line(PsRomText7, "R7"),
-      Line(PsBidText8, "Model 8"),
-      Line(PsBidText4, "C4X "),
-      Line(PsFlagValue, "1"),
+      Line(PsKeyReportBidWord, "0A2B"),
+      Line(PsKeyReportRomText7, "R7"),
+      Line(PsKeyReportBidText8, "Model 8"),
+      Line(PsKeyReportBidText4, "C4X "),
+      Line(PsKeyReportFlagValue, "1"),
       Line(PsAcLineKey, Protected(PsAcOnline)),
       Line(PsBatteryFlagKey,
            Protected(PsBatteryHigh) + Protected(PsBatteryFlagSeparator) + Protected(PsBatteryCharging)),
@@ -115,11 +115,11 @@ TEST_F(MachineSection, EachFactOnlyWhenItsOptionIsOn) {
     std::string Expected;
     int Searches, Reads, Flags;
   } cases[] = {
-      {&TPackageOptions::ReportBidWord, Line(PsBidWord, "0A2B"), 1, 1, 0},
-      {&TPackageOptions::ReportRomText7, Line(PsRomText7, "R7"), 0, 4, 0},
-      {&TPackageOptions::ReportBidText8, Line(PsBidText8, "Model 8"), 1, 4, 0},
-      {&TPackageOptions::ReportBidText4, Line(PsBidText4, "C4X "), 1, 2, 0},
-      {&TPackageOptions::ReportFlagValue, Line(PsFlagValue, "1"), 0, 0, 1},
+      {&TPackageOptions::ReportBidWord, Line(PsKeyReportBidWord, "0A2B"), 1, 1, 0},
+      {&TPackageOptions::ReportRomText7, Line(PsKeyReportRomText7, "R7"), 0, 4, 0},
+      {&TPackageOptions::ReportBidText8, Line(PsKeyReportBidText8, "Model 8"), 1, 4, 0},
+      {&TPackageOptions::ReportBidText4, Line(PsKeyReportBidText4, "C4X "), 1, 2, 0},
+      {&TPackageOptions::ReportFlagValue, Line(PsKeyReportFlagValue, "1"), 0, 0, 1},
   };
   for (const auto& c : cases) {
     FakeDriver driver;
@@ -147,7 +147,7 @@ TEST_F(MachineSection, AFactTheDriverCannotGiveLeavesOutOnlyItsLine) {
   Driver.Image.assign(Driver.Image.size(), 0);  // no block, no ROM text
   Driver.Put(RomText7Address, "R7");
   Driver.FlagWord = 0;
-  EXPECT_EQ(Section(), std::vector<std::string>({SectionLine(), Line(PsRomText7, "R7"), Line(PsFlagValue, "0")}));
+  EXPECT_EQ(Section(), std::vector<std::string>({SectionLine(), Line(PsKeyReportRomText7, "R7"), Line(PsKeyReportFlagValue, "0")}));
 
   FakeDriver refusing;
   refusing.Script = {WithStatus(0x01)};  // the flag request

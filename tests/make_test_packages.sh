@@ -172,8 +172,8 @@ poke "$out/nosum.exe" $((name + 6)) 'X'
 # and reads "<key>=<on>xx", which is not the switching-on value.
 cp "$out/hide.exe" "$out/badoptions.exe"
 root=$(dirname "$0")/..
-key=$(sed -n 's/.*{PsHideWhileRunning, "\(.*\)"}.*/\1/p' "$root/runner/protected_plain.h")
-on=$(sed -n 's/.*{PsOptionOn, "\(.*\)"}.*/\1/p' "$root/runner/protected_plain.h")
+key=$(sed -n 's/.*X(HideWhileRunning, "\([^"]*\)".*/\1/p' "$root/format/option_table.h")
+on=$(sed -n 's/.*{PsOptionOn, "\(.*\)"}.*/\1/p' "$root/format/protected_plain.h")
 options=$(grep -obUa "$key=$on" "$out/badoptions.exe" | cut -d: -f1)
 [ -n "$options" ] || { echo "hide.exe: no option entry $key=$on" >&2; exit 1; }
 poke "$out/badoptions.exe" $((options + ${#key} + 1 + ${#on})) 'xx'

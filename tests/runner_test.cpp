@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include "format/protected_plain.h"
 #include "runner/abandon.h"
 #include "runner/messages.h"
-#include "runner/protected_plain.h"
 #include "runner/report.h"
 #include "runner/startup.h"
 #include "runner/state.h"

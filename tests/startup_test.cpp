@@ -3,8 +3,8 @@
 
 #include <cstring>
 
+#include "format/protected_plain.h"
 #include "runner/protected.h"
-#include "runner/protected_plain.h"
 #include "runner/startup.h"
 #include "runner/state.h"
 #include "sys/paths.h"

@@ -17,7 +17,7 @@
 #include <set>
 #include <string>
 
-#include "runner/protected_plain.h"
+#include "format/protected_plain.h"
 
 namespace {
 

@@ -1,10 +1,13 @@
 // Little-endian numbers in byte strings, as the PE and cabinet formats keep them.
+// Portable: the runner reads with the pointer forms; the packager writes with the string ones.
 #pragma once
 #include <cstdint>
 #include <string>
 
-inline uint32_t Get16(const std::string& b, size_t at) { return uint8_t(b[at]) | uint32_t(uint8_t(b[at + 1])) << 8; }
-inline uint32_t Get32(const std::string& b, size_t at) { return Get16(b, at) | Get16(b, at + 2) << 16; }
+inline uint32_t Get16(const unsigned char* p) { return p[0] | uint32_t(p[1]) << 8; }
+inline uint32_t Get32(const unsigned char* p) { return Get16(p) | Get16(p + 2) << 16; }
+inline uint32_t Get16(const std::string& b, size_t at) { return Get16(reinterpret_cast<const unsigned char*>(b.data() + at)); }
+inline uint32_t Get32(const std::string& b, size_t at) { return Get32(reinterpret_cast<const unsigned char*>(b.data() + at)); }
 
 inline void Set16(std::string& b, size_t at, uint32_t v) {
   b[at] = char(v & 0xFF);

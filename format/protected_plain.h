@@ -3,40 +3,36 @@
 // option keys and the switching-on value from it. The runner never holds these texts.
 // The order is part of the cipher; keep it shuffled.
 #pragma once
-#include "runner/protected_ids.h"
+#include <array>
+
+#include "format/option_table.h"
+#include "format/protected_ids.h"
 
 struct ProtectedPlainEntry {
   ProtectedId Id;
   const char* Text;
 };
 
-inline constexpr ProtectedPlainEntry ProtectedPlain[ProtectedCount] = {
-    {PsReportPowerStatus, "PowerState"},
+// Everything but the option keys, shuffled.
+inline constexpr ProtectedPlainEntry VocabularyPlain[] = {
     {PsLanguageNameKey, "LanguageName"},
     {PsLanguageSwitch, "/lang"},
     {PsBatteryPercentKey, "BatteryPercent"},
     {PsOptionOn, "1"},
     {PsBatteryNoBattery, "NoBattery"},
-    {PsPassExitCode, "PassExitCode"},
-    {PsAllowExtractSwitch, "ExtractSwitch"},
     {PsAcLineKey, "ACLineStatus"},
-    {PsAllowLanguageSwitch, "LanguageSwitch"},
     {PsExtractSwitch, "/extract"},
     {PsHostProgram, "wscript.exe"},
     {PsHostExtension2, ".js"},
-    {PsRomText7, "RomText"},
     {PsStartFolderKey, "StartFolder"},
     {PsQuietSwitch, "/quiet"},
-    {PsBidWord, "BidWord"},
     {PsKeySeparator, "="},
     {PsBatchExtension1, ".bat"},
     {PsAcOffline, "Offline"},
-    {PsBidText4, "BidCode"},
     {PsUnknown, "NotReported"},
     {PsBatteryFullLifeKey, "BatteryFullLifeTime"},
     {PsBatteryHigh, "High"},
     {PsHideMarker, "cabrun.hide"},
-    {PsRunInStartFolder, "InStartDir"},
     {PsBatteryFlagKey, "BatteryFlag"},
     {PsReportExtension, "env"},
     {PsBatteryCritical, "CriticalLow"},
@@ -47,24 +43,40 @@ inline constexpr ProtectedPlainEntry ProtectedPlain[ProtectedCount] = {
     {PsMachineSection, "Machine"},
     {PsBatteryBit4, "Flag16"},
     {PsBatteryCharging, "Charging"},
-    {PsHideWhileRunning, "HideWindow"},
     {PsBatteryBit5, "Flag32"},
     {PsRunnerSection, "Runner"},
-    {PsFlagValue, "FlagValue"},
     {PsLogSwitch, "/log"},
     {PsBatteryBit6, "Flag64"},
     {PsHostExtension1, ".vbs"},
     {PsBatteryFlagSeparator, ","},
     {PsAdministratorKey, "IsAdmin"},
-    {PsStartWithoutWaiting, "NoWait"},
     {PsLanguageIdKey, "LanguageId"},
-    {PsAllowQuietSwitch, "QuietSwitch"},
     {PsRunnerPathKey, "RunnerPath"},
     {PsAcOnline, "Online"},
     {PsBatchExtension2, ".cmd"},
-    {PsBidText8, "BidText"},
     {PsBatteryLifeKey, "BatteryLifeTime"},
 };
+
+// The option keys, in table order.
+inline constexpr ProtectedPlainEntry OptionKeyPlain[] = {
+#define CABRUN_OPTION_KEY_PLAIN(name, key, on, meaning) {PsKey##name, key},
+    CABRUN_PACKAGE_OPTIONS(CABRUN_OPTION_KEY_PLAIN)
+#undef CABRUN_OPTION_KEY_PLAIN
+};
+
+constexpr size_t VocabularyCount = sizeof VocabularyPlain / sizeof *VocabularyPlain;
+constexpr size_t OptionKeyCount = sizeof OptionKeyPlain / sizeof *OptionKeyPlain;
+static_assert(VocabularyCount + OptionKeyCount == ProtectedCount, "every protected id has one text");
+
+// Both lists as one, an option key after every fourth word, so that the keys lie spread out.
+constexpr std::array<ProtectedPlainEntry, ProtectedCount> InterleavedPlain() {
+  std::array<ProtectedPlainEntry, ProtectedCount> all{};
+  size_t word = 0, key = 0;
+  for (size_t i = 0; i < all.size(); ++i)
+    all[i] = key < OptionKeyCount && (word == VocabularyCount || i % 5 == 4) ? OptionKeyPlain[key++] : VocabularyPlain[word++];
+  return all;
+}
+inline constexpr std::array<ProtectedPlainEntry, ProtectedCount> ProtectedPlain = InterleavedPlain();
 
 // The plain text of the string with this id; empty when no entry has it.
 constexpr const char* PlainText(ProtectedId id) {
