@@ -2,8 +2,10 @@
 // the two values only known at the end (cabinet size, block count) patched in afterwards.
 #include "packager/cab_writer.h"
 
-#include "packager/byte_order.h"
+#include "format/byte_order.h"
+#include "format/cabinet.h"
 #include "packager/lzx_encoder.h"
+#include "packager/package_host.h"
 
 #include <zlib.h>
 
@@ -15,9 +17,6 @@
 
 namespace {
 
-constexpr uint32_t BlockSize = 32768;            // uncompressed bytes per data block
-constexpr uint32_t FolderLimit = 0x7FFF8000;     // largest uncompressed folder the format allows
-constexpr uint16_t ReservePresent = 0x0004;
 constexpr uint16_t MaxReservedHeaderBytes = 60000;
 constexpr size_t MaxNameBytes = 255;
 // With the previous block as history, zlib level 9 makes MSZIP only 0.5-0.8% smaller than the
@@ -28,7 +27,7 @@ constexpr int MszipLevel = 6;
 // gathered with the first one highest.
 uint32_t BlockChecksum(const unsigned char* data, size_t count, uint32_t sum) {
   for (size_t words = count / 4; words > 0; --words, data += 4)
-    sum ^= uint32_t(data[0]) | uint32_t(data[1]) << 8 | uint32_t(data[2]) << 16 | uint32_t(data[3]) << 24;
+    sum ^= Get32(data);
   uint32_t tail = 0;
   switch (count & 3) {
     case 3: tail |= uint32_t(*data++) << 16; [[fallthrough]];
@@ -136,8 +135,9 @@ bool CheckInputs(const std::vector<CabFile>& files, const CabOptions& options, s
     return false;
   }
   if (options.Compression == CabCompression::Lzx &&
-      (options.LzxWindowBits < LzxMinWindowBits || options.LzxWindowBits > LzxMaxWindowBits)) {
-    error = "The LZX window must be 2^15 to 2^21 bytes.";
+      (options.LzxWindowBits < CabLzxMinWindowBits || options.LzxWindowBits > CabLzxMaxWindowBits)) {
+    error = "The LZX window must be 2^" + std::to_string(CabLzxMinWindowBits) + " to 2^" +
+            std::to_string(CabLzxMaxWindowBits) + " bytes.";
     return false;
   }
   uint64_t total = 0;
@@ -157,21 +157,13 @@ bool CheckInputs(const std::vector<CabFile>& files, const CabOptions& options, s
       size = static_cast<uint64_t>(end);
     }
     total += size;
-    if (total > FolderLimit) {
+    if (total > CabFolderLimit) {
       error = "The files add up to more than the 2147450880 bytes a cabinet folder can hold.";
       return false;
     }
     sizes.push_back(static_cast<uint32_t>(size));
   }
   return true;
-}
-
-std::FILE* OpenForWriting(const std::string& utf8) {
-#ifdef _WIN32
-  return _wfopen(std::filesystem::u8path(utf8).c_str(), L"wb");
-#else
-  return std::fopen(utf8.c_str(), "wb");
-#endif
 }
 
 bool WriteAll(std::FILE* out, const void* data, size_t count) {
@@ -181,49 +173,37 @@ bool WriteAll(std::FILE* out, const void* data, size_t count) {
 bool WriteCabinetFile(std::FILE* out, const std::vector<CabFile>& files, const std::vector<uint32_t>& sizes,
                       const CabOptions& options, std::string& error) {
   const bool reserve = options.ReservedHeaderBytes > 0;
-  const uint32_t headerSize = 36 + (reserve ? 4 + options.ReservedHeaderBytes : 0);
-  const uint32_t folderOffset = headerSize;
-  const uint32_t filesOffset = folderOffset + 8;
+  const uint32_t folderOffset = reserve ? CfHeader::SizeWithReserve + options.ReservedHeaderBytes : CfHeader::Size;
+  const uint32_t filesOffset = folderOffset + CfFolder::Size;
   uint32_t dataOffset = filesOffset;
-  for (const CabFile& file : files) dataOffset += 16 + static_cast<uint32_t>(file.Name.size()) + 1;
+  for (const CabFile& file : files) dataOffset += CfFile::Name + static_cast<uint32_t>(file.Name.size()) + 1;
 
   // Header, folder and file table; the cabinet size and the block count follow at the end.
-  std::string head;
-  Put32(head, 0x4643534D);  // "MSCF"
-  Put32(head, 0);
-  Put32(head, 0);           // cabinet size, patched
-  Put32(head, 0);
-  Put32(head, filesOffset);
-  Put32(head, 0);
-  head.push_back(3);        // format version 1.3
-  head.push_back(1);
-  Put16(head, 1);           // one folder
-  Put16(head, static_cast<uint32_t>(files.size()));
-  Put16(head, reserve ? ReservePresent : 0);
-  Put16(head, 0);           // set identifier
-  Put16(head, 0);           // index in the set
-  if (reserve) {
-    Put16(head, options.ReservedHeaderBytes);
-    head.push_back(0);      // no reserved bytes per folder
-    head.push_back(0);      // nor per data block
-    head.append(options.ReservedHeaderBytes, '\0');
-  }
-  Put32(head, dataOffset);
-  Put16(head, 0);           // block count, patched
-  uint16_t typeCompress = 0;
-  if (options.Compression == CabCompression::Mszip) typeCompress = 1;
-  if (options.Compression == CabCompression::Lzx) typeCompress = static_cast<uint16_t>(3 | options.LzxWindowBits << 8);
-  Put16(head, typeCompress);
+  std::string head(folderOffset, '\0');
+  Set32(head, CfHeader::Signature, CabSignature);
+  Set32(head, CfHeader::FilesOffset, filesOffset);
+  head[CfHeader::VersionMinor] = 3;
+  head[CfHeader::VersionMajor] = 1;
+  Set16(head, CfHeader::FolderCount, 1);
+  Set16(head, CfHeader::FileCount, static_cast<uint32_t>(files.size()));
+  Set16(head, CfHeader::Flags, reserve ? CabFlagReservePresent : 0);
+  if (reserve) Set16(head, CfHeader::ReservedHeaderBytes, options.ReservedHeaderBytes);
+  uint16_t compression = CabCompressNone;
+  if (options.Compression == CabCompression::Mszip) compression = CabCompressMszip;
+  if (options.Compression == CabCompression::Lzx) compression = CabLzxCompression(options.LzxWindowBits);
+  std::string folder(CfFolder::Size, '\0');
+  Set32(folder, CfFolder::DataOffset, dataOffset);
+  Set16(folder, CfFolder::Compression, compression);
+  head += folder;
   uint32_t folderStart = 0;
   for (size_t i = 0; i < files.size(); ++i) {
-    Put32(head, sizes[i]);
-    Put32(head, folderStart);
-    Put16(head, 0);         // in the first (only) folder
-    Put16(head, files[i].Date);
-    Put16(head, files[i].Time);
-    Put16(head, files[i].Attributes);
-    head.append(files[i].Name);
-    head.push_back('\0');
+    std::string entry(CfFile::Name, '\0');  // in the first (only) folder
+    Set32(entry, CfFile::Size, sizes[i]);
+    Set32(entry, CfFile::FolderOffset, folderStart);
+    Set16(entry, CfFile::Date, files[i].Date);
+    Set16(entry, CfFile::Time, files[i].Time);
+    Set16(entry, CfFile::Attributes, files[i].Attributes);
+    head += entry + files[i].Name + '\0';
     folderStart += sizes[i];
   }
   if (!WriteAll(out, head.data(), head.size())) {
@@ -245,30 +225,29 @@ bool WriteCabinetFile(std::FILE* out, const std::vector<CabFile>& files, const s
   uint32_t blocks = 0;
   uint64_t cabinetSize = dataOffset;
   auto writeBlock = [&](const unsigned char* body, uint32_t bodySize, uint32_t uncompressed) {
-    std::string blockHead;
-    Put16(blockHead, bodySize);
-    Put16(blockHead, uncompressed);
-    uint32_t sum = BlockChecksum(body, bodySize, 0);
-    sum = BlockChecksum(reinterpret_cast<const unsigned char*>(blockHead.data()), 4, sum);
-    std::string sumBytes;
-    Put32(sumBytes, sum);
-    if (!WriteAll(out, sumBytes.data(), 4) || !WriteAll(out, blockHead.data(), 4) || !WriteAll(out, body, bodySize)) {
+    std::string blockHead(CfData::Size, '\0');
+    Set16(blockHead, CfData::CompressedSize, bodySize);
+    Set16(blockHead, CfData::UncompressedSize, uncompressed);
+    const auto* summed = reinterpret_cast<const unsigned char*>(blockHead.data()) + CfData::CompressedSize;
+    Set32(blockHead, CfData::Checksum,
+          BlockChecksum(summed, CfData::Size - CfData::CompressedSize, BlockChecksum(body, bodySize, 0)));
+    if (!WriteAll(out, blockHead.data(), blockHead.size()) || !WriteAll(out, body, bodySize)) {
       error = "Could not write the cabinet.";
       return false;
     }
-    cabinetSize += 8 + bodySize;
+    cabinetSize += CfData::Size + bodySize;
     ++blocks;
     return true;
   };
 
-  std::vector<unsigned char> in(BlockSize), previous(BlockSize);
+  std::vector<unsigned char> in(CabBlockSize), previous(CabBlockSize);
   uint32_t previousCount = 0;
-  std::vector<unsigned char> packed(compressor ? 2 + deflateBound(&z, BlockSize) : 0);
+  std::vector<unsigned char> packed(compressor ? 2 + deflateBound(&z, CabBlockSize) : 0);
   TDataStream stream(files, sizes, options.Digests);
   if (options.Digests) options.Digests->clear();
   for (uint64_t left = folderStart; left > 0;) {
     uint32_t got = 0;
-    if (!stream.Read(in.data(), BlockSize, got, error)) return false;
+    if (!stream.Read(in.data(), CabBlockSize, got, error)) return false;
     left -= got;
     if (lzx) {
       // The encoder may hold frames back to code several with one set of trees.
@@ -305,8 +284,9 @@ bool WriteCabinetFile(std::FILE* out, const std::vector<CabFile>& files, const s
   std::string size, count;
   Put32(size, static_cast<uint32_t>(cabinetSize));
   Put16(count, blocks);
-  if (std::fseek(out, 8, SEEK_SET) != 0 || !WriteAll(out, size.data(), 4) ||
-      std::fseek(out, static_cast<long>(folderOffset + 4), SEEK_SET) != 0 || !WriteAll(out, count.data(), 2)) {
+  if (std::fseek(out, CfHeader::CabinetSize, SEEK_SET) != 0 || !WriteAll(out, size.data(), 4) ||
+      std::fseek(out, static_cast<long>(folderOffset + CfFolder::BlockCount), SEEK_SET) != 0 ||
+      !WriteAll(out, count.data(), 2)) {
     error = "Could not write the cabinet.";
     return false;
   }
@@ -320,7 +300,7 @@ bool WriteCabinet(const std::vector<CabFile>& files, const CabOptions& options, 
   error.clear();
   std::vector<uint32_t> sizes;
   if (!CheckInputs(files, options, sizes, error)) return false;
-  std::FILE* raw = OpenForWriting(outputPath);
+  std::FILE* raw = OpenFileForWriting(std::filesystem::u8path(outputPath));
   if (!raw) {
     error = "Could not create \"" + outputPath + "\".";
     return false;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "format/cabinet.h"
 #include "packager/sha256.h"
 
 enum class CabCompression { None, Mszip, Lzx };
@@ -20,7 +21,7 @@ struct CabFile {
 
 struct CabOptions {
   CabCompression Compression = CabCompression::Mszip;
-  unsigned LzxWindowBits = 21;       // LZX window of 2^15 to 2^21 bytes
+  unsigned LzxWindowBits = CabLzxMaxWindowBits;       // LZX window of 2^15 to 2^21 bytes
   uint16_t ReservedHeaderBytes = 0;  // optional per-cabinet reserved area, filled with zeros
   // Told the bytes read so far after each data block; returning false stops the writing.
   std::function<bool(uint64_t done)> Progress;

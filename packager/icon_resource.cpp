@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <set>
 
-#include "packager/byte_order.h"
+#include "format/byte_order.h"
 
 namespace {
 
@@ -57,29 +57,29 @@ bool ApplyIcon(std::vector<ResourceItem>& items, const std::string& ico, std::st
   }
 
   // The group to replace: the first, as the tree is sorted; its icons go with it.
-  auto group = std::find_if(items.begin(), items.end(), [](const ResourceItem& i) { return IsType(i, RtGroupIcon); });
+  auto group = std::find_if(items.begin(), items.end(), [](const ResourceItem& i) { return IsType(i, PeResourceGroupIcon); });
   ResourceItem fresh;
-  fresh.Type = ResourceId(RtGroupIcon);
+  fresh.Type = ResourceId(PeResourceGroupIcon);
   fresh.Name = ResourceId(1);
   std::set<uint16_t> oldIcons;
   if (group != items.end()) {
     fresh.Name = group->Name;
     fresh.Language = group->Language;
     for (const ResourceItem& item : items) {
-      if (!IsType(item, RtGroupIcon) || !SameResourceKey(item.Name, fresh.Name) || !item.Held) continue;
+      if (!IsType(item, PeResourceGroupIcon) || !SameResourceKey(item.Name, fresh.Name) || !item.Held) continue;
       for (size_t at = 6; at + GroupEntrySize <= item.Data.size(); at += GroupEntrySize)
         oldIcons.insert(uint16_t(Get16(item.Data, at + 12)));
     }
   }
   items.erase(std::remove_if(items.begin(), items.end(),
                              [&](const ResourceItem& i) {
-                               return (IsType(i, RtGroupIcon) && SameResourceKey(i.Name, fresh.Name)) ||
-                                      (IsType(i, RtIcon) && !i.Name.Named && oldIcons.count(i.Name.Id));
+                               return (IsType(i, PeResourceGroupIcon) && SameResourceKey(i.Name, fresh.Name)) ||
+                                      (IsType(i, PeResourceIcon) && !i.Name.Named && oldIcons.count(i.Name.Id));
                              }),
               items.end());
   std::set<uint16_t> taken;
   for (const ResourceItem& item : items)
-    if (IsType(item, RtIcon) && !item.Name.Named) taken.insert(item.Name.Id);
+    if (IsType(item, PeResourceIcon) && !item.Name.Named) taken.insert(item.Name.Id);
 
   Put16(fresh.Data, 0);
   Put16(fresh.Data, 1);
@@ -97,7 +97,7 @@ bool ApplyIcon(std::vector<ResourceItem>& items, const std::string& ico, std::st
     fresh.Data += ico.substr(entry + 8, 4);  // byte count
     Put16(fresh.Data, id);
     ResourceItem icon;
-    icon.Type = ResourceId(RtIcon);
+    icon.Type = ResourceId(PeResourceIcon);
     icon.Name = ResourceId(id);
     icon.Language = fresh.Language;
     icon.Data = images[i];

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "packager/pe_resources.h"
+#include "format/pe.h"
+#include "packager/resource_tree.h"
 
-constexpr uint16_t RtIcon = 3, RtGroupIcon = 14;
 
 // Replaces the first icon group (the one Explorer shows), all its languages and the icons it
 // uses, with one group of every image in `ico` (the bytes of an .ico file); a program without

@@ -5,15 +5,17 @@
 #include <fstream>
 #include <set>
 
-#include "packager/byte_order.h"
+#include "format/byte_order.h"
+#include "format/cabinet.h"
 #include "packager/package_host.h"
+#include "packager/staged_output.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 constexpr uint64_t RunnerSizeLimit = 0x80000000;  // the runner sums sizes in a signed 32-bit value
-constexpr uint32_t LargestFileEntry = 16 + 256;   // fixed part and a name of up to 255 bytes with its NUL
+constexpr uint32_t LargestFileEntry = CfFile::Name + 256;  // fixed part and a name of up to 255 bytes with its NUL
 constexpr uint32_t LargestTableStart = 32 << 20;  // header, reserved area and 65535 folders fit well below
 
 
@@ -244,7 +246,7 @@ bool CollectSourceFiles(const SourceSettings& settings, std::vector<CabFile>& fi
             (Excluded(settings.Excludes, slashed) ? "is left out by --exclude" : "is not a file under \"" + settings.Folder + "\"");
     return false;
   }
-  flagged->File.Attributes |= RunAfterExtraction;
+  flagged->File.Attributes |= CabAttributeRunAfterExtraction;
   for (Collected& c : found) files.push_back(std::move(c.File));
   return true;
 }
@@ -252,39 +254,41 @@ bool CollectSourceFiles(const SourceSettings& settings, std::vector<CabFile>& fi
 bool ReadCabinetTable(const std::string& b, CabinetTable& table, std::string& error) {
   table = CabinetTable();
   error = "the cabinet is damaged or not a cabinet";
-  if (b.size() < 36 || b.compare(0, 4, "MSCF") != 0) return false;
-  table.CabinetSize = Get32(b, 8);
-  uint32_t filesAt = Get32(b, 16);
-  uint32_t folders = Get16(b, 26), count = Get16(b, 28);
-  table.Flags = uint16_t(Get16(b, 30));
-  size_t at = 36, folderReserve = 0;
-  if (table.Flags & 0x0004) {
-    if (b.size() < 40) return false;
-    folderReserve = uint8_t(b[38]);
-    at = 40 + Get16(b, 36);
+  if (b.size() < CfHeader::Size || !LooksLikeCabinet(b)) return false;
+  table.CabinetSize = Get32(b, CfHeader::CabinetSize);
+  uint32_t filesAt = Get32(b, CfHeader::FilesOffset);
+  uint32_t folders = Get16(b, CfHeader::FolderCount), count = Get16(b, CfHeader::FileCount);
+  table.Flags = uint16_t(Get16(b, CfHeader::Flags));
+  size_t at = CfHeader::Size, folderReserve = 0;
+  if (table.Flags & CabFlagReservePresent) {
+    if (b.size() < CfHeader::SizeWithReserve) return false;
+    folderReserve = uint8_t(b[CfHeader::ReservedFolderBytes]);
+    at = CfHeader::SizeWithReserve + Get16(b, CfHeader::ReservedHeaderBytes);
   }
-  for (int name = 0; name < ((table.Flags & 1) ? 2 : 0) + ((table.Flags & 2) ? 2 : 0); ++name) {
+  // Each neighbour in a set is named twice: the cabinet's file name and the disk's.
+  const int setNames = ((table.Flags & CabFlagPreviousCabinet) ? 2 : 0) + ((table.Flags & CabFlagNextCabinet) ? 2 : 0);
+  for (int name = 0; name < setNames; ++name) {
     size_t zero = b.find('\0', at);
     if (zero == std::string::npos) return false;
     at = zero + 1;
   }
-  for (uint32_t i = 0; i < folders; ++i, at += 8 + folderReserve) {
-    if (at + 8 > b.size()) return false;
-    table.FolderCompression.push_back(uint16_t(Get16(b, at + 6)));
+  for (uint32_t i = 0; i < folders; ++i, at += CfFolder::Size + folderReserve) {
+    if (at + CfFolder::Size > b.size()) return false;
+    table.FolderCompression.push_back(uint16_t(Get16(b, at + CfFolder::Compression)));
   }
   at = filesAt;
   for (uint32_t i = 0; i < count; ++i) {
-    if (at + 16 > b.size()) return false;
-    size_t zero = b.find('\0', at + 16);
+    if (at + CfFile::Name > b.size()) return false;
+    size_t zero = b.find('\0', at + CfFile::Name);
     if (zero == std::string::npos) return false;
     CabinetEntry e;
     e.At = uint32_t(at);
-    e.Size = Get32(b, at);
-    e.Folder = uint16_t(Get16(b, at + 8));
-    e.Date = uint16_t(Get16(b, at + 10));
-    e.Time = uint16_t(Get16(b, at + 12));
-    e.Attributes = uint16_t(Get16(b, at + 14));
-    e.Name = b.substr(at + 16, zero - at - 16);
+    e.Size = Get32(b, at + CfFile::Size);
+    e.Folder = uint16_t(Get16(b, at + CfFile::FolderIndex));
+    e.Date = uint16_t(Get16(b, at + CfFile::Date));
+    e.Time = uint16_t(Get16(b, at + CfFile::Time));
+    e.Attributes = uint16_t(Get16(b, at + CfFile::Attributes));
+    e.Name = b.substr(at + CfFile::Name, zero - at - CfFile::Name);
     table.Files.push_back(e);
     at = zero + 1;
   }
@@ -294,19 +298,22 @@ bool ReadCabinetTable(const std::string& b, CabinetTable& table, std::string& er
 
 bool ReadCabinetTable(const FileSpan& cabinet, CabinetTable& table, std::string& error) {
   std::string head, part;
-  if (!ReadSpan(cabinet, 36, head)) {
+  if (!ReadSpan(cabinet, CfHeader::Size, head)) {
     error = "the cabinet cannot be read";
     return false;
   }
-  if (head.size() < 36 || Get32(head, 16) > LargestTableStart) return ReadCabinetTable(head, table, error);
-  if (!ReadSpan(cabinet, Get32(head, 16) + uint64_t(Get16(head, 28)) * LargestFileEntry, part)) {
+  if (head.size() < CfHeader::Size || Get32(head, CfHeader::FilesOffset) > LargestTableStart)
+    return ReadCabinetTable(head, table, error);
+  const uint64_t tableEnd =
+      Get32(head, CfHeader::FilesOffset) + uint64_t(Get16(head, CfHeader::FileCount)) * LargestFileEntry;
+  if (!ReadSpan(cabinet, tableEnd, part)) {
     error = "the cabinet cannot be read";
     return false;
   }
   return ReadCabinetTable(part, table, error);
 }
 
-bool LooksLikeCabinet(const std::string& start) { return start.compare(0, 4, "MSCF") == 0; }
+bool LooksLikeCabinet(const std::string& start) { return start.size() >= 4 && Get32(start, CfHeader::Signature) == CabSignature; }
 
 bool FlagFileToRun(const fs::path& cabinet, const std::string& run, std::string& error) {
   FileSpan span;
@@ -321,9 +328,10 @@ bool FlagFileToRun(const fs::path& cabinet, const std::string& run, std::string&
   }
   std::fstream file(cabinet, std::ios::in | std::ios::out | std::ios::binary);
   for (const CabinetEntry& e : table.Files) {
-    uint16_t flagged = named(e) ? e.Attributes | RunAfterExtraction : e.Attributes & ~RunAfterExtraction;
-    const char bytes[2] = {char(flagged & 0xFF), char(flagged >> 8)};
-    if (flagged != e.Attributes) file.seekp(e.At + 14).write(bytes, 2);
+    uint16_t flagged = named(e) ? e.Attributes | CabAttributeRunAfterExtraction : e.Attributes & ~CabAttributeRunAfterExtraction;
+    std::string bytes(2, '\0');
+    Set16(bytes, 0, flagged);
+    if (flagged != e.Attributes) file.seekp(e.At + CfFile::Attributes).write(bytes.data(), 2);
   }
   file.close();
   if (!file) error = "cannot write the cabinet's file table";
@@ -335,9 +343,9 @@ bool CheckRunnable(const CabinetTable& table, std::string& error) {
   bool flagged = false;
   for (const CabinetEntry& e : table.Files) {
     total += e.Size;
-    flagged = flagged || (e.Attributes & RunAfterExtraction);
+    flagged = flagged || (e.Attributes & CabAttributeRunAfterExtraction);
   }
-  if (table.Flags & 0x0003)
+  if (table.Flags & (CabFlagPreviousCabinet | CabFlagNextCabinet))
     error = "the cabinet is part of a set; a package needs one self-contained cabinet";
   else if (table.Files.empty())
     error = "the cabinet holds no files";
@@ -354,11 +362,11 @@ bool CheckRunnable(const CabinetTable& table, std::string& error) {
 }
 
 std::string CompressionName(uint16_t typeCompress) {
-  switch (typeCompress & 0x000F) {
-    case 0: return "none";
-    case 1: return "MSZIP";
-    case 2: return "Quantum";
-    case 3: return "LZX (window 2^" + std::to_string((typeCompress >> 8) & 0x1F) + ")";
+  switch (typeCompress & CabCompressMask) {
+    case CabCompressNone: return "none";
+    case CabCompressMszip: return "MSZIP";
+    case CabCompressQuantum: return "Quantum";
+    case CabCompressLzx: return "LZX (window 2^" + std::to_string(CabLzxWindowBits(typeCompress)) + ")";
     default: return "unknown (" + std::to_string(typeCompress) + ")";
   }
 }

@@ -4,13 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "format/cabinet.h"
 #include "packager/cab_writer.h"
 #include "packager/file_span.h"
 
-constexpr uint16_t RunAfterExtraction = 0x40;
-
-// cabpack stages its output as "<output name>.cabpack-<hex>.tmp" (and ".cab") beside it.
-constexpr const char* StagingMark = ".cabpack-";
 
 struct SourceSettings {
   std::string Folder;       // every file under it goes in, named relative to it

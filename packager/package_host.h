@@ -1,8 +1,10 @@
 // The few things the packager needs from the host system, kept apart: file times and
 // attributes, time conversion, code-page conversion, where the packager itself lives, its
-// command line, the terminal, and interruption.
+// command line, the terminal, opening files, and interruption. One file per platform
+// implements it (host_posix.cpp, host_windows.cpp); the build picks one.
 #pragma once
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <string>
@@ -27,6 +29,9 @@ std::filesystem::path OwnExecutablePath();
 
 // The program's arguments in UTF-8 (on Windows read as wide text, whatever the code page).
 std::vector<std::string> CommandLineArguments(int argc, char** argv);
+
+// A new or emptied file for writing, its name in any language.
+std::FILE* OpenFileForWriting(const std::filesystem::path& path);
 
 // Whether standard error is a terminal (a progress line is only shown there).
 bool ErrorIsTerminal();

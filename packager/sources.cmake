@@ -1,9 +1,17 @@
 # The cabinet writer and the packager are portable: the host build and the Windows build
-# compile the same sources.
+# compile the same sources, with the platform layer of their system.
+if(WIN32)
+  set(PACKAGER_HOST_SOURCE ${CMAKE_CURRENT_LIST_DIR}/host_windows.cpp)
+else()
+  set(PACKAGER_HOST_SOURCE ${CMAKE_CURRENT_LIST_DIR}/host_posix.cpp)
+endif()
 set(CABWRITER_SOURCES ${CMAKE_CURRENT_LIST_DIR}/cab_writer.cpp ${CMAKE_CURRENT_LIST_DIR}/lzx_encoder.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/sha256.cpp)
+    ${CMAKE_CURRENT_LIST_DIR}/sha256.cpp ${PACKAGER_HOST_SOURCE})
 set(CABPACK_PART_SOURCES
-  ${CMAKE_CURRENT_LIST_DIR}/file_span.cpp ${CMAKE_CURRENT_LIST_DIR}/pe_resources.cpp ${CMAKE_CURRENT_LIST_DIR}/package_options.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/package_cabinet.cpp ${CMAKE_CURRENT_LIST_DIR}/package_host.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/file_span.cpp ${CMAKE_CURRENT_LIST_DIR}/pe_image.cpp ${CMAKE_CURRENT_LIST_DIR}/resource_tree.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/pe_resources.cpp ${CMAKE_CURRENT_LIST_DIR}/package_options.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/package_cabinet.cpp
   ${CMAKE_CURRENT_LIST_DIR}/version_resource.cpp ${CMAKE_CURRENT_LIST_DIR}/icon_resource.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/package_cli.cpp ${CMAKE_CURRENT_LIST_DIR}/package_file.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/package_file.cpp ${CMAKE_CURRENT_LIST_DIR}/switches.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/staged_output.cpp ${CMAKE_CURRENT_LIST_DIR}/pack.cpp ${CMAKE_CURRENT_LIST_DIR}/read_package.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/package_cli.cpp)

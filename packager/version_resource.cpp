@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "packager/byte_order.h"
+#include "format/byte_order.h"
 
 namespace {
 
@@ -214,17 +214,17 @@ bool ApplyVersion(std::vector<ResourceItem>& items, const VersionSettings& setti
   }
 
   bool found = false;
-  for (const ResourceItem& item : items) found = found || (!item.Type.Named && item.Type.Id == RtVersion);
+  for (const ResourceItem& item : items) found = found || (!item.Type.Named && item.Type.Id == PeResourceVersion);
   if (!found) {
     ResourceItem item;
-    item.Type = ResourceId(RtVersion);
+    item.Type = ResourceId(PeResourceVersion);
     item.Name = ResourceId(1);
     item.Language = UsEnglish;
     WriteNode(item.Data, NewVersion());
     items.push_back(item);
   }
   for (ResourceItem& item : items) {
-    if (item.Type.Named || item.Type.Id != RtVersion) continue;
+    if (item.Type.Named || item.Type.Id != PeResourceVersion) continue;
     VersionNode root;
     if (!item.Held || !ReadNode(item.Data, 0, item.Data.size(), 0, root) || root.Value.size() < 52 ||
         Get32(root.Value, 0) != FixedInfoSignature) {

@@ -6,9 +6,9 @@
 #include <utility>
 #include <vector>
 
-#include "packager/pe_resources.h"
+#include "format/pe.h"
+#include "packager/resource_tree.h"
 
-constexpr uint16_t RtVersion = 16;
 
 // The values to set, in UTF-8; empty ones keep what the stub says.
 struct VersionSettings {

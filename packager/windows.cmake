@@ -7,7 +7,7 @@ set(ZLIB_USE_STATIC_LIBS ON)
 find_package(ZLIB REQUIRED)
 
 add_library(cabrun_cabwriter STATIC ${CABWRITER_SOURCES})
-target_link_libraries(cabrun_cabwriter PUBLIC ZLIB::ZLIB)
+target_link_libraries(cabrun_cabwriter PUBLIC ZLIB::ZLIB shell32)
 
 add_executable(cabpack_windows ${CMAKE_CURRENT_LIST_DIR}/cabpack.cpp ${CABPACK_PART_SOURCES})
 set_target_properties(cabpack_windows PROPERTIES OUTPUT_NAME cabpack RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/packager)

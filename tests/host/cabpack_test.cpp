@@ -15,15 +15,15 @@
 #include <set>
 #include <sstream>
 
-#include "runner/options.h"
-#include "runner/protected_plain.h"
-#include "tests/host/cabpack_test_image.h"
-#include "packager/package_cabinet.h"
+#include "format/package_options.h"
+#include "format/protected_plain.h"
 #include "packager/icon_resource.h"
+#include "packager/package_cabinet.h"
 #include "packager/package_cli.h"
 #include "packager/package_host.h"
 #include "packager/package_options.h"
 #include "packager/pe_resources.h"
+#include "tests/host/cabpack_test_image.h"
 
 namespace fs = std::filesystem;
 
@@ -160,24 +160,24 @@ TEST(OptionList, HoldsTheChosenOptionsInTableOrderWithTheRunnersKeys) {
     std::string Expected;
   } cases[] = {
       {{}, List({})},
-      {{{hide, true}}, List({Plain(PsHideWhileRunning) + "=" + Plain(PsOptionOn)})},
+      {{{hide, true}}, List({Plain(PsKeyHideWhileRunning) + "=" + Plain(PsOptionOn)})},
       {{{power, false}, {extract, true}},
-       List({Plain(PsAllowExtractSwitch) + "=" + Plain(PsOptionOn), Plain(PsReportPowerStatus) + "=0"})},
-      {{{hide, true}, {hide, false}}, List({Plain(PsHideWhileRunning) + "=0"})},  // the last choice wins
+       List({Plain(PsKeyAllowExtractSwitch) + "=" + Plain(PsOptionOn), Plain(PsKeyReportPowerStatus) + "=0"})},
+      {{{hide, true}, {hide, false}}, List({Plain(PsKeyHideWhileRunning) + "=0"})},  // the last choice wins
   };
   for (const auto& c : cases) EXPECT_EQ(BuildOptionList(c.Choices), c.Expected);
   // The fixed arguments go last, as written, also when empty.
   EXPECT_EQ(BuildOptionList({{hide, true}}, std::string("/s \"a b\" x=1")),
-            List({Plain(PsHideWhileRunning) + "=" + Plain(PsOptionOn), Plain(PsArguments) + "=/s \"a b\" x=1"}));
+            List({Plain(PsKeyHideWhileRunning) + "=" + Plain(PsOptionOn), Plain(PsArguments) + "=/s \"a b\" x=1"}));
   EXPECT_EQ(BuildOptionList({}, std::string()), List({Plain(PsArguments) + "="}));
 }
 
 TEST(OptionList, ReadsBackLikeTheRunner) {
-  std::string lower = Plain(PsHideWhileRunning);
+  std::string lower = Plain(PsKeyHideWhileRunning);
   for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
   std::vector<OptionListEntry> entries = ReadOptionList(
-      List({lower + "=" + Plain(PsOptionOn), Plain(PsStartWithoutWaiting) + "=yes", "=1", "Other=1",
-            Plain(PsArguments) + "=a=b", "", Plain(PsAllowExtractSwitch) + "=1"}));
+      List({lower + "=" + Plain(PsOptionOn), Plain(PsKeyStartWithoutWaiting) + "=yes", "=1", "Other=1",
+            Plain(PsArguments) + "=a=b", "", Plain(PsKeyAllowExtractSwitch) + "=1"}));
   ASSERT_EQ(entries.size(), 5u);  // reading stops at the empty entry
   EXPECT_EQ(entries[0].Option, FindPackageOption("HideWhileRunning"));
   EXPECT_TRUE(entries[0].On);
@@ -217,7 +217,7 @@ TEST_F(CabpackTest, PacksTheFolderWithOptionsAndTheRunFlag) {
   ASSERT_EQ(Pack({"--on", "HideWhileRunning", "--off", "allowextractswitch"}), 0) << Error;
   EXPECT_EQ(OutFolder(), std::set<std::string>{"package.exe"});
   EXPECT_EQ(FindRcData(Resources(Out), "OPT")->Data,
-            List({Plain(PsAllowExtractSwitch) + "=0", Plain(PsHideWhileRunning) + "=" + Plain(PsOptionOn)}));
+            List({Plain(PsKeyAllowExtractSwitch) + "=0", Plain(PsKeyHideWhileRunning) + "=" + Plain(PsOptionOn)}));
   CabinetTable table = Cabinet(Out);
   ASSERT_EQ(table.Files.size(), 3u);
   EXPECT_EQ(table.FolderCompression, std::vector<uint16_t>{1});  // MSZIP by default
@@ -300,7 +300,7 @@ TEST_F(CabpackTest, ListsWhatWentIn) {
   // In the names --on takes; the runner's keys stay out of sight.
   EXPECT_NE(Output.find("ReportPowerStatus     on   (set)"), std::string::npos) << Output;
   EXPECT_NE(Output.find("AllowLanguageSwitch   off  (set)"), std::string::npos) << Output;
-  EXPECT_EQ(Output.find(Plain(PsReportPowerStatus) + "="), std::string::npos) << Output;
+  EXPECT_EQ(Output.find(Plain(PsKeyReportPowerStatus) + "="), std::string::npos) << Output;
   EXPECT_NE(Output.find("AllowExtractSwitch    on   (default)"), std::string::npos) << Output;
   EXPECT_NE(Output.find("setup.exe   <- run after extraction"), std::string::npos) << Output;
   EXPECT_NE(Output.find("data\\table.txt\n"), std::string::npos) << Output;
@@ -413,8 +413,8 @@ TEST_F(CabpackTest, ListsAndRunsACabinetMadeByAnotherTool) {
   CabinetTable table = Cabinet(Out);
   ASSERT_EQ(table.Files.size(), 2u);
   EXPECT_EQ(table.Files[1].Name, "data\\table.txt");
-  EXPECT_EQ(table.Files[1].Attributes & RunAfterExtraction, RunAfterExtraction);
-  EXPECT_EQ(table.Files[0].Attributes & RunAfterExtraction, 0);
+  EXPECT_EQ(table.Files[1].Attributes & CabAttributeRunAfterExtraction, CabAttributeRunAfterExtraction);
+  EXPECT_EQ(table.Files[0].Attributes & CabAttributeRunAfterExtraction, 0);
   EXPECT_EQ(ReadFile(gcab), original);
   std::string saved = (Folder / "saved.cab").string();
   ASSERT_EQ(Run({"--save-cab", Out, "-o", saved}), 0) << Error;
@@ -423,8 +423,8 @@ TEST_F(CabpackTest, ListsAndRunsACabinetMadeByAnotherTool) {
   ASSERT_EQ(Run({"--cab", saved, "--run", "setup.exe", "--stub", Stub, "-o", Out}), 0) << Error;
   ASSERT_EQ(Run({"--list", Out}), 0) << Error;
   EXPECT_EQ(Output.find("SHA-256"), std::string::npos) << "digests for a cabinet cabpack did not pack";
-  EXPECT_EQ(Cabinet(Out).Files[0].Attributes & RunAfterExtraction, RunAfterExtraction);
-  EXPECT_EQ(Cabinet(Out).Files[1].Attributes & RunAfterExtraction, 0);
+  EXPECT_EQ(Cabinet(Out).Files[0].Attributes & CabAttributeRunAfterExtraction, CabAttributeRunAfterExtraction);
+  EXPECT_EQ(Cabinet(Out).Files[1].Attributes & CabAttributeRunAfterExtraction, 0);
   fs::remove(Out);
 
   // A package whose cabinet came from gcab, without an option list.
@@ -655,7 +655,7 @@ TEST_F(CabpackTest, FollowsTheCommandLineConventions) {
                            "--description", "--original-filename", "--icon", "--output", "--config", "--list",
                            "--save-cab", "--quiet", "--version"})
     EXPECT_NE(Output.find(name), std::string::npos) << name;
-  for (const char* name : PackageOptionNames) EXPECT_NE(Output.find(name), std::string::npos) << name;
+  for (const PackageOptionText& text : PackageOptionTexts) EXPECT_NE(Output.find(text.Name), std::string::npos) << text.Name;
 }
 
 TEST_F(CabpackTest, PacksFromAPackageFile) {
@@ -681,7 +681,7 @@ TEST_F(CabpackTest, PacksFromAPackageFile) {
             "output = out/package.exe\n");
   ASSERT_EQ(Run({"build", file.string()}), 0) << Error;
   EXPECT_EQ(FindRcData(Resources(Out), "OPT")->Data,
-            List({Plain(PsHideWhileRunning) + "=" + Plain(PsOptionOn), Plain(PsReportPowerStatus) + "=" + Plain(PsOptionOn)}));
+            List({Plain(PsKeyHideWhileRunning) + "=" + Plain(PsOptionOn), Plain(PsKeyReportPowerStatus) + "=" + Plain(PsOptionOn)}));
   std::set<std::string> read = ReadByPefile(Out);
   for (const std::string& line : dressed) EXPECT_EQ(read.count(line), 1u) << line;
   CabinetTable table = Cabinet(Out);
@@ -693,7 +693,7 @@ TEST_F(CabpackTest, PacksFromAPackageFile) {
   ASSERT_EQ(Run({"--config", file.string(), "--off", "HideWhileRunning", "--compression=mszip", "-o", other}), 0)
       << Error;
   EXPECT_EQ(FindRcData(Resources(other), "OPT")->Data,
-            List({Plain(PsHideWhileRunning) + "=0", Plain(PsReportPowerStatus) + "=" + Plain(PsOptionOn)}));
+            List({Plain(PsKeyHideWhileRunning) + "=0", Plain(PsKeyReportPowerStatus) + "=" + Plain(PsOptionOn)}));
   EXPECT_EQ(Cabinet(other).FolderCompression, std::vector<uint16_t>{1});
 
   const struct {

@@ -1,0 +1,104 @@
+// The packager's platform layer on POSIX systems (Linux): stat, iconv, signals.
+#include "packager/package_host.h"
+
+#include <iconv.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <ctime>
+
+bool ReadFileFacts(const std::filesystem::path& path, int64_t& modified, uint16_t& attributes) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return false;
+  modified = st.st_mtime;
+  // As Wine shows such files: archive; read-only when the owner cannot write; hidden for a dot file.
+  attributes = 0x20;
+  if (!(st.st_mode & S_IWUSR)) attributes |= 0x01;
+  if (path.filename().string()[0] == '.') attributes |= 0x02;
+  return true;
+}
+
+bool IsLink(const std::filesystem::path& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+bool CalendarTime(int64_t seconds, bool utc, std::tm& out) {
+  time_t t = time_t(seconds);
+  return (utc ? gmtime_r(&t, &out) : localtime_r(&t, &out)) != nullptr;
+}
+
+bool ConvertToCodePage(const std::string& utf8, int codePage, std::string& out) {
+  out.clear();
+  iconv_t cd = iconv_open(("CP" + std::to_string(codePage)).c_str(), "UTF-8");
+  if (cd == iconv_t(-1)) return false;
+  std::string in = utf8;
+  char* from = &in[0];
+  size_t fromLeft = in.size();
+  std::string buffer(in.size() * 4 + 16, '\0');
+  char* to = &buffer[0];
+  size_t toLeft = buffer.size();
+  bool ok = iconv(cd, &from, &fromLeft, &to, &toLeft) != size_t(-1) && fromLeft == 0 &&
+            iconv(cd, nullptr, nullptr, &to, &toLeft) != size_t(-1);
+  iconv_close(cd);
+  if (ok) out.assign(buffer.data(), buffer.size() - toLeft);
+  return ok;
+}
+
+std::filesystem::path OwnExecutablePath() {
+  std::error_code ec;
+  std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? std::filesystem::path() : self;
+}
+
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv + 1, argv + argc);
+}
+
+bool ErrorIsTerminal() { return isatty(2) != 0; }
+
+namespace {
+
+// Fixed slots, so that the signal handler touches no allocator.
+constexpr int StagingSlots = 4;
+char StagingPaths[StagingSlots][4096];
+volatile sig_atomic_t StagingUsed[StagingSlots];
+
+void OnTerminatingSignal(int signal) {
+  for (int i = 0; i < StagingSlots; ++i)
+    if (StagingUsed[i]) unlink(StagingPaths[i]);
+  ::signal(signal, SIG_DFL);
+  raise(signal);
+}
+
+}  // namespace
+
+void RemoveWhenInterrupted(const std::filesystem::path& path) {
+  static const bool installed = [] {
+    struct sigaction action {};
+    action.sa_handler = OnTerminatingSignal;
+    sigemptyset(&action.sa_mask);
+    sigaddset(&action.sa_mask, SIGINT);
+    sigaddset(&action.sa_mask, SIGTERM);
+    return sigaction(SIGINT, &action, nullptr) == 0 && sigaction(SIGTERM, &action, nullptr) == 0;
+  }();
+  (void)installed;
+  const std::string& name = path.native();
+  for (int i = 0; i < StagingSlots; ++i) {
+    if (StagingUsed[i] || name.size() >= sizeof StagingPaths[i]) continue;
+    std::memcpy(StagingPaths[i], name.c_str(), name.size() + 1);
+    StagingUsed[i] = 1;
+    return;
+  }
+}
+
+void ForgetWhenInterrupted(const std::filesystem::path& path) {
+  for (int i = 0; i < StagingSlots; ++i)
+    if (StagingUsed[i] && path.native() == StagingPaths[i]) StagingUsed[i] = 0;
+}
+
+bool Interrupted() { return false; }
+
+std::FILE* OpenFileForWriting(const std::filesystem::path& path) { return std::fopen(path.c_str(), "wb"); }

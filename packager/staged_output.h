@@ -1,0 +1,43 @@
+// Output written beside its final place and renamed there at the end, so that a failure never
+// leaves half a file.
+#pragma once
+#include <filesystem>
+#include <fstream>
+#include <ostream>
+#include <string>
+
+// cabpack stages its output as "<output name>.cabpack-<hex>.tmp" (and ".cab") beside it.
+constexpr const char* StagingMark = ".cabpack-";
+
+// A file that is removed when it goes out of scope, or the run is interrupted, unless Keep()
+// was called. Named "<beside's name>.cabpack-<hex><suffix>" in beside's folder.
+class TTempFile {
+ public:
+  TTempFile(const std::filesystem::path& beside, const std::string& suffix);
+  ~TTempFile();
+  TTempFile(const TTempFile&) = delete;
+  TTempFile& operator=(const TTempFile&) = delete;
+  void Keep();
+  std::filesystem::path Path;
+
+ private:
+  bool Kept = false;
+};
+
+// The output is staged in a temporary file beside it and renamed into place at the end.
+// Creating it first finds an unwritable output before any work.
+class TStagedOutput {
+ public:
+  explicit TStagedOutput(const std::string& output);
+  bool Create(std::string& error);
+  std::ostream& Stream() { return File; }
+  bool Commit(std::string& error);
+
+ private:
+  std::string Output;
+  TTempFile Temp;
+  std::ofstream File;
+};
+
+// Whether two paths name the same file (also one that does not exist yet).
+bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b);

@@ -1,0 +1,374 @@
+#include "packager/switches.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <iomanip>
+#include <sstream>
+
+#include "format/cabinet.h"
+#include "format/package_options.h"
+#include "packager/package_file.h"
+
+namespace fs = std::filesystem;
+
+const char* const Usage =
+    "usage: cabpack --source DIR --run RELPATH [SWITCH]... -o OUT.exe\n"
+    "       cabpack build PACKAGE-FILE [SWITCH]...\n"
+    "       cabpack --cab FILE.cab [--run NAME] [SWITCH]... -o OUT.exe\n"
+    "       cabpack --list PACKAGE.exe|FILE.cab\n"
+    "       cabpack --save-cab PACKAGE.exe|FILE.cab -o OUT.cab\n";
+
+namespace {
+
+std::string Lower(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = char(c + 32);
+  return text;
+}
+
+// Levenshtein distance, ignoring case: how far a mistyped name is from a known one.
+size_t EditDistance(const std::string& a, const std::string& b) {
+  std::string x = Lower(a), y = Lower(b);
+  std::vector<size_t> row(y.size() + 1);
+  for (size_t j = 0; j <= y.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= x.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= y.size(); ++j) {
+      size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (x[i - 1] == y[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[y.size()];
+}
+
+// "; did you mean X?" for the known name nearest to `word`, when one is near enough.
+std::string DidYouMean(const std::string& word, const std::vector<std::string>& names) {
+  std::string best;
+  size_t bestDistance = std::max<size_t>(2, word.size() / 4) + 1;
+  for (const std::string& name : names) {
+    size_t d = EditDistance(word, name);
+    if (d < bestDistance) best = name, bestDistance = d;
+  }
+  return best.empty() ? std::string() : "; did you mean " + best + "?";
+}
+
+bool SetOption(Settings& s, const std::string& v, bool on, std::string& error) {
+  int option = FindPackageOption(v);
+  if (option < 0) {
+    error = "unknown option \"" + v + "\"" +
+            DidYouMean(v, PackageOptionNameList()) +
+            " (cabpack --help lists the options)";
+    return false;
+  }
+  s.Choices.push_back({option, on});
+  return true;
+}
+
+bool SetCompression(Settings& s, const std::string& v, std::string& error) {
+  if (v == "none") {
+    s.Compression = CabCompression::None;
+  } else if (v == "mszip") {
+    s.Compression = CabCompression::Mszip;
+  } else if (v == "lzx" || (v.size() == 6 && v.compare(0, 4, "lzx:") == 0 && std::isdigit(uint8_t(v[4])) &&
+                            std::isdigit(uint8_t(v[5])) && unsigned(std::stoi(v.substr(4))) >= CabLzxMinWindowBits &&
+                            unsigned(std::stoi(v.substr(4))) <= CabLzxMaxWindowBits)) {
+    s.Compression = CabCompression::Lzx;
+    s.LzxWindowBits = v == "lzx" ? CabLzxMaxWindowBits : unsigned(std::stoi(v.substr(4)));
+  } else {
+    error = "--compression takes none, mszip, lzx or lzx:" + std::to_string(CabLzxMinWindowBits) + " to lzx:" +
+            std::to_string(CabLzxMaxWindowBits) + ", not \"" + v + "\"";
+    return false;
+  }
+  return true;
+}
+
+bool SetCodePage(Settings& s, const std::string& v, std::string& error) {
+  char* end = nullptr;
+  long n = std::strtol(v.c_str(), &end, 10);
+  if (v.empty() || *end != '\0' || n <= 0 || n > 65535) {
+    error = "--codepage takes a code page number such as 932 or 1252, not \"" + v + "\"";
+    return false;
+  }
+  s.CodePage = int(n);
+  return true;
+}
+
+bool SetArch(Settings&, const std::string& v, std::string& error) {
+  RunnerArch arch;
+  if (ParseArch(v, arch)) return true;
+  error = "--arch takes x86 or x64, not \"" + v + "\"";
+  return false;
+}
+
+// Sets one text of the version resource.
+template <std::string VersionSettings::*Text>
+bool SetVersionText(Settings& s, const std::string& v, std::string&) {
+  s.Version.*Text = v;
+  return true;
+}
+
+// What a switch takes. A Path given in a package file is relative to the file's folder.
+enum class Takes { Nothing, Text, Path };
+
+// One switch: --NAME on the command line, and NAME = value in a package file unless it is for
+// the command line only. A plain value goes into Field; Apply reads the others.
+struct Switch {
+  const char* Name;
+  Takes Value;
+  const char* ValueName;
+  bool CommandLineOnly;
+  std::string Settings::*Field;
+  bool (*Apply)(Settings& s, const std::string& value, std::string& error);
+  const char* Help;
+};
+
+const Switch Switches[] = {
+    {"source", Takes::Path, "DIR", false, &Settings::Source, nullptr,
+     "pack every file under DIR (named by its path relative to DIR; no links, no empty folders)"},
+    {"run", Takes::Text, "RELPATH", false, &Settings::Run, nullptr,
+     "the file to run after extraction: its path under DIR, or its name in the --cab cabinet, whose "
+     "run flag is then set on it alone (/ or \\ between folders)"},
+    {"exclude", Takes::Text, "GLOB", false, nullptr,
+     [](Settings& s, const std::string& v, std::string&) { return s.Excludes.push_back(v), true; },
+     "leave out the files and folders that match (repeatable; * and ? in any case; without / it "
+     "matches names at any depth, with / paths from DIR)"},
+    {"on", Takes::Text, "OPTION", false, nullptr,
+     [](Settings& s, const std::string& v, std::string& e) { return SetOption(s, v, true, e); },
+     "switch OPTION on (repeatable; the last mention of an option wins)"},
+    {"off", Takes::Text, "OPTION", false, nullptr,
+     [](Settings& s, const std::string& v, std::string& e) { return SetOption(s, v, false, e); },
+     "switch OPTION off (repeatable)"},
+    {"arguments", Takes::Text, "TEXT", false, nullptr,
+     [](Settings& s, const std::string& v, std::string&) { return s.Arguments = v, true; },
+     "fixed arguments for the payload, handed on as written after the /Runner= argument (\"\" writes an "
+     "empty entry)"},
+    {"compression", Takes::Text, "none|mszip|lzx|lzx:15..21", false, nullptr, SetCompression,
+     "how the cabinet is compressed (default mszip; lzx is lzx:21, a 2^21-byte window)"},
+    {"codepage", Takes::Text, "N", false, nullptr, SetCodePage,
+     "the target systems' ANSI code page (932, 1252, ...) for names that are not ASCII"},
+    {"arch", Takes::Text, "x86|x64", false, &Settings::Arch, SetArch,
+     "the runner's architecture: x86 (default; runs on 32-bit, x64 and ARM64 Windows) or x64 (for "
+     "64-bit-only Windows: Windows PE x64, Server Core without 32-bit support); picks the stub for it"},
+    {"stub", Takes::Path, "FILE", false, &Settings::Stub, nullptr,
+     "the runner to pack into, x86 or x64, or a package (default: cabrun.exe, or cabrun-x64.exe for "
+     "--arch x64, beside cabpack or in ../share/cabrun/)"},
+    {"cab", Takes::Path, "FILE.cab", false, &Settings::Cab, nullptr,
+     "embed this cabinet instead of packing a folder (unchanged but for --run)"},
+    {"product-name", Takes::Text, "TEXT", false, nullptr, SetVersionText<&VersionSettings::ProductName>,
+     "the product name the package's version resource shows (Explorer, SmartScreen, the UAC prompt)"},
+    {"product-version", Takes::Text, "a.b.c.d", false, nullptr, SetVersionText<&VersionSettings::ProductVersion>,
+     "the product version, four numbers of 0 to 65535 (also the file version when that is not given)"},
+    {"file-version", Takes::Text, "a.b.c.d", false, nullptr, SetVersionText<&VersionSettings::FileVersion>,
+     "the file version (also the product version when that is not given)"},
+    {"company", Takes::Text, "TEXT", false, nullptr, SetVersionText<&VersionSettings::Company>,
+     "the company name of the version resource"},
+    {"copyright", Takes::Text, "TEXT", false, nullptr, SetVersionText<&VersionSettings::Copyright>,
+     "the copyright text of the version resource"},
+    {"description", Takes::Text, "TEXT", false, nullptr, SetVersionText<&VersionSettings::Description>,
+     "the file description of the version resource (the UAC prompt's program name)"},
+    {"original-filename", Takes::Text, "NAME", false, nullptr, SetVersionText<&VersionSettings::OriginalFilename>,
+     "the original file name of the version resource"},
+    {"icon", Takes::Path, "FILE.ico", false, &Settings::Icon, nullptr,
+     "the package's icon: every image of the .ico replaces the runner's icon"},
+    {"output", Takes::Path, "FILE", false, &Settings::Output, nullptr,
+     "the package to write (also -o FILE); its folder must exist"},
+    {"config", Takes::Path, "FILE", true, &Settings::Config, nullptr,
+     "read the switches from a package file first (as cabpack build FILE)"},
+    {"list", Takes::Path, "FILE", true, &Settings::List, nullptr,
+     "print a package's resources, options, version texts, icon sizes and files, or a plain cabinet's "
+     "files"},
+    {"save-cab", Takes::Path, "FILE", true, &Settings::SaveCab, nullptr,
+     "write a package's cabinet out unchanged (to -o FILE); a plain cabinet is copied"},
+    {"quiet", Takes::Nothing, nullptr, true, nullptr,
+     [](Settings& s, const std::string&, std::string&) { return s.Quiet = true; },
+     "print nothing but errors (also -q)"},
+    {"help", Takes::Nothing, nullptr, true, nullptr,
+     [](Settings& s, const std::string&, std::string&) { return s.Help = true; }, "print this help (also -h)"},
+    {"version", Takes::Nothing, nullptr, true, nullptr,
+     [](Settings& s, const std::string&, std::string&) { return s.PrintVersion = true; }, "print cabpack's version"},
+};
+
+// The short forms.
+const struct {
+  const char* Short;
+  const char* Name;
+} ShortSwitches[] = {{"-o", "output"}, {"-q", "quiet"}, {"-h", "help"}};
+
+const Switch* FindSwitch(const std::string& name) {
+  for (const Switch& sw : Switches)
+    if (name == sw.Name) return &sw;
+  return nullptr;
+}
+
+std::vector<std::string> SwitchNames(const std::string& prefix, bool commandLine) {
+  std::vector<std::string> names;
+  for (const Switch& sw : Switches)
+    if (commandLine || !sw.CommandLineOnly) names.push_back(prefix + sw.Name);
+  return names;
+}
+
+bool ApplySwitch(const Switch& sw, const std::string& value, Settings& s, std::string& error) {
+  if (sw.Field) s.*sw.Field = value;
+  return !sw.Apply || sw.Apply(s, value, error);
+}
+
+// `text` broken at blanks into lines of at most `width`, every line after the first indented.
+std::string Wrapped(const std::string& text, size_t width, size_t indent) {
+  std::string result, line;
+  std::istringstream words(text);
+  for (std::string word; words >> word;) {
+    if (!line.empty() && line.size() + 1 + word.size() > width) {
+      result += line + "\n" + std::string(indent, ' ');
+      line.clear();
+    }
+    line += (line.empty() ? "" : " ") + word;
+  }
+  return result + line;
+}
+
+}  // namespace
+
+std::string HelpText() {
+  std::ostringstream text;
+  text << "cabpack " << CABPACK_VERSION
+       << ": makes a cabrun package, a self-extracting program for Windows (x86 or x64) that\n"
+          "extracts its files and runs one of them, from a folder or a cabinet.\n\n"
+       << Usage << "\nSwitches (--NAME VALUE or --NAME=VALUE):\n";
+  for (const Switch& sw : Switches) {
+    std::string left = std::string("--") + sw.Name + (sw.ValueName ? std::string(" ") + sw.ValueName : "");
+    text << "  " << std::left << std::setw(26) << left << Wrapped(sw.Help, 70, 28) << "\n";
+  }
+  text << "\nOptions for --on and --off (in any case):\n";
+  for (int i = 0; i < PackageOptionCount; ++i)
+    text << "  " << std::left << std::setw(22) << PackageOptionTexts[i].Name << std::setw(5)
+         << (DefaultOptionState(i) ? "on" : "off") << Wrapped(PackageOptionTexts[i].Meaning, 70, 29) << "\n";
+  text << "\nA package file holds the same switches as \"NAME = VALUE\" lines (all but config, list,\n"
+          "save-cab, quiet, help and version; on, off and exclude may repeat), comment lines\n"
+          "starting with ; or #, paths relative to the file. Switches on the command line come\n"
+          "after it: they replace its values (on, off and exclude add to them). Example:\n\n"
+          "  source = payload\n  run = setup.exe\n  on = HideWhileRunning\n  exclude = *.pdb\n"
+          "  product-name = Board firmware\n  product-version = 2.1.0.0\n  icon = logo.ico\n"
+          "  output = ../out/update.exe\n\n"
+          "When SOURCE_DATE_EPOCH is set (seconds, read as UTC), it replaces every file's time.\n";
+  return text.str();
+}
+
+namespace {
+
+// One switch as given on the command line: what it is and its value.
+struct Given {
+  const Switch* Sw;
+  std::string Value;
+};
+
+bool ReadCommandLine(const std::vector<std::string>& args, std::vector<Given>& given, std::string& error) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string a = args[i], name, value;
+    bool hasValue = false;
+    if (i == 0 && a == "build") {
+      if (args.size() < 2) {
+        error = "build needs the package file";
+        return false;
+      }
+      given.push_back({FindSwitch("config"), args[++i]});
+      continue;
+    }
+    for (const auto& s : ShortSwitches)
+      if (a == s.Short) a = std::string("--") + s.Name;
+    if (a.compare(0, 2, "--") != 0 || a.size() == 2) {
+      error = a == "-" ? "\"-\" is no switch" : "unexpected argument \"" + a + "\" (switches start with --)";
+      return false;
+    }
+    name = a.substr(2);
+    size_t equals = name.find('=');
+    if (equals != std::string::npos) {
+      value = name.substr(equals + 1);
+      name.erase(equals);
+      hasValue = true;
+    }
+    const Switch* sw = FindSwitch(name);
+    if (!sw) {
+      error = "unknown switch \"--" + name + "\"" + DidYouMean("--" + name, SwitchNames("--", true));
+      return false;
+    }
+    if (sw->Value == Takes::Nothing && hasValue) {
+      error = "--" + name + " takes no value";
+      return false;
+    }
+    if (sw->Value != Takes::Nothing && !hasValue) {
+      if (i + 1 >= args.size()) {
+        error = "--" + name + " needs a value (" + sw->ValueName + ")";
+        return false;
+      }
+      value = args[++i];
+    }
+    given.push_back({sw, value});
+  }
+  return true;
+}
+
+// A package file's paths are relative to its folder.
+std::string Beside(const std::string& file, const std::string& path) {
+  fs::path p = fs::u8path(path);
+  return p.is_absolute() ? path : (fs::u8path(file).parent_path() / p).lexically_normal().u8string();
+}
+
+bool ReadConfig(const std::string& file, Settings& s, std::string& error) {
+  return ReadPackageFile(
+      file,
+      [&](const std::string& name, const std::string& value, std::string& message) {
+        const Switch* sw = FindSwitch(name);
+        if (!sw) {
+          message = "unknown name \"" + name + "\"" + DidYouMean(name, SwitchNames("", false));
+          return false;
+        }
+        if (sw->CommandLineOnly) {
+          message = "\"" + name + "\" goes on the command line only, not into a package file";
+          return false;
+        }
+        if (value.empty()) {
+          message = "\"" + name + "\" needs a value";
+          return false;
+        }
+        return ApplySwitch(*sw, sw->Value == Takes::Path ? Beside(file, value) : value, s, message);
+      },
+      error);
+}
+
+}  // namespace
+
+bool ParseArguments(const std::vector<std::string>& args, Settings& s, Failure& failure) {
+  failure.Code = 2;
+  std::vector<Given> given;
+  if (!ReadCommandLine(args, given, failure.Message)) return false;
+  for (const Given& g : given)
+    if (g.Sw->Field == &Settings::Config) s.Config = g.Value;
+  if (!s.Config.empty() && !ReadConfig(s.Config, s, failure.Message)) return false;
+  for (const Given& g : given) {
+    if (!ApplySwitch(*g.Sw, g.Value, s, failure.Message)) return false;
+  }
+  if (s.Help || s.PrintVersion) return true;
+  int modes = !s.Source.empty() + !s.Cab.empty() + !s.List.empty() + !s.SaveCab.empty();
+  if (modes != 1)
+    failure.Message = "give exactly one of --source, --cab, --list and --save-cab";
+  else if (!s.List.empty() && (!s.Output.empty() || !s.Stub.empty() || !s.Arch.empty() || !s.Choices.empty() || s.Arguments))
+    failure.Message = "--list takes only the package";
+  else if (s.List.empty() && s.Output.empty())
+    failure.Message = "name the output with -o";
+  else if (s.Output == "-")
+    failure.Message = "cannot write a package to standard output (-o -); name the output file";
+  else if (!s.Source.empty() && s.Run.empty())
+    failure.Message = "--source needs --run RELPATH, the file to run after extraction";
+  else if (s.Source.empty() && (s.CodePage != 0 || !s.Excludes.empty()))
+    failure.Message = "--codepage and --exclude go with --source";
+  else if (!s.List.empty() + !s.SaveCab.empty() && (!s.Run.empty() || !s.Version.Empty() || !s.Icon.empty()))
+    failure.Message = "--run, the version texts and --icon go with --source or --cab";
+  else if (!s.SaveCab.empty() && (!s.Stub.empty() || !s.Arch.empty() || !s.Choices.empty() || s.Arguments))
+    failure.Message = "--save-cab takes only the package and -o";
+  else
+    return true;
+  return false;
+}

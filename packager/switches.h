@@ -1,0 +1,35 @@
+// cabpack's switches: the one table behind the command line, the package file and --help.
+#pragma once
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "format/cabinet.h"
+#include "packager/cab_writer.h"
+#include "packager/package_options.h"
+#include "packager/version_resource.h"
+
+// What the command line and the package file say; paths and texts in UTF-8.
+struct Settings {
+  std::string Source, Run, Cab, List, SaveCab, Stub, Output, Config, Icon, Arch;
+  VersionSettings Version;
+  std::vector<OptionChoice> Choices;
+  std::vector<std::string> Excludes;
+  std::optional<std::string> Arguments;
+  CabCompression Compression = CabCompression::Mszip;
+  unsigned LzxWindowBits = CabLzxMaxWindowBits;
+  int CodePage = 0;
+  bool Quiet = false, Help = false, PrintVersion = false, ShowProgress = false;
+};
+
+// A failure that ends the run: the message (without the "cabpack: " prefix) and the exit code.
+struct Failure {
+  std::string Message;
+  int Code = 1;
+};
+
+extern const char* const Usage;
+std::string HelpText();
+
+// Reads the command line and the package file it names into `s`; a usage error has Code 2.
+bool ParseArguments(const std::vector<std::string>& args, Settings& s, Failure& failure);
