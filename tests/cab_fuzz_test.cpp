@@ -21,27 +21,28 @@ struct TEntry {
 // The file table where cabinet.dll reads it, right behind the folder entries (it does not
 // follow the header's table offset); false when it is cut off.
 bool ReadTable(const std::string& cab, std::vector<TEntry>& entries) {
-  if (cab.size() < 36) return false;
-  const unsigned flags = uint8_t(cab[30]) | uint8_t(cab[31]) << 8;
-  const unsigned folders = uint8_t(cab[26]) | uint8_t(cab[27]) << 8;
-  const unsigned count = uint8_t(cab[28]) | uint8_t(cab[29]) << 8;
-  size_t at = 36, folderReserve = 0;
-  if (flags & 4) {
-    if (cab.size() < 40) return false;
-    at += 4 + (uint8_t(cab[36]) | uint8_t(cab[37]) << 8);
-    folderReserve = uint8_t(cab[38]);
+  if (cab.size() < CfHeader::Size) return false;
+  const unsigned flags = Get16(cab, CfHeader::Flags);
+  const unsigned folders = Get16(cab, CfHeader::FolderCount);
+  const unsigned count = Get16(cab, CfHeader::FileCount);
+  size_t at = CfHeader::Size, folderReserve = 0;
+  if (flags & CabFlagReservePresent) {
+    if (cab.size() < CfHeader::SizeWithReserve) return false;
+    at = CfHeader::SizeWithReserve + Get16(cab, CfHeader::ReservedHeaderBytes);
+    folderReserve = uint8_t(cab[CfHeader::ReservedFolderBytes]);
   }
-  for (int name = 0; name < ((flags & 1) ? 2 : 0) + ((flags & 2) ? 2 : 0); ++name) {
+  const int setNames = ((flags & CabFlagPreviousCabinet) ? 2 : 0) + ((flags & CabFlagNextCabinet) ? 2 : 0);
+  for (int name = 0; name < setNames; ++name) {
     size_t end = cab.find('\0', at);
     if (end == std::string::npos) return false;
     at = end + 1;
   }
-  at += folders * (8 + folderReserve);
+  at += folders * (CfFolder::Size + folderReserve);
   for (unsigned i = 0; i < count; ++i) {
-    if (at + 16 > cab.size()) return false;
-    size_t end = cab.find('\0', at + 16);
+    if (at + CfFile::Name > cab.size()) return false;
+    size_t end = cab.find('\0', at + CfFile::Name);
     if (end == std::string::npos) return false;
-    entries.push_back({Get32(cab, at), cab.substr(at + 16, end - at - 16)});
+    entries.push_back({Get32(cab, at + CfFile::Size), cab.substr(at + CfFile::Name, end - at - CfFile::Name)});
     at = end + 1;
   }
   return true;
@@ -71,7 +72,7 @@ struct TVariant {
 std::vector<TVariant> DamagedVariants(const std::string& name, const std::string& cab, std::mt19937& random) {
   std::vector<TVariant> variants;
   const TCabLayout layout = LayoutOf(cab);
-  const size_t tableStart = Get32(cab, 16), dataStart = Get32(cab, layout.FolderOffset);
+  const size_t tableStart = Get32(cab, CfHeader::FilesOffset), dataStart = Get32(cab, layout.FolderOffset + CfFolder::DataOffset);
   for (size_t cut = 0; cut < cab.size(); cut += (cut < dataStart + 16 ? 1 : 97))
     variants.push_back({name + " cut at " + std::to_string(cut), cab.substr(0, cut)});
   const struct {

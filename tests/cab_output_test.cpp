@@ -263,16 +263,16 @@ TEST(DamagedCabinets, AreNotReportedAsExtracted) {
   flipped[zip.size() - 100] ^= 0x40;
   cases.push_back({"compressed data with a bad checksum", flipped});
   std::string unchecked = zip;
-  Put32At(unchecked, Get32(zip, zipFolder), 0);  // no checksum: the deflate data itself is damaged
-  unchecked[Get32(zip, zipFolder) + 8 + 2] ^= 0xFF;
+  Set32(unchecked, Get32(zip, zipFolder + CfFolder::DataOffset) + CfData::Checksum, 0);  // no checksum: the deflate data itself is damaged
+  unchecked[Get32(zip, zipFolder + CfFolder::DataOffset) + CfData::Size + 2] ^= 0xFF;
   cases.push_back({"damaged deflate data", unchecked});
   cases.push_back({"stored, cut in its data", stored.substr(0, stored.size() - 5000)});
   cases.push_back({"compressed, cut in its data", zip.substr(0, zip.size() - 300)});
   std::string unknown = stored;
-  Put16At(unknown, storedFolder + 6, 0x000F);
+  Set16(unknown, storedFolder + CfFolder::Compression, 0x000F);
   cases.push_back({"unknown compression", unknown});
   std::string partial = stored;
-  Put16At(partial, LayoutOf(stored).Entries[1] + 8, 0xFFFD);  // continued from a previous cabinet
+  Set16(partial, LayoutOf(stored).Entries[1] + CfFile::FolderIndex, 0xFFFD);  // continued from a previous cabinet
   cases.push_back({"file continued from a previous cabinet", partial});
 
   for (const Case& c : cases) {
@@ -291,15 +291,15 @@ TEST(DamagedCabinets, ARequestForANextCabinetFails) {
   std::string cab = ReadWholeFile(folder / "s.cab");
   const std::string names("next.cab\0disk 2\0", 16);
   const size_t folderOffset = LayoutOf(cab).FolderOffset;
-  cab.insert(36, names);
-  Put16At(cab, 30, 0x0002);                                       // a next cabinet follows
-  Put32At(cab, 16, Get32(cab, 16) + names.size());                // file table
-  Put32At(cab, 8, Get32(cab, 8) + names.size());                  // cabinet size
+  cab.insert(CfHeader::Size, names);
+  Set16(cab, CfHeader::Flags, CabFlagNextCabinet);
+  Set32(cab, CfHeader::FilesOffset, Get32(cab, CfHeader::FilesOffset) + names.size());
+  Set32(cab, CfHeader::CabinetSize, Get32(cab, CfHeader::CabinetSize) + names.size());
   const size_t movedFolder = folderOffset + names.size();
-  const size_t block = Get32(cab, movedFolder) + names.size();
-  Put32At(cab, movedFolder, block);                               // first data block
-  Put32At(cab, block, 0);                                         // no checksum
-  Put16At(cab, block + 6, 0);                                     // the block goes on in the next cabinet
+  const size_t block = Get32(cab, movedFolder + CfFolder::DataOffset) + names.size();
+  Set32(cab, movedFolder + CfFolder::DataOffset, block);
+  Set32(cab, block + CfData::Checksum, 0);
+  Set16(cab, block + CfData::UncompressedSize, 0);  // the block goes on in the next cabinet
   WriteTextFile(folder / "first.cab", cab);
   CopyFileA((folder / "s.cab").c_str(), (folder / "next.cab").c_str(), FALSE);
   TCabReader reader;

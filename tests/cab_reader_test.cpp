@@ -38,27 +38,27 @@ TEST(CheckCabinet, GivesTheSumOfTheFileSizesOrZero) {
   const std::string cab = ReadWholeFile(folder / "three.cab");
   const TCabLayout layout = LayoutOf(cab);
   ASSERT_EQ(layout.Entries.size(), 3u);
-  WriteTextFile(folder / "short.cab", cab.substr(0, 35));
-  WriteTextFile(folder / "signature.cab", "MSCG" + cab.substr(4));
+  WriteTextFile(folder / "header-cut-short.cab", cab.substr(0, CfHeader::Size - 1));
+  WriteTextFile(folder / "wrong-signature.cab", "MSCG" + cab.substr(4));
   // Only the header and the file table are read: the data may be missing.
-  WriteTextFile(folder / "no-data.cab", cab.substr(0, layout.Entries[2] + 16 + 2));
-  WriteTextFile(folder / "cut-fixed.cab", cab.substr(0, layout.Entries[2] + 15));
-  WriteTextFile(folder / "cut-name.cab", cab.substr(0, layout.Entries[2] + 16));
+  WriteTextFile(folder / "data-missing.cab", cab.substr(0, layout.Entries[2] + CfFile::Name + 2));
+  WriteTextFile(folder / "last-entry-cut-in-its-fields.cab", cab.substr(0, layout.Entries[2] + CfFile::Name - 1));
+  WriteTextFile(folder / "last-entry-cut-in-its-name.cab", cab.substr(0, layout.Entries[2] + CfFile::Name));
   std::string wrapped = cab;
-  Put32At(wrapped, layout.Entries[0], 0x7FFFFFF0);
-  Put32At(wrapped, layout.Entries[2], 0x10);  // 2^31 exactly
-  WriteTextFile(folder / "wrapped.cab", wrapped);
+  Set32(wrapped, layout.Entries[0] + CfFile::Size, 0x7FFFFFF0);
+  Set32(wrapped, layout.Entries[2] + CfFile::Size, 0x10);  // 2^31 exactly
+  WriteTextFile(folder / "sizes-add-up-to-2GB.cab", wrapped);
   std::string beyond = cab;
-  Put32At(beyond, 16, 0x00100000);
-  WriteTextFile(folder / "beyond.cab", beyond);
+  Set32(beyond, CfHeader::FilesOffset, 0x00100000);
+  WriteTextFile(folder / "file-table-past-the-end.cab", beyond);
   // 0xFFFFFFFF is also the value with which the move reports its failure.
   std::string unreachable = cab;
-  Put32At(unreachable, 16, 0xFFFFFFFF);
-  WriteTextFile(folder / "unreachable.cab", unreachable);
+  Set32(unreachable, CfHeader::FilesOffset, 0xFFFFFFFF);
+  WriteTextFile(folder / "file-table-at-4GB.cab", unreachable);
   // A file whose folder index points past the cabinet's only folder, or into another cabinet.
   std::string folderPastEnd = cab, continued = cab;
-  Put16At(folderPastEnd, layout.Entries[2] + 8, 1);
-  Put16At(continued, layout.Entries[0] + 8, 0xFFFD);
+  Set16(folderPastEnd, layout.Entries[2] + CfFile::FolderIndex, 1);
+  Set16(continued, layout.Entries[0] + CfFile::FolderIndex, 0xFFFD);
   WriteTextFile(folder / "folder-index-past-end.cab", folderPastEnd);
   WriteTextFile(folder / "folder-continued-from-before.cab", continued);
 
@@ -66,10 +66,10 @@ TEST(CheckCabinet, GivesTheSumOfTheFileSizesOrZero) {
     const char* Name;
     int32_t Expected;
   } cases[] = {
-      {"missing.cab", 0},     {"short.cab", 0},       {"signature.cab", 0},    {"none.cab", 0},
-      {"empty.cab", 0},       {"three.cab", 70010},   {"reserved.cab", 70010}, {"no-data.cab", 70010},
-      {"cut-fixed.cab", 10},  {"cut-name.cab", 10},   {"wrapped.cab", INT32_MIN}, {"beyond.cab", 0},
-      {"unreachable.cab", 0}, {"folder-index-past-end.cab", 0}, {"folder-continued-from-before.cab", 0},
+      {"missing.cab", 0},     {"header-cut-short.cab", 0},       {"wrong-signature.cab", 0},    {"none.cab", 0},
+      {"empty.cab", 0},       {"three.cab", 70010},   {"reserved.cab", 70010}, {"data-missing.cab", 70010},
+      {"last-entry-cut-in-its-fields.cab", 10},  {"last-entry-cut-in-its-name.cab", 10},   {"sizes-add-up-to-2GB.cab", INT32_MIN}, {"file-table-past-the-end.cab", 0},
+      {"file-table-at-4GB.cab", 0}, {"folder-index-past-end.cab", 0}, {"folder-continued-from-before.cab", 0},
   };
   for (const auto& c : cases) {
     TCabReader reader;

@@ -9,7 +9,8 @@ add_test(NAME make_run_packages${A}
           $<TARGET_FILE:probe_payload> ${CMAKE_CURRENT_SOURCE_DIR}/programs ${RUN_PACKAGES_DIR})
 set_tests_properties(make_run_packages${A} PROPERTIES FIXTURES_SETUP run_packages${A})
 
-cabrun_wine_test(run_tests SOURCES run_test.cpp run_driver.cpp LIBS cabrun_ui cabrun_sys shell32 gdi32 psapi)
+cabrun_wine_test(run_tests SOURCES run_test.cpp run_driver_test.cpp run_extract_test.cpp run_failure_test.cpp
+  run_payload_test.cpp run_race_test.cpp run_driver.cpp LIBS cabrun_ui cabrun_sys shell32 gdi32 psapi)
 target_compile_definitions(run_tests PRIVATE RUN_PACKAGES_DIR="Z:${RUN_PACKAGES_DIR}"
                                               PROBE_PAYLOAD_PATH="Z:$<TARGET_FILE:probe_payload>")
 add_dependencies(run_tests probe_payload)
