@@ -17,19 +17,33 @@ namespace {
 // icon #1 (language 0x409, code page 1252) and RCDATA "OPT".
 std::string HandMadeTree(uint32_t rva) {
   std::string s;
-  Put16(s, 0x0E, 2);                      // root: two id entries
-  Put32(s, 0x10, 3), Put32(s, 0x14, 0x80000000 | 0x20);
-  Put32(s, 0x18, 10), Put32(s, 0x1C, 0x80000000 | 0x38);
-  Put16(s, 0x20 + 0x0E, 1);               // icons: id 1
-  Put32(s, 0x30, 1), Put32(s, 0x34, 0x80000000 | 0x50);
-  Put16(s, 0x38 + 0x0C, 1);               // RCDATA: one named entry
-  Put32(s, 0x48, 0x80000000 | 0xA0), Put32(s, 0x4C, 0x80000000 | 0x68);
-  Put16(s, 0x50 + 0x0E, 1);
-  Put32(s, 0x60, 0x409), Put32(s, 0x64, 0x80);
-  Put16(s, 0x68 + 0x0E, 1);
-  Put32(s, 0x78, 0), Put32(s, 0x7C, 0x90);
-  Put32(s, 0x80, rva + 0xA8), Put32(s, 0x84, 4), Put32(s, 0x88, 1252);
-  Put32(s, 0x90, rva + 0xAC), Put32(s, 0x94, 5);
+  auto directory = [&](uint32_t at, uint32_t named, uint32_t ids) {
+    Put16(s, at + PeResourceDirectory::NamedEntries, named);
+    Put16(s, at + PeResourceDirectory::IdEntries, ids);
+  };
+  auto entry = [&](uint32_t directoryAt, uint32_t i, uint32_t nameOrId, uint32_t target) {
+    const uint32_t at = directoryAt + PeResourceDirectory::Size + i * PeResourceEntry::Size;
+    Put32(s, at + PeResourceEntry::NameOrId, nameOrId);
+    Put32(s, at + PeResourceEntry::Target, target);
+  };
+  auto data = [&](uint32_t at, uint32_t dataRva, uint32_t size, uint32_t codePage) {
+    Put32(s, at + PeResourceData::Rva, dataRva);
+    Put32(s, at + PeResourceData::Size, size);
+    Put32(s, at + PeResourceData::CodePage, codePage);
+  };
+  directory(0x00, 0, 2);  // root: icons, RCDATA
+  entry(0x00, 0, PeResourceIcon, PeResourceHigh | 0x20);
+  entry(0x00, 1, PeResourceRcData, PeResourceHigh | 0x38);
+  directory(0x20, 0, 1);  // icons: id 1
+  entry(0x20, 0, 1, PeResourceHigh | 0x50);
+  directory(0x38, 1, 0);  // RCDATA: one named entry
+  entry(0x38, 0, PeResourceHigh | 0xA0, PeResourceHigh | 0x68);
+  directory(0x50, 0, 1);
+  entry(0x50, 0, 0x409, 0x80);
+  directory(0x68, 0, 1);
+  entry(0x68, 0, 0, 0x90);
+  data(0x80, rva + 0xA8, 4, 1252);
+  data(0x90, rva + 0xAC, 5, 0);
   Put16(s, 0xA0, 3), Put16(s, 0xA2, 'O'), Put16(s, 0xA4, 'P'), Put16(s, 0xA6, 'T');
   s.replace(0xA8, 4, "ICON");
   s += std::string("old\0\0", 5);
@@ -86,8 +100,8 @@ std::vector<ResourceItem> Packaged(std::vector<ResourceItem> items) {
 
 // The section header whose VirtualAddress is `rva`, as an index; -1 when none.
 int SectionAt(const std::string& b, uint32_t rva) {
-  for (uint32_t i = 0; i < Get16(b, Pe + 6); ++i)
-    if (Get32(b, Table + 40 * i + 12) == rva) return int(i);
+  for (uint32_t i = 0; i < Get16(b, FileHeader + PeFileHeader::SectionCount); ++i)
+    if (Get32(b, SectionField(int(i), PeSection::VirtualAddress)) == rva) return int(i);
   return -1;
 }
 
@@ -110,8 +124,8 @@ TEST(PeResources, ReplacesALastResourceSectionInPlace) {
   std::string stub = MakeImage({{".text", Code}, {".rsrc", HandMadeTree(0x2000)}});
   std::string out = Rebuild(stub, Packaged(Read(stub)));
   ASSERT_FALSE(out.empty());
-  EXPECT_EQ(Get16(out, Pe + 6), 2u);  // no new section
-  EXPECT_EQ(Get32(out, Opt + 96 + 16), 0x2000u);
+  EXPECT_EQ(Get16(out, FileHeader + PeFileHeader::SectionCount), 2u);  // no new section
+  EXPECT_EQ(Get32(out, DirectoryField(PeDirectory::Resource, PeDirectory::Rva)), 0x2000u);
   EXPECT_EQ(out.substr(0x200, Code.size()), Code);  // other sections untouched
 
   std::vector<ResourceItem> items = Read(out);
@@ -129,27 +143,29 @@ TEST(PeResources, MovesTheRelocationsBehindTheRebuiltSection) {
   for (const ImageFormat& format : {Pe32, Pe32Plus}) {
     std::string stub =
         MakeImage({{".text", Code}, {".rsrc", HandMadeTree(0x2000)}, {".reloc", "relocations"}}, 0x200, format);
-    uint32_t table = Opt + format.OptionalSize, directories = Opt + format.Directories;
     for (bool exactRawSize : {false, true}) {
       SCOPED_TRACE(testing::Message() << format.Magic << " " << exactRawSize);
-      if (exactRawSize) Put32(stub, table + 40 + 16, 0xB1);  // as the linker leaves it: not rounded up
+      if (exactRawSize) Put32(stub, SectionField(1, PeSection::RawSize, format), 0xB1);  // as the linker leaves it: not rounded up
       std::vector<ResourceItem> items = Read(stub);
       PutRcData(items, "CAB", std::string(0x1800, 'c'));  // grows past a page
       std::string out = Rebuild(stub, items);
       ASSERT_FALSE(out.empty());
-      ASSERT_EQ(Get16(out, Pe + 6), 3u);
-      uint32_t rsrc = table + 40, reloc = table + 80;
-      EXPECT_EQ(Get32(out, rsrc + 12), 0x2000u);
-      EXPECT_GT(Get32(out, rsrc + 8), 0x1800u);
-      EXPECT_EQ(Get32(out, reloc + 12), 0x4000u);
-      EXPECT_EQ(Get32(out, directories + 16), 0x2000u);
-      EXPECT_EQ(Get32(out, directories + 20), Get32(out, rsrc + 8));
-      EXPECT_EQ(Get32(out, directories + 40), 0x4000u);  // the relocation directory follows its section
-      EXPECT_EQ(Get32(out, directories + 44), 11u);
-      EXPECT_EQ(Get32(out, reloc + 20), Get32(out, rsrc + 20) + Get32(out, rsrc + 16));
-      EXPECT_EQ(out.substr(Get32(out, reloc + 20), 11), "relocations");
-      EXPECT_EQ(out.size(), Get32(out, reloc + 20) + Get32(out, reloc + 16));
-      EXPECT_EQ(Get32(out, Opt + 56), 0x5000u);
+      ASSERT_EQ(Get16(out, FileHeader + PeFileHeader::SectionCount), 3u);
+      auto rsrc = [&](size_t field) { return Get32(out, SectionField(1, field, format)); };
+      auto reloc = [&](size_t field) { return Get32(out, SectionField(2, field, format)); };
+      auto directory = [&](uint32_t d, size_t field) { return Get32(out, DirectoryField(d, field, format)); };
+      EXPECT_EQ(rsrc(PeSection::VirtualAddress), 0x2000u);
+      EXPECT_GT(rsrc(PeSection::VirtualSize), 0x1800u);
+      EXPECT_EQ(reloc(PeSection::VirtualAddress), 0x4000u);
+      EXPECT_EQ(directory(PeDirectory::Resource, PeDirectory::Rva), 0x2000u);
+      EXPECT_EQ(directory(PeDirectory::Resource, PeDirectory::Size), rsrc(PeSection::VirtualSize));
+      // The relocation directory follows its section.
+      EXPECT_EQ(directory(PeDirectory::BaseRelocation, PeDirectory::Rva), 0x4000u);
+      EXPECT_EQ(directory(PeDirectory::BaseRelocation, PeDirectory::Size), 11u);
+      EXPECT_EQ(reloc(PeSection::RawPointer), rsrc(PeSection::RawPointer) + rsrc(PeSection::RawSize));
+      EXPECT_EQ(out.substr(reloc(PeSection::RawPointer), 11), "relocations");
+      EXPECT_EQ(out.size(), reloc(PeSection::RawPointer) + reloc(PeSection::RawSize));
+      EXPECT_EQ(Get32(out, Opt + PeOptional::SizeOfImage), 0x5000u);
       EXPECT_EQ(Read(out).size(), 3u);
       EXPECT_EQ(Rebuild(out, Read(out)), out);  // and again: the same layout
     }
@@ -160,16 +176,16 @@ TEST(PeResources, AddsASectionWhenTheResourcesAreNotLast) {
   std::string stub = MakeImage({{".text", Code}, {".rsrc", HandMadeTree(0x2000)}, {".data2", "more data"}});
   std::string out = Rebuild(stub, Packaged(Read(stub)));
   ASSERT_FALSE(out.empty());
-  ASSERT_EQ(Get16(out, Pe + 6), 4u);
+  ASSERT_EQ(Get16(out, FileHeader + PeFileHeader::SectionCount), 4u);
   int fresh = SectionAt(out, 0x4000);
   ASSERT_EQ(fresh, 3);
-  uint32_t header = Table + 40 * 3;
-  EXPECT_EQ(out.substr(header, 6), std::string(".rsrc\0", 6));
-  EXPECT_EQ(Get32(out, header + 20), stub.size());  // raw data behind the old end, aligned
-  EXPECT_EQ(Get32(out, header + 20) + Get32(out, header + 16), out.size());
-  EXPECT_EQ(Get32(out, Opt + 96 + 16), 0x4000u);
-  EXPECT_EQ(Get32(out, Opt + 96 + 20), Get32(out, header + 8));
-  EXPECT_EQ(Get32(out, Opt + 56), 0x4000u + ((Get32(out, header + 8) + 0xFFF) & ~0xFFFu));
+  auto header = [&](size_t field) { return Get32(out, SectionField(3, field)); };
+  EXPECT_EQ(out.substr(SectionField(3, PeSection::Name), 6), std::string(".rsrc\0", 6));
+  EXPECT_EQ(header(PeSection::RawPointer), stub.size());  // raw data behind the old end, aligned
+  EXPECT_EQ(header(PeSection::RawPointer) + header(PeSection::RawSize), out.size());
+  EXPECT_EQ(Get32(out, DirectoryField(PeDirectory::Resource, PeDirectory::Rva)), 0x4000u);
+  EXPECT_EQ(Get32(out, DirectoryField(PeDirectory::Resource, PeDirectory::Size)), header(PeSection::VirtualSize));
+  EXPECT_EQ(Get32(out, Opt + PeOptional::SizeOfImage), 0x4000u + ((header(PeSection::VirtualSize) + 0xFFF) & ~0xFFFu));
   EXPECT_EQ(out.substr(0x200, stub.size() - 0x200), stub.substr(0x200));  // old sections as they were
   EXPECT_EQ(Read(out).size(), 3u);
 }
@@ -178,7 +194,7 @@ TEST(PeResources, AddsASectionToAProgramWithoutResources) {
   std::string stub = MakeImage({{".text", Code}});
   std::string out = Rebuild(stub, Packaged({}));
   ASSERT_FALSE(out.empty());
-  EXPECT_EQ(Get16(out, Pe + 6), 2u);
+  EXPECT_EQ(Get16(out, FileHeader + PeFileHeader::SectionCount), 2u);
   EXPECT_EQ(SectionAt(out, 0x2000), 1);
   std::vector<ResourceItem> items = Read(out);
   ASSERT_EQ(items.size(), 2u);
@@ -207,34 +223,34 @@ TEST(PeResources, TheChecksumIsTheImageChecksum) {
   EXPECT_GT(FindRcData(back, "CAB")->Place.Offset, FindRcData(back, "OPT")->Place.Offset);  // placed last
   uint64_t sum = 0;
   for (size_t i = 0; i < out.size(); i += 2) {
-    if (i == Opt + 64 || i == Opt + 66) continue;
+    if (i == Opt + PeOptional::CheckSum || i == Opt + PeOptional::CheckSum + 2) continue;
     sum += Get16(out, i);
     sum = (sum & 0xFFFF) + (sum >> 16);
   }
-  EXPECT_EQ(Get32(out, Opt + 64), uint32_t(sum + out.size()));
+  EXPECT_EQ(Get32(out, Opt + PeOptional::CheckSum), uint32_t(sum + out.size()));
 }
 
 TEST(PeResources, DropsASignature) {
   std::string stub = MakeImage({{".text", Code}});
   uint32_t at = uint32_t(stub.size());
   stub += std::string(0x100, 'S');
-  Put32(stub, Opt + 96 + 32, at);
-  Put32(stub, Opt + 96 + 36, 0x100);
+  Put32(stub, DirectoryField(PeDirectory::Security, PeDirectory::Rva), at);
+  Put32(stub, DirectoryField(PeDirectory::Security, PeDirectory::Size), 0x100);
   std::string out = Rebuild(stub, Packaged({}));
-  EXPECT_EQ(Get32(out, Opt + 96 + 32), 0u);
-  EXPECT_EQ(Get32(out, Opt + 96 + 36), 0u);
+  EXPECT_EQ(Get32(out, DirectoryField(PeDirectory::Security, PeDirectory::Rva)), 0u);
+  EXPECT_EQ(Get32(out, DirectoryField(PeDirectory::Security, PeDirectory::Size)), 0u);
   EXPECT_EQ(out.find(std::string(0x100, 'S')), std::string::npos);
-  EXPECT_EQ(Get32(out, Table + 40 + 20), at);  // the new section takes the signature's place
+  EXPECT_EQ(Get32(out, SectionField(1, PeSection::RawPointer)), at);  // the new section takes the signature's place
 }
 
 TEST(PeResources, RefusesImagesItCannotChange) {
   std::string good = MakeImage({{".text", Code}});
   std::string pe64 = good;
-  Put16(pe64, Opt, 0x20B);
+  Put16(pe64, Opt + PeOptional::Magic, PeMagic32Plus);
   std::string cut = good.substr(0, 0x300);
   // Five section headers fill the 0x200 bytes of headers: no room for a sixth.
   std::string full = MakeImage({{".a", "1"}, {".b", "2"}, {".c", "3"}, {".d", "4"}, {".e", "5"}});
-  std::string arm64 = MakeImage({{".text", Code}}, 0x200, {0xAA64, 0x20B, 240, 112});
+  std::string arm64 = MakeImage({{".text", Code}}, 0x200, {PeMachineArm64, PeMagic32Plus, Pe32Plus.OptionalSize, Pe32Plus.Directories});
   std::string pe32PlusCut = MakeImage({{".text", Code}}, 0x200, Pe32Plus).substr(0, 0x300);
   const struct {
     std::string Bytes, Message;
@@ -256,7 +272,7 @@ TEST(PeResources, RefusesImagesItCannotChange) {
 
 TEST(PeResources, RefusesADamagedTree) {
   std::string tree = HandMadeTree(0x2000);
-  Put32(tree, 0x14, 0x80000000 | 0x7000);  // a directory beyond the section
+  Put32(tree, PeResourceDirectory::Size + PeResourceEntry::Target, PeResourceHigh | 0x7000);  // a directory beyond the section
   PeImage image;
   std::string error;
   std::vector<ResourceItem> items;

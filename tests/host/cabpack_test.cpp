@@ -273,7 +273,8 @@ TEST_F(CabpackTest, RepacksAPackage) {
   EXPECT_EQ(FindRcData(items, "SUM")->Data.size(), 3 * 32u) << "the old package's digests stayed";
   EXPECT_EQ(table.Files[0].Attributes & 0x40, 0x40);  // data\table.txt now
   EXPECT_EQ(table.Files[2].Attributes & 0x40, 0);
-  EXPECT_EQ(Get16(ReadFile(Out), 0x40 + 6), Get16(ReadFile(first), 0x40 + 6));  // replaced in place
+  EXPECT_EQ(Get16(ReadFile(Out), FileHeader + PeFileHeader::SectionCount),
+            Get16(ReadFile(first), FileHeader + PeFileHeader::SectionCount));  // replaced in place
 }
 
 TEST_F(CabpackTest, ConvertsNamesIntoTheNamedCodePage) {
@@ -476,13 +477,13 @@ TEST_F(CabpackTest, RefusesBadInputLeavingNothingBehind) {
   WriteFile(Folder / "text.exe", "just text, not a program at all, long enough to be read as one.....");
   WriteFile(Folder / "full.exe", MakeImage({{".a", "1"}, {".b", "2"}, {".c", "3"}, {".d", "4"}, {".e", "5"}}));
   std::string pe64 = ReadFile(Stub);
-  Put16(pe64, 0x40 + 24, 0x20B);
+  Put16(pe64, Opt + PeOptional::Magic, PeMagic32Plus);
   WriteFile(Folder / "pe64.exe", pe64);
   std::string code(0x300, '\xC3');
   WriteFile(Folder / "arm64.exe", MakeImage({{".text", code}}, 0x200, {0xAA64, 0x20B, 240, 112}));
   std::string dll = MakeImage({{".text", code}}), console = dll;
-  Put16(dll, Pe + 22, 0x2102);
-  Put16(console, Opt + 68, 3);
+  Put16(dll, FileHeader + PeFileHeader::Characteristics, 0x0102 | PeFileIsDll);
+  Put16(console, Opt + PeOptional::Subsystem, PeSubsystemConsole);
   WriteFile(Folder / "dll.exe", dll);
   WriteFile(Folder / "console.exe", console);
   WriteFile(Folder / "x64.exe", MakeImage({{".text", code}}, 0x200, Pe32Plus));

@@ -4,28 +4,39 @@
 #include <string>
 #include <vector>
 
+#include "format/byte_order.h"
+#include "format/pe.h"
+
 namespace {
 
-// Offsets in a PE32 image; a PE32+ image's optional header is 16 bytes longer, and its data
-// directories start 16 bytes later.
-constexpr uint32_t Pe = 0x40, Opt = Pe + 24, Table = Opt + 224;
+// Places in the image: the PE header at 0x40; the section table follows the optional header,
+// which is 16 bytes longer in PE32+, as are the data directories' offsets in it.
+constexpr uint32_t Pe = 0x40, FileHeader = Pe + PeSignatureSize, Opt = FileHeader + PeFileHeader::Size;
 
 struct ImageFormat {
-  uint16_t Machine, Magic, OptionalSize, Directories;
+  uint16_t Machine, Magic, OptionalSize;
+  uint32_t Directories;  // offset of the first data directory in the optional header
 };
-constexpr ImageFormat Pe32{0x14C, 0x10B, 224, 96}, Pe32Plus{0x8664, 0x20B, 240, 112};
+constexpr ImageFormat Pe32{PeMachineI386, PeMagic32, 224, PeOptional::DirectoryCount32 + 4},
+    Pe32Plus{PeMachineAmd64, PeMagic32Plus, 240, PeOptional::DirectoryCount32Plus + 4};
 
+// A section header's field, and a data directory's.
+inline size_t SectionField(int section, size_t field, const ImageFormat& format = Pe32) {
+  return Opt + format.OptionalSize + size_t(section) * PeSection::Size + field;
+}
+inline size_t DirectoryField(uint32_t directory, size_t field, const ImageFormat& format = Pe32) {
+  return Opt + format.Directories + directory * PeDirectory::EntrySize + field;
+}
+
+// Little-endian fields written into `b`, which grows to hold them.
 inline void Put16(std::string& b, size_t at, uint32_t v) {
   if (b.size() < at + 2) b.resize(at + 2, '\0');
-  b[at] = char(v);
-  b[at + 1] = char(v >> 8);
+  Set16(b, at, v);
 }
 inline void Put32(std::string& b, size_t at, uint32_t v) {
-  Put16(b, at, v & 0xFFFF);
-  Put16(b, at + 2, v >> 16);
+  if (b.size() < at + 4) b.resize(at + 4, '\0');
+  Set32(b, at, v);
 }
-inline uint32_t Get16(const std::string& b, size_t at) { return uint8_t(b[at]) | uint32_t(uint8_t(b[at + 1])) << 8; }
-inline uint32_t Get32(const std::string& b, size_t at) { return Get16(b, at) | Get16(b, at + 2) << 16; }
 
 struct TestSection {
   std::string Name, Data;
@@ -37,40 +48,40 @@ struct TestSection {
 inline std::string MakeImage(const std::vector<TestSection>& sections, uint32_t headers = 0x200,
                              const ImageFormat& format = Pe32) {
   std::string b(headers, '\0');
-  b[0] = 'M', b[1] = 'Z';
-  Put32(b, 0x3C, Pe);
+  b.replace(PeDos::Magic, 2, "MZ");
+  Put32(b, PeDos::NewHeader, Pe);
   b.replace(Pe, 4, std::string("PE\0\0", 4));
-  Put16(b, Pe + 4, format.Machine);
-  Put16(b, Pe + 6, uint32_t(sections.size()));
-  Put16(b, Pe + 20, format.OptionalSize);
-  Put16(b, Pe + 22, 0x102);
-  Put16(b, Opt, format.Magic);
-  Put32(b, Opt + 32, 0x1000);
-  Put32(b, Opt + 36, 0x200);
-  Put32(b, Opt + 60, headers);
-  Put16(b, Opt + 68, 2);
+  Put16(b, FileHeader + PeFileHeader::Machine, format.Machine);
+  Put16(b, FileHeader + PeFileHeader::SectionCount, uint32_t(sections.size()));
+  Put16(b, FileHeader + PeFileHeader::OptionalHeaderSize, format.OptionalSize);
+  Put16(b, FileHeader + PeFileHeader::Characteristics, 0x102);  // executable, 32-bit machine
+  Put16(b, Opt + PeOptional::Magic, format.Magic);
+  Put32(b, Opt + PeOptional::SectionAlignment, 0x1000);
+  Put32(b, Opt + PeOptional::FileAlignment, 0x200);
+  Put32(b, Opt + PeOptional::SizeOfHeaders, headers);
+  Put16(b, Opt + PeOptional::Subsystem, PeSubsystemGui);
   Put32(b, Opt + format.Directories - 4, 16);
   uint32_t rva = 0x1000;
   for (size_t i = 0; i < sections.size(); ++i) {
     const TestSection& s = sections[i];
-    uint32_t header = Opt + format.OptionalSize + 40 * uint32_t(i), raw = uint32_t(b.size());
+    uint32_t raw = uint32_t(b.size());
     uint32_t rawSize = (uint32_t(s.Data.size()) + 0x1FF) & ~0x1FFu;
-    b.replace(header, s.Name.size(), s.Name);
-    Put32(b, header + 8, uint32_t(s.Data.size()));
-    Put32(b, header + 12, rva);
-    Put32(b, header + 16, rawSize);
-    Put32(b, header + 20, raw);
-    Put32(b, header + 36, 0x40000040);
+    b.replace(SectionField(int(i), PeSection::Name, format), s.Name.size(), s.Name);
+    Put32(b, SectionField(int(i), PeSection::VirtualSize, format), uint32_t(s.Data.size()));
+    Put32(b, SectionField(int(i), PeSection::VirtualAddress, format), rva);
+    Put32(b, SectionField(int(i), PeSection::RawSize, format), rawSize);
+    Put32(b, SectionField(int(i), PeSection::RawPointer, format), raw);
+    Put32(b, SectionField(int(i), PeSection::Characteristics, format), PeSectionInitializedData | PeSectionReadable);
     if (s.Name == ".rsrc" || s.Name == ".reloc") {
-      uint32_t directory = Opt + format.Directories + (s.Name == ".rsrc" ? 16 : 40);
-      Put32(b, directory, rva);
-      Put32(b, directory + 4, uint32_t(s.Data.size()));
+      uint32_t directory = s.Name == ".rsrc" ? PeDirectory::Resource : PeDirectory::BaseRelocation;
+      Put32(b, DirectoryField(directory, PeDirectory::Rva, format), rva);
+      Put32(b, DirectoryField(directory, PeDirectory::Size, format), uint32_t(s.Data.size()));
     }
     b += s.Data;
     b.resize(raw + rawSize, '\0');
     rva += (uint32_t(s.Data.size()) + 0xFFF) & ~0xFFFu;
   }
-  Put32(b, Opt + 56, rva);
+  Put32(b, Opt + PeOptional::SizeOfImage, rva);
   return b;
 }
 
