@@ -2,6 +2,7 @@
 
 #include "cabinet/raw_file.h"
 #include "format/package_resources.h"
+#include "sys/number_text.h"
 #include "sys/paths.h"
 
 namespace {

@@ -1,6 +1,7 @@
 #include "probes/queries.h"
 
 #include "probes/device.h"
+#include "sys/number_text.h"
 #include "sys/paths.h"
 #include "sys/system.h"
 

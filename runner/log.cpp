@@ -7,6 +7,7 @@
 
 #include "runner/arguments.h"
 #include "runner/state.h"
+#include "sys/number_text.h"
 #include "sys/paths.h"
 #include "sys/security.h"
 

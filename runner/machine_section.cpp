@@ -3,6 +3,7 @@
 #include "probes/queries.h"
 #include "runner/arguments.h"
 #include "runner/state.h"
+#include "sys/number_text.h"
 #include "sys/paths.h"
 
 decltype(&GetSystemPowerStatus) PowerStatusCall = GetSystemPowerStatus;

@@ -5,6 +5,7 @@
 #include "runner/log.h"
 #include "runner/machine_section.h"
 #include "runner/state.h"
+#include "sys/number_text.h"
 #include "sys/paths.h"
 #include "sys/system.h"
 

@@ -9,6 +9,7 @@
 #include "runner/messages.h"
 #include "runner/report.h"
 #include "runner/state.h"
+#include "sys/number_text.h"
 #include "sys/paths.h"
 #include "sys/system.h"
 #include "ui/display_text.h"

@@ -5,6 +5,7 @@
 #include "format/package_resources.h"
 #include "runner/protected.h"
 #include "runner/state.h"
+#include "sys/number_text.h"
 #include "sys/paths.h"
 #include "sys/system.h"
 

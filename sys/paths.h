@@ -1,4 +1,4 @@
-// File, folder, path and number-text helpers on 8-bit strings in the system code page.
+// File, folder and path helpers on 8-bit strings in the system code page.
 // Every failure is a result (false, -1, an error code or an empty text), never an exception.
 #pragma once
 #include <windows.h>
@@ -36,9 +36,6 @@ std::string ReplaceExtension(const std::string& path, const std::string& extensi
 bool MakeFolder(const std::string& path);
 bool RemoveFile(const std::string& path);
 bool RemoveEmptyFolder(const std::string& path);
-
-std::string DecimalText(int32_t n);
-std::string HexText(uint32_t n, int digits);
 
 int32_t ScanFirst(const std::string& pattern, uint32_t mask, TSearchRec& rec);
 int32_t ScanNext(TSearchRec& rec);

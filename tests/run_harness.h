@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "format/protected_plain.h"
+#include "sys/number_text.h"
 #include "sys/paths.h"
 #include "sys/system.h"
 #include "tests/run_driver.h"

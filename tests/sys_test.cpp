@@ -7,6 +7,7 @@
 
 #include <vector>
 
+#include "sys/number_text.h"
 #include "sys/paths.h"
 #include "sys/security.h"
 #include "sys/system.h"
