@@ -1,7 +1,10 @@
 # The cabinet writer and the packager are portable: the host build and the Windows build
 # compile the same sources.
-set(CABWRITER_SOURCES ${CMAKE_CURRENT_LIST_DIR}/cab_writer.cpp ${CMAKE_CURRENT_LIST_DIR}/lzx_encoder.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/sha256.cpp)
+set(CABWRITER_SOURCES ${CMAKE_CURRENT_LIST_DIR}/cab_writer.cpp ${CMAKE_CURRENT_LIST_DIR}/sha256.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lzx_encoder.cpp ${CMAKE_CURRENT_LIST_DIR}/lzx_window.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lzx_chain_match_finder.cpp ${CMAKE_CURRENT_LIST_DIR}/lzx_lazy_parse.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lzx_block_writer.cpp ${CMAKE_CURRENT_LIST_DIR}/lzx_huffman.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lzx_format.cpp)
 set(CABPACK_PART_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/file_span.cpp ${CMAKE_CURRENT_LIST_DIR}/pe_resources.cpp ${CMAKE_CURRENT_LIST_DIR}/package_options.cpp
   ${CMAKE_CURRENT_LIST_DIR}/package_cabinet.cpp ${CMAKE_CURRENT_LIST_DIR}/package_host.cpp
