@@ -13,9 +13,10 @@
 // offsets start at 1 in each folder and carry over between blocks.
 //
 // The parts, one file each: lzx_window (the bytes searched, E8 translation), the match finders
-// (lzx_chain_match_finder), the parses (lzx_lazy_parse), lzx_block_writer (blocks, their cost
-// and their bits), lzx_huffman (codes and the pre-tree), lzx_bit_writer, lzx_format (symbols,
-// offset slots, repeated offsets).
+// (lzx_chain_match_finder, lzx_tree_match_finder), the parses (lzx_lazy_parse,
+// lzx_optimal_parse with lzx_cost_model), lzx_block_writer (blocks, their cost and their bits),
+// lzx_huffman (codes and the pre-tree), lzx_bit_writer, lzx_format (symbols, offset slots,
+// repeated offsets).
 #include "packager/lzx_encoder.h"
 
 #include <algorithm>
@@ -30,12 +31,14 @@ struct TLzxEncoder::TState {
   lzx::TBlockWriter Blocks;
   uint32_t Repeats[3] = {1, 1, 1};
 
-  explicit TState(unsigned windowBits)
-      : Window(windowBits), Parse(lzx::MakeLazyParse(Window, windowBits)), Blocks(windowBits) {}
+  TState(unsigned windowBits, LzxParse parse)
+      : Window(windowBits),
+        Parse(parse == LzxParse::Optimal ? lzx::MakeOptimalParse(Window, windowBits) : lzx::MakeLazyParse(Window, windowBits)),
+        Blocks(windowBits) {}
 };
 
-TLzxEncoder::TLzxEncoder(unsigned windowBits)
-    : State(std::make_unique<TState>(std::clamp(windowBits, LzxMinWindowBits, LzxMaxWindowBits))) {}
+TLzxEncoder::TLzxEncoder(unsigned windowBits, LzxParse parse)
+    : State(std::make_unique<TState>(std::clamp(windowBits, LzxMinWindowBits, LzxMaxWindowBits), parse)) {}
 TLzxEncoder::~TLzxEncoder() = default;
 
 void TLzxEncoder::AddFrame(const unsigned char* data, uint32_t size) {

@@ -15,9 +15,14 @@ constexpr uint32_t LzxFrameSize = 32768;
 // with the source only 3 bytes ahead of the destination) and still reports success.
 constexpr uint32_t LzxMaxDistance(unsigned windowBits) { return (uint32_t(1) << windowBits) - 4; }
 
+// How frames are parsed into literals and matches: Lazy looks one position ahead over hash
+// chains; Optimal finds the cheapest path through each frame over binary trees, smaller and
+// slower.
+enum class LzxParse { Lazy, Optimal };
+
 class TLzxEncoder {
  public:
-  explicit TLzxEncoder(unsigned windowBits);  // LzxMinWindowBits to LzxMaxWindowBits
+  explicit TLzxEncoder(unsigned windowBits, LzxParse parse = LzxParse::Lazy);  // LzxMinWindowBits to LzxMaxWindowBits
   ~TLzxEncoder();
   TLzxEncoder(const TLzxEncoder&) = delete;
   TLzxEncoder& operator=(const TLzxEncoder&) = delete;

@@ -20,5 +20,7 @@ class TParse {
 
 // Greedy with one step of lazy evaluation, over hash chains (lzx_lazy_parse.cpp).
 std::unique_ptr<TParse> MakeLazyParse(const TWindow& window, unsigned windowBits);
+// A minimum-cost path over binary trees' matches (lzx_optimal_parse.cpp).
+std::unique_ptr<TParse> MakeOptimalParse(const TWindow& window, unsigned windowBits);
 
 }  // namespace lzx

@@ -3,6 +3,8 @@
 set(CABWRITER_SOURCES ${CMAKE_CURRENT_LIST_DIR}/cab_writer.cpp ${CMAKE_CURRENT_LIST_DIR}/sha256.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lzx_encoder.cpp ${CMAKE_CURRENT_LIST_DIR}/lzx_window.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lzx_chain_match_finder.cpp ${CMAKE_CURRENT_LIST_DIR}/lzx_lazy_parse.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lzx_tree_match_finder.cpp ${CMAKE_CURRENT_LIST_DIR}/lzx_optimal_parse.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lzx_cost_model.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lzx_block_writer.cpp ${CMAKE_CURRENT_LIST_DIR}/lzx_huffman.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lzx_format.cpp)
 set(CABPACK_PART_SOURCES
