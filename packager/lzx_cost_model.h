@@ -8,7 +8,8 @@
 
 namespace lzx {
 
-// Costs are in 1/16 bits, fine enough for the defaults' fractions.
+// Costs are in 1/16 bits: code lengths are whole bits, and the unit leaves room for estimates
+// that are not (an average over codes to come, say) without a change to the path.
 constexpr uint32_t BitCost = 16;
 
 class TCostModel {
