@@ -12,7 +12,7 @@
 // only in the first 32768 frames, as cabinet.dll and libmspack translate; the three repeated
 // offsets start at 1 in each folder and carry over between blocks.
 //
-// The parts, one file each: lzx_window (the bytes searched, E8 translation), the match finders
+// The pieces, one file each: lzx_window (the bytes searched, E8 translation), the match finders
 // (lzx_chain_match_finder, lzx_tree_match_finder), the parses (lzx_lazy_parse,
 // lzx_optimal_parse with lzx_cost_model), lzx_block_writer (blocks, their cost and their bits),
 // lzx_huffman (codes and the pre-tree), lzx_bit_writer, lzx_format (symbols, offset slots,
