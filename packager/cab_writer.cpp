@@ -220,7 +220,7 @@ bool WriteCabinetFile(std::FILE* out, const std::vector<CabFile>& files, const s
   std::unique_ptr<z_stream, int (*)(z_stream*)> compressor(
       options.Compression == CabCompression::Mszip ? &z : nullptr, deflateEnd);
   std::unique_ptr<TLzxEncoder> lzx(
-      options.Compression == CabCompression::Lzx ? new TLzxEncoder(options.LzxWindowBits) : nullptr);
+      options.Compression == CabCompression::Lzx ? new TLzxEncoder(options.LzxWindowBits, options.LzxParsing) : nullptr);
 
   uint32_t blocks = 0;
   uint64_t cabinetSize = dataOffset;

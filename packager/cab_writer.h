@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "format/cabinet.h"
+#include "packager/lzx_encoder.h"
 #include "packager/sha256.h"
 
 enum class CabCompression { None, Mszip, Lzx };
@@ -21,7 +22,8 @@ struct CabFile {
 
 struct CabOptions {
   CabCompression Compression = CabCompression::Mszip;
-  unsigned LzxWindowBits = CabLzxMaxWindowBits;       // LZX window of 2^15 to 2^21 bytes
+  unsigned LzxWindowBits = CabLzxMaxWindowBits;  // LZX window of 2^15 to 2^21 bytes
+  LzxParse LzxParsing = LzxParse::Lazy;          // LZX: how frames are parsed
   uint16_t ReservedHeaderBytes = 0;  // optional per-cabinet reserved area, filled with zeros
   // Told the bytes read so far after each data block; returning false stops the writing.
   std::function<bool(uint64_t done)> Progress;

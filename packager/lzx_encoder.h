@@ -6,18 +6,23 @@
 #include <memory>
 #include <vector>
 
-constexpr unsigned LzxMinWindowBits = 15;
-constexpr unsigned LzxMaxWindowBits = 21;
-constexpr uint32_t LzxFrameSize = 32768;
+#include "format/cabinet.h"
+
+constexpr uint32_t LzxFrameSize = CabBlockSize;  // each frame fills one data block
 
 // The farthest match the encoder makes. The format allows the window size minus 3, but 7-Zip
 // copies a match at that distance wrongly once its window has wrapped (it moves 4-byte pieces
 // with the source only 3 bytes ahead of the destination) and still reports success.
 constexpr uint32_t LzxMaxDistance(unsigned windowBits) { return (uint32_t(1) << windowBits) - 4; }
 
+// How frames are parsed into literals and matches: Lazy looks one position ahead over hash
+// chains; Optimal finds the cheapest path through each frame over binary trees, smaller and
+// slower.
+enum class LzxParse { Lazy, Optimal };
+
 class TLzxEncoder {
  public:
-  explicit TLzxEncoder(unsigned windowBits);  // LzxMinWindowBits to LzxMaxWindowBits
+  explicit TLzxEncoder(unsigned windowBits, LzxParse parse = LzxParse::Lazy);  // CabLzxMinWindowBits to CabLzxMaxWindowBits
   ~TLzxEncoder();
   TLzxEncoder(const TLzxEncoder&) = delete;
   TLzxEncoder& operator=(const TLzxEncoder&) = delete;

@@ -5,8 +5,13 @@ if(WIN32)
 else()
   set(PACKAGER_HOST_SOURCE ${CMAKE_CURRENT_LIST_DIR}/host_posix.cpp)
 endif()
-set(CABWRITER_SOURCES ${CMAKE_CURRENT_LIST_DIR}/cab_writer.cpp ${CMAKE_CURRENT_LIST_DIR}/lzx_encoder.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/sha256.cpp ${PACKAGER_HOST_SOURCE})
+set(CABWRITER_SOURCES ${CMAKE_CURRENT_LIST_DIR}/cab_writer.cpp ${CMAKE_CURRENT_LIST_DIR}/sha256.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lzx_encoder.cpp ${CMAKE_CURRENT_LIST_DIR}/lzx_window.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lzx_chain_match_finder.cpp ${CMAKE_CURRENT_LIST_DIR}/lzx_lazy_parse.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lzx_tree_match_finder.cpp ${CMAKE_CURRENT_LIST_DIR}/lzx_optimal_parse.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lzx_cost_model.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lzx_block_writer.cpp ${CMAKE_CURRENT_LIST_DIR}/lzx_huffman.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lzx_format.cpp ${PACKAGER_HOST_SOURCE})
 set(CABPACK_PART_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/file_span.cpp ${CMAKE_CURRENT_LIST_DIR}/pe_image.cpp ${CMAKE_CURRENT_LIST_DIR}/resource_tree.cpp
   ${CMAKE_CURRENT_LIST_DIR}/pe_resources.cpp ${CMAKE_CURRENT_LIST_DIR}/package_options.cpp

@@ -90,6 +90,7 @@ struct CompressionCase {
   CabCompression Compression;
   uint16_t Reserved;
   unsigned LzxWindowBits = 21;
+  LzxParse Parse = LzxParse::Lazy;
 };
 
 class CabWriterFormats : public CabWriterTest, public ::testing::WithParamInterface<CompressionCase> {};
@@ -112,6 +113,7 @@ TEST_P(CabWriterFormats, CabextractExtractsEveryFileByteForByte) {
   options.Compression = GetParam().Compression;
   options.ReservedHeaderBytes = GetParam().Reserved;
   options.LzxWindowBits = GetParam().LzxWindowBits;
+  options.LzxParsing = GetParam().Parse;
   std::string error;
   ASSERT_TRUE(WriteCabinet(files, options, Path("a.cab"), error)) << error;
   EXPECT_TRUE(error.empty());
@@ -129,7 +131,9 @@ INSTANTIATE_TEST_SUITE_P(All, CabWriterFormats,
                                            CompressionCase{CabCompression::None, 20},
                                            CompressionCase{CabCompression::Mszip, 1},
                                            CompressionCase{CabCompression::Lzx, 0, 15},
-                                           CompressionCase{CabCompression::Lzx, 1, 21}));
+                                           CompressionCase{CabCompression::Lzx, 1, 21},
+                                           CompressionCase{CabCompression::Lzx, 0, 15, LzxParse::Optimal},
+                                           CompressionCase{CabCompression::Lzx, 0, 21, LzxParse::Optimal}));
 
 TEST_F(CabWriterTest, ListingShowsNamesSizesDatesAndTimes) {
   std::vector<CabFile> files(2);
@@ -273,7 +277,7 @@ TEST_F(CabWriterTest, EmptyCabinetHasNoBlocks) {
 // The corners of the LZX format, each read back by cabextract: frames that end exactly on a
 // file or on the folder's end, a short last frame, many tiny files, runs, noise (which must
 // grow by no more than the uncompressed blocks' headers), and matches of the longest length
-// at the farthest distance each window allows.
+// at the farthest distance each window allows; with each parse.
 TEST_F(CabWriterTest, LzxCornerCasesComeBackByteForByte) {
   // A piece of noise that comes again at the farthest distance the encoder uses, or fresh noise
   // instead; after a window of other noise, so that a decoder's ring buffer has wrapped by then.
@@ -305,7 +309,8 @@ TEST_F(CabWriterTest, LzxCornerCasesComeBackByteForByte) {
       {"farthest 2^17", 17, {farthest(17, true)}, {}},
       {"farthest 2^21", 21, {farthest(21, true)}, {}},
   };
-  for (const auto& c : cases) {
+  for (const auto& c : cases)
+  for (LzxParse parse : {LzxParse::Lazy, LzxParse::Optimal}) {
     std::vector<CabFile> files = c.Files;
     for (size_t i = 0; i < c.Data.size(); ++i) {
       files.emplace_back();
@@ -315,11 +320,12 @@ TEST_F(CabWriterTest, LzxCornerCasesComeBackByteForByte) {
     CabOptions lzx, stored;
     lzx.Compression = CabCompression::Lzx;
     lzx.LzxWindowBits = c.WindowBits;
+    lzx.LzxParsing = parse;
     stored.Compression = CabCompression::None;
     std::string error;
     ASSERT_TRUE(WriteCabinet(files, lzx, Path("x.cab"), error)) << c.What << ": " << error;
     ASSERT_TRUE(WriteCabinet(files, stored, Path("s.cab"), error)) << c.What << ": " << error;
-    SCOPED_TRACE(c.What);
+    SCOPED_TRACE(std::string(c.What) + (parse == LzxParse::Optimal ? ", optimal parse" : ", lazy parse"));
     ExpectCabextractGives(Path("x.cab"), files);
     const size_t lzxSize = ReadFile(Path("x.cab")).size(), storedSize = ReadFile(Path("s.cab")).size();
     const size_t frames = (storedSize + 32767) / 32768;
@@ -332,8 +338,9 @@ TEST_F(CabWriterTest, LzxCornerCasesComeBackByteForByte) {
   }
 }
 
-// Real programs, at every window: the eight first of Wine's 64-bit DLLs (advapi32.dll among them,
-// where 7-Zip once read matches at the format's farthest distance wrongly).
+// Real programs, at every window and with each parse: the eight first of Wine's 64-bit DLLs
+// (advapi32.dll among them, where 7-Zip once read matches at the format's farthest distance
+// wrongly).
 TEST_F(CabWriterTest, WineDllsComeBackByteForByteAtEveryWindow) {
   const std::filesystem::path folder = "/usr/lib/x86_64-linux-gnu/wine/x86_64-windows";
   std::vector<std::string> names;
@@ -347,19 +354,22 @@ TEST_F(CabWriterTest, WineDllsComeBackByteForByteAtEveryWindow) {
     files[i].Name = names[i];
     files[i].SourcePath = (folder / names[i]).string();
   }
-  for (unsigned bits = LzxMinWindowBits; bits <= LzxMaxWindowBits; ++bits) {
+  for (unsigned bits = CabLzxMinWindowBits; bits <= CabLzxMaxWindowBits; ++bits)
+  for (LzxParse parse : {LzxParse::Lazy, LzxParse::Optimal}) {
     CabOptions options;
     options.Compression = CabCompression::Lzx;
     options.LzxWindowBits = bits;
+    options.LzxParsing = parse;
     std::string message;
     ASSERT_TRUE(WriteCabinet(files, options, Path("w.cab"), message)) << message;
-    SCOPED_TRACE("window 2^" + std::to_string(bits));
+    SCOPED_TRACE("window 2^" + std::to_string(bits) + (parse == LzxParse::Optimal ? ", optimal parse" : ", lazy parse"));
     ExpectCabextractGives(Path("w.cab"), files);
   }
 }
 
 // Many small random inputs, window sizes and file splits from a fixed seed: copies from near
-// and far, runs, x86 calls (E8 bytes) and noise, each read back by cabextract.
+// and far, runs, x86 calls (E8 bytes) and noise, each read back by cabextract; LZX with the
+// lazy and the optimal parse in turn.
 TEST_F(CabWriterTest, RandomLzxAndMszipFoldersComeBackByteForByte) {
   std::mt19937 random(20261207);
   for (int round = 0; round < 24; ++round) {
@@ -391,6 +401,7 @@ TEST_F(CabWriterTest, RandomLzxAndMszipFoldersComeBackByteForByte) {
     CabOptions options;
     options.Compression = round % 4 == 3 ? CabCompression::Mszip : CabCompression::Lzx;
     options.LzxWindowBits = 15 + random() % 7;
+    options.LzxParsing = round % 2 ? LzxParse::Optimal : LzxParse::Lazy;
     std::string error;
     ASSERT_TRUE(WriteCabinet(files, options, Path("r.cab"), error)) << error;
     SCOPED_TRACE("round " + std::to_string(round) + ", window 2^" + std::to_string(options.LzxWindowBits));
