@@ -98,6 +98,7 @@ bool StageCabinet(const Settings& s, const fs::path& staged, FileSpan& cabinet, 
     CabOptions options;
     options.Compression = s.Compression;
     options.LzxWindowBits = s.LzxWindowBits;
+    options.LzxParsing = s.LzxParsing;
     TProgressLine progress(err, s.ShowProgress && !s.Quiet, report.Bytes);
     options.Progress = [&](uint64_t done) { return progress.Update(done); };
     std::vector<Sha256Digest> sums;

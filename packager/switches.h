@@ -18,6 +18,7 @@ struct Settings {
   std::optional<std::string> Arguments;
   CabCompression Compression = CabCompression::Mszip;
   unsigned LzxWindowBits = CabLzxMaxWindowBits;
+  LzxParse LzxParsing = LzxParse::Lazy;
   int CodePage = 0;
   bool Quiet = false, Help = false, PrintVersion = false, ShowProgress = false;
 };

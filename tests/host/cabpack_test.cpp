@@ -309,9 +309,11 @@ TEST_F(CabpackTest, ListsWhatWentIn) {
   // The digests, in sha256sum's format (this one is sha256sum's own for "1 2 3\n").
   EXPECT_NE(Output.find("RCDATA        SUM"), std::string::npos) << Output;
   EXPECT_NE(Output.find("\n1def07dbe06eeb097aafec8a40329937cd20c93a83634b8221ea2b41a894310c  data/table.txt\n"), std::string::npos) << Output;
-  ASSERT_EQ(Pack({"--compression", "lzx:18"}), 0) << Error;
-  ASSERT_EQ(Run({"--list", Out}), 0) << Error;
-  EXPECT_NE(Output.find("compression LZX (window 2^18)"), std::string::npos) << Output;
+  for (const char* lzx : {"lzx:18", "lzx-optimal:18"}) {
+    ASSERT_EQ(Pack({"--compression", lzx}), 0) << Error;
+    ASSERT_EQ(Run({"--list", Out}), 0) << Error;
+    EXPECT_NE(Output.find("compression LZX (window 2^18)"), std::string::npos) << Output;
+  }
 
   // As to a full device: the listing fails.
   struct TFullDevice : std::streambuf {
@@ -513,8 +515,9 @@ TEST_F(CabpackTest, RefusesBadInputLeavingNothingBehind) {
       {{"--source", src, "--run", "setup.exe", "-o", out}, 1, "device name", "data/Nul.txt"},
       {{"--source", src, "--run", "setup.exe", "-o", out}, 1, "device name", "com7"},
       {{"--source", src, "--run", "setup.exe", "--on", "NoSuchOption", "-o", out}, 2, "unknown option", ""},
-      {{"--source", src, "--run", "setup.exe", "--compression", "lzx:22", "-o", out}, 2, "none, mszip, lzx or lzx:15", ""},
-      {{"--source", src, "--run", "setup.exe", "--compression", "zip", "-o", out}, 2, "none, mszip, lzx or lzx:15", ""},
+      {{"--source", src, "--run", "setup.exe", "--compression", "lzx:22", "-o", out}, 2, "none, mszip, lzx, lzx:15", ""},
+      {{"--source", src, "--run", "setup.exe", "--compression", "lzx-optimal:14", "-o", out}, 2, "lzx-optimal:15 to", ""},
+      {{"--source", src, "--run", "setup.exe", "--compression", "zip", "-o", out}, 2, "none, mszip, lzx, lzx:15", ""},
       {{"--source", src, "-o", out}, 2, "needs --run", ""},
       {{"--source", src, "--run", "setup.exe"}, 2, "-o", ""},
       {{"--source", src, "--cab", folder + "/bad.cab", "-o", out}, 2, "exactly one", ""},
