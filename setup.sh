@@ -17,6 +17,7 @@ packages=(
   cabextract gcab p7zip-full
   libinih-dev dpkg-dev
   file
+  openssl osslsigncode
   python3-pefile
   locales
 )

@@ -9,6 +9,7 @@
 #include "format/cabinet.h"
 #include "format/package_options.h"
 #include "packager/package_file.h"
+#include "packager/signing.h"
 
 namespace fs = std::filesystem;
 
@@ -103,6 +104,11 @@ bool SetArch(Settings&, const std::string& v, std::string& error) {
   return false;
 }
 
+bool SetSignCommand(Settings&, const std::string& v, std::string& error) {
+  std::vector<std::string> words;
+  return SplitSignCommand(v, words, error);
+}
+
 // Sets one text of the version resource.
 template <std::string VersionSettings::*Text>
 bool SetVersionText(Settings& s, const std::string& v, std::string&) {
@@ -175,11 +181,15 @@ const Switch Switches[] = {
      "the package's icon: every image of the .ico replaces the runner's icon"},
     {"output", Takes::Path, "FILE", false, &Settings::Output, nullptr,
      "the package to write (also -o FILE); its folder must exist"},
+    {"sign-command", Takes::Text, "COMMAND", false, &Settings::SignCommand, SetSignCommand,
+     "sign the package as the last step with the signing tool COMMAND, run without a shell: {in} "
+     "is the package to sign, {out} the signed file to write (without {out}, {in} is signed in "
+     "place); for example 'osslsigncode sign -pkcs12 key.p12 -in {in} -out {out}'"},
     {"config", Takes::Path, "FILE", true, &Settings::Config, nullptr,
      "read the switches from a package file first (as cabpack build FILE)"},
     {"list", Takes::Path, "FILE", true, &Settings::List, nullptr,
-     "print a package's resources, options, version texts, icon sizes and files, or a plain cabinet's "
-     "files"},
+     "print a package's signature, resources, options, version texts, icon sizes and files, or a plain "
+     "cabinet's files"},
     {"save-cab", Takes::Path, "FILE", true, &Settings::SaveCab, nullptr,
      "write a package's cabinet out unchanged (to -o FILE); a plain cabinet is copied"},
     {"quiet", Takes::Nothing, nullptr, true, nullptr,
@@ -364,8 +374,9 @@ bool ParseArguments(const std::vector<std::string>& args, Settings& s, Failure& 
     failure.Message = "--source needs --run RELPATH, the file to run after extraction";
   else if (s.Source.empty() && (s.CodePage != 0 || !s.Excludes.empty()))
     failure.Message = "--codepage and --exclude go with --source";
-  else if (!s.List.empty() + !s.SaveCab.empty() && (!s.Run.empty() || !s.Version.Empty() || !s.Icon.empty()))
-    failure.Message = "--run, the version texts and --icon go with --source or --cab";
+  else if (!s.List.empty() + !s.SaveCab.empty() && (!s.Run.empty() || !s.Version.Empty() || !s.Icon.empty() ||
+                                                    !s.SignCommand.empty()))
+    failure.Message = "--run, the version texts, --icon and --sign-command go with --source or --cab";
   else if (!s.SaveCab.empty() && (!s.Stub.empty() || !s.Arch.empty() || !s.Choices.empty() || s.Arguments))
     failure.Message = "--save-cab takes only the package and -o";
   else

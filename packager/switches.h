@@ -11,7 +11,7 @@
 
 // What the command line and the package file say; paths and texts in UTF-8.
 struct Settings {
-  std::string Source, Run, Cab, List, SaveCab, Stub, Output, Config, Icon, Arch;
+  std::string Source, Run, Cab, List, SaveCab, Stub, Output, Config, Icon, Arch, SignCommand;
   VersionSettings Version;
   std::vector<OptionChoice> Choices;
   std::vector<std::string> Excludes;
