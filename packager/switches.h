@@ -20,6 +20,7 @@ struct Settings {
   unsigned LzxWindowBits = CabLzxMaxWindowBits;
   int CodePage = 0;
   bool Quiet = false, Help = false, PrintVersion = false, ShowProgress = false;
+  bool ManPage = false, BashCompletion = false;  // print cabpack.1 or the bash completion script
 };
 
 // A failure that ends the run: the message (without the "cabpack: " prefix) and the exit code.
@@ -30,6 +31,9 @@ struct Failure {
 
 extern const char* const Usage;
 std::string HelpText();
+// The manual page (roff) and the bash completion script, made from the same switch table.
+std::string ManPageText();
+std::string BashCompletionText();
 
 // Reads the command line and the package file it names into `s`; a usage error has Code 2.
 bool ParseArguments(const std::vector<std::string>& args, Settings& s, Failure& failure);

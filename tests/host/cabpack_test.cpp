@@ -313,14 +313,26 @@ TEST_F(CabpackTest, ListsWhatWentIn) {
   ASSERT_EQ(Run({"--list", Out}), 0) << Error;
   EXPECT_NE(Output.find("compression LZX (window 2^18)"), std::string::npos) << Output;
 
-  // As to a full device: the listing fails.
+  // As to a full device: the listing, the help and the rest fail.
   struct TFullDevice : std::streambuf {
     int overflow(int) override { return traits_type::eof(); }
   } full;
-  std::ostream out(&full);
-  std::ostringstream err;
-  EXPECT_EQ(RunCabpack({"--list", Out}, out, err), 1);
-  EXPECT_NE(err.str().find("cabpack: cannot write the listing"), std::string::npos) << err.str();
+  const struct {
+    std::vector<std::string> Args;
+    std::string Message;
+  } printed[] = {
+      {{"--list", Out}, "cabpack: cannot write the listing"},
+      {{"--help"}, "cabpack: cannot write to standard output"},
+      {{"--version"}, "cabpack: cannot write to standard output"},
+      {{"--man-page"}, "cabpack: cannot write to standard output"},
+      {{"--bash-completion"}, "cabpack: cannot write to standard output"},
+  };
+  for (const auto& p : printed) {
+    std::ostream out(&full);
+    std::ostringstream err;
+    EXPECT_EQ(RunCabpack(p.Args, out, err), 1) << p.Args[0];
+    EXPECT_NE(err.str().find(p.Message), std::string::npos) << err.str();
+  }
 }
 
 TEST_F(CabpackTest, SignsAsTheLastStepAndReportsADroppedSignature) {
@@ -737,14 +749,37 @@ TEST_F(CabpackTest, FollowsTheCommandLineConventions) {
   // --quiet leaves only errors.
   ASSERT_EQ(Pack({"--quiet"}), 0) << Error;
   EXPECT_EQ(Output + Error, "");
-  // The help names every switch and every option.
+  // The help, the manual page and the completion name every switch and every option; the help
+  // within 80 columns, with the exit codes, the build's own switches hidden.
   ASSERT_EQ(Run({"--help"}), 0);
-  for (const char* name : {"--source", "--run", "--exclude", "--on", "--off", "--compression", "--codepage", "--stub",
+  const std::string help = Output;
+  ASSERT_EQ(Run({"--man-page"}), 0);
+  const std::string man = Output;
+  ASSERT_EQ(Run({"--bash-completion"}), 0);
+  std::string completion = Output;
+  for (char& c : completion) c = c == '\'' || c == '|' || c == ')' ? ' ' : c;
+  for (std::string name : {"--source", "--run", "--exclude", "--on", "--off", "--compression", "--codepage", "--stub",
                            "--cab", "--product-name", "--product-version", "--file-version", "--company", "--copyright",
                            "--description", "--original-filename", "--icon", "--output", "--config", "--list",
-                           "--save-cab", "--quiet", "--version", "--sign-command"})
-    EXPECT_NE(Output.find(name), std::string::npos) << name;
-  for (const PackageOptionText& text : PackageOptionTexts) EXPECT_NE(Output.find(text.Name), std::string::npos) << text.Name;
+                           "--save-cab", "--quiet", "--version", "--sign-command"}) {
+    EXPECT_NE(help.find(name), std::string::npos) << name;
+    EXPECT_NE(completion.find(" " + name + " "), std::string::npos) << name;
+    std::string roff;
+    for (char c : name) roff += c == '-' ? std::string("\\-") : std::string(1, c);
+    EXPECT_NE(man.find("\n\\fB" + roff + "\\fR"), std::string::npos) << roff;
+  }
+  for (const PackageOptionText& text : PackageOptionTexts) {
+    EXPECT_NE(help.find(text.Name), std::string::npos) << text.Name;
+    EXPECT_NE(man.find(std::string(".B ") + text.Name + "\n"), std::string::npos) << text.Name;
+  }
+  std::istringstream lines(help);
+  for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 80u) << line;
+  EXPECT_NE(help.find("\nExit codes:\n  0    done\n  1    failed"), std::string::npos) << help;
+  EXPECT_NE(help.find("\n  2    a mistake"), std::string::npos) << help;
+  EXPECT_NE(help.find("\n  130  interrupted"), std::string::npos) << help;
+  EXPECT_NE(man.find(".SH \"EXIT STATUS\"\n.TP\n.B 0\n"), std::string::npos) << man;
+  EXPECT_EQ(help.find("--man-page"), std::string::npos);
+  EXPECT_EQ(completion.find("--man-page"), std::string::npos);
 }
 
 TEST_F(CabpackTest, PacksFromAPackageFile) {
