@@ -16,7 +16,8 @@ packages=(
   zlib1g-dev libz-mingw-w64-dev
   cabextract gcab p7zip-full
   libinih-dev dpkg-dev
-  file
+  file groff-base
+  openssl osslsigncode
   python3-pefile
   locales
 )

@@ -65,6 +65,16 @@ constexpr size_t Characteristics = 36;
 constexpr size_t Size = 40;
 }  // namespace PeSection
 
+// An entry of the certificate table the security directory names (WIN_CERTIFICATE), at a file
+// offset, 8-byte aligned; Authenticode puts a PKCS#7 SignedData there.
+namespace PeCertificate {
+constexpr size_t Length = 0;  // 32 bits, this header included
+constexpr size_t Revision = 4;
+constexpr size_t Type = 6;
+constexpr size_t Data = 8;
+}  // namespace PeCertificate
+constexpr uint16_t PeCertificatePkcsSignedData = 2;
+
 constexpr uint32_t PeSectionInitializedData = 0x00000040, PeSectionReadable = 0x40000000;
 
 // The resource tree: directories of entries, then data entries.

@@ -1,11 +1,14 @@
-// The packager's platform layer on POSIX systems (Linux): stat, iconv, signals.
+// The packager's platform layer on POSIX systems (Linux): stat, iconv, posix_spawn, signals.
 #include "packager/package_host.h"
 
 #include <iconv.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <ctime>
 
@@ -55,6 +58,31 @@ std::filesystem::path OwnExecutablePath() {
 
 std::vector<std::string> CommandLineArguments(int argc, char** argv) {
   return std::vector<std::string>(argv + 1, argv + argc);
+}
+
+bool RunProgram(const std::vector<std::string>& words, int& exitCode, std::string& error) {
+  std::vector<char*> argv;
+  for (const std::string& w : words) argv.push_back(const_cast<char*>(w.c_str()));
+  argv.push_back(nullptr);
+  pid_t child = 0;
+  int failed = words.empty() ? ENOENT : posix_spawnp(&child, argv[0], nullptr, nullptr, argv.data(), environ);
+  if (failed != 0) {
+    error = "cannot start \"" + (words.empty() ? std::string() : words[0]) + "\": " + std::strerror(failed);
+    return false;
+  }
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0) {
+    if (errno != EINTR) {
+      error = std::string("cannot wait for it: ") + std::strerror(errno);
+      return false;
+    }
+  }
+  if (WIFEXITED(status)) {
+    exitCode = WEXITSTATUS(status);
+    return true;
+  }
+  error = "\"" + words[0] + "\" was ended by signal " + std::to_string(WTERMSIG(status));
+  return false;
 }
 
 bool ErrorIsTerminal() { return isatty(2) != 0; }

@@ -60,6 +60,59 @@ std::vector<std::string> CommandLineArguments(int, char**) {
   return args;
 }
 
+namespace {
+
+std::wstring Wide(const std::string& utf8) {
+  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
+  std::wstring wide(size_t(n > 0 ? n : 0), L'\0');
+  if (n > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), &wide[0], n);
+  return wide;
+}
+
+// One argument as CommandLineToArgvW and the C runtime read it back: quoted when it holds a blank
+// or a quote, backslashes doubled only where a quote follows them.
+std::wstring QuotedArgument(const std::wstring& arg) {
+  if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) return arg;
+  std::wstring quoted = L"\"";
+  for (size_t i = 0;; ++i) {
+    size_t backslashes = 0;
+    for (; i < arg.size() && arg[i] == L'\\'; ++i) ++backslashes;
+    if (i == arg.size()) {
+      quoted.append(backslashes * 2, L'\\');
+      break;
+    }
+    quoted.append(arg[i] == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+    quoted += arg[i];
+  }
+  return quoted + L"\"";
+}
+
+}  // namespace
+
+bool RunProgram(const std::vector<std::string>& words, int& exitCode, std::string& error) {
+  std::wstring line;
+  for (const std::string& w : words) line += (line.empty() ? L"" : L" ") + QuotedArgument(Wide(w));
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (words.empty() || !CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    error = "cannot start \"" + (words.empty() ? std::string() : words[0]) + "\" (error " +
+            std::to_string(GetLastError()) + ")";
+    return false;
+  }
+  DWORD code = 0;
+  bool ended = WaitForSingleObject(process.hProcess, INFINITE) == WAIT_OBJECT_0 &&
+               GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  if (!ended) {
+    error = "cannot wait for \"" + words[0] + "\"";
+    return false;
+  }
+  exitCode = int(code);
+  return true;
+}
+
 bool ErrorIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 
 namespace {

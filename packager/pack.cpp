@@ -11,6 +11,7 @@
 #include "packager/package_host.h"
 #include "packager/pe_resources.h"
 #include "packager/read_package.h"
+#include "packager/signing.h"
 #include "packager/staged_output.h"
 
 namespace fs = std::filesystem;
@@ -191,6 +192,12 @@ bool Pack(const Settings& s, PackStats& stats, std::ostream& err, Failure& failu
     return false;
   }
   if (!Dress(s, items, failure)) return false;
+  SignatureFacts signature = ReadSignature(image);
+  if (signature.Present && !s.Quiet)
+    err << "cabpack: the stub \"" << stub.u8string() << "\" is signed"
+        << (signature.Signer.empty() ? "" : " by \"" + signature.Signer + "\"")
+        << "; the signature is dropped: it cannot stay valid once the resources change"
+        << (s.SignCommand.empty() ? "; sign the package again (--sign-command)" : "") << "\n";
   TStagedOutput output(s.Output);
   TTempFile staged(outputPath, ".cab");
   FileSpan cabinet;
@@ -215,5 +222,16 @@ bool Pack(const Settings& s, PackStats& stats, std::ostream& err, Failure& failu
     return false;
   }
   stats.BytesOut = uint64_t(output.Stream().tellp());
+  if (!s.SignCommand.empty()) {
+    // Signing is the last step: whatever the tool does happens to the staged file, never to the output.
+    std::error_code ec;
+    if (!output.Close(failure.Message) || !SignStaged(s.SignCommand, output.StagedPath(), outputPath, failure.Message))
+      return false;
+    if (Interrupted()) {
+      failure = {"interrupted", 130};
+      return false;
+    }
+    stats.BytesOut = fs::file_size(output.StagedPath(), ec);
+  }
   return output.Commit(failure.Message);
 }

@@ -20,10 +20,13 @@ int RunCabpack(const std::vector<std::string>& args, std::ostream& out, std::ost
   bool ok = ParseArguments(args, settings, failure);
   if (ok) {
     failure.Code = 1;
-    if (settings.Help) {
-      out << HelpText();
-    } else if (settings.PrintVersion) {
-      out << "cabpack " << CABPACK_VERSION << "\n";
+    if (settings.Help || settings.PrintVersion || settings.ManPage || settings.BashCompletion) {
+      out << (settings.Help             ? HelpText()
+              : settings.ManPage        ? ManPageText()
+              : settings.BashCompletion ? BashCompletionText()
+                                        : std::string("cabpack ") + CABPACK_VERSION + "\n");
+      ok = bool(out.flush());
+      if (!ok) failure.Message = "cannot write to standard output";
     } else if (!settings.List.empty()) {
       ok = List(settings, out, failure) && out.flush();
       if (!ok && failure.Message.empty()) failure.Message = "cannot write the listing";

@@ -1,6 +1,6 @@
 // The few things the packager needs from the host system, kept apart: file times and
 // attributes, time conversion, code-page conversion, where the packager itself lives, its
-// command line, the terminal, opening files, and interruption. One file per platform
+// command line, the terminal, opening files, running a program, and interruption. One file per platform
 // implements it (host_posix.cpp, host_windows.cpp); the build picks one.
 #pragma once
 #include <cstdint>
@@ -32,6 +32,11 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv);
 
 // A new or emptied file for writing, its name in any language.
 std::FILE* OpenFileForWriting(const std::filesystem::path& path);
+
+// Runs words[0] with the arguments words[1...] (UTF-8), found on PATH, with no shell between:
+// no word is split or expanded again. Waits for it and gives its exit code; false with `error`
+// when it cannot be started or does not end by itself.
+bool RunProgram(const std::vector<std::string>& words, int& exitCode, std::string& error);
 
 // Whether standard error is a terminal (a progress line is only shown there).
 bool ErrorIsTerminal();

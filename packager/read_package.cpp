@@ -12,6 +12,7 @@
 #include "packager/icon_resource.h"
 #include "packager/package_cabinet.h"
 #include "packager/package_options.h"
+#include "packager/signing.h"
 #include "packager/staged_output.h"
 #include "packager/version_resource.h"
 
@@ -38,6 +39,7 @@ namespace {
 struct Opened {
   bool Plain = false;
   RunnerArch Arch = RunnerArch::X86;
+  SignatureFacts Signature;
   std::vector<ResourceItem> Items;
   const ResourceItem* Cab = nullptr;
   FileSpan Cabinet;
@@ -58,6 +60,7 @@ bool OpenPackageOrCabinet(const std::string& path, Opened& opened, Failure& fail
   PeImage image;
   if (!ReadPackage(whole.File, "the package", image, opened.Items, failure)) return false;
   opened.Arch = image.Arch;
+  opened.Signature = ReadSignature(image);
   opened.Cab = FindRcData(opened.Items, CabinetResource);
   if (opened.Cab) opened.Cabinet = opened.Cab->Place;
   return true;
@@ -89,9 +92,20 @@ std::string AttributeText(uint16_t a) {
   return t;
 }
 
-// The package's resources and options.
-void ListPackage(const std::string& path, RunnerArch arch, const std::vector<ResourceItem>& items, std::ostream& out) {
-  out << "Package " << path << ": " << ArchName(arch) << " runner (" << ArchFormatName(arch) << ")\n\nResources:\n";
+// Whether the package is signed, and by whom when the signer's certificate can be read.
+std::string SignatureText(const SignatureFacts& signature) {
+  if (!signature.Present) return "none";
+  std::string text = std::to_string(signature.Size) + " bytes at file offset " + std::to_string(signature.At);
+  if (signature.Damaged) return text + ", not within the file (damaged)";
+  return "Authenticode, " + text +
+         (signature.Signer.empty() ? ", signer not readable" : ", signed by \"" + signature.Signer + "\"");
+}
+
+// The package's signature, resources and options.
+void ListPackage(const std::string& path, RunnerArch arch, const SignatureFacts& signature,
+                 const std::vector<ResourceItem>& items, std::ostream& out) {
+  out << "Package " << path << ": " << ArchName(arch) << " runner (" << ArchFormatName(arch) << ")\n"
+      << "Signature: " << SignatureText(signature) << "\n\nResources:\n";
   for (const ResourceItem& item : items)
     out << "  " << std::left << std::setw(14) << TypeText(item.Type) << std::setw(12) << ResourceKeyText(item.Name)
         << "language " << std::setw(6) << item.Language << std::right << std::setw(12) << item.Size()
@@ -168,7 +182,7 @@ bool List(const Settings& s, std::ostream& out, Failure& failure) {
   if (opened.Plain) {
     out << "Cabinet file " << s.List << "\n";
   } else {
-    ListPackage(s.List, opened.Arch, opened.Items, out);
+    ListPackage(s.List, opened.Arch, opened.Signature, opened.Items, out);
     if (!opened.Cab) {
       out << "\nNo cabinet.\n";
       return true;

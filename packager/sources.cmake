@@ -19,4 +19,4 @@ set(CABPACK_PART_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/version_resource.cpp ${CMAKE_CURRENT_LIST_DIR}/icon_resource.cpp
   ${CMAKE_CURRENT_LIST_DIR}/package_file.cpp ${CMAKE_CURRENT_LIST_DIR}/switches.cpp
   ${CMAKE_CURRENT_LIST_DIR}/staged_output.cpp ${CMAKE_CURRENT_LIST_DIR}/pack.cpp ${CMAKE_CURRENT_LIST_DIR}/read_package.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/package_cli.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/signing.cpp ${CMAKE_CURRENT_LIST_DIR}/package_cli.cpp)

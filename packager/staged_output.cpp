@@ -40,8 +40,14 @@ bool TStagedOutput::Create(std::string& error) {
   return bool(File);
 }
 
+bool TStagedOutput::Close(std::string& error) {
+  if (File.is_open()) File.close();
+  if (!File) error = "cannot write \"" + Output + "\"";
+  return bool(File);
+}
+
 bool TStagedOutput::Commit(std::string& error) {
-  File.close();
+  if (File.is_open()) File.close();
   std::error_code ec;
   if (File) fs::rename(Temp.Path, fs::u8path(Output), ec);
   if (!File || ec) {

@@ -25,12 +25,15 @@ class TTempFile {
 };
 
 // The output is staged in a temporary file beside it and renamed into place at the end.
-// Creating it first finds an unwritable output before any work.
+// Creating it first finds an unwritable output before any work. Closed, it can be worked on as a
+// file (signed) before Commit.
 class TStagedOutput {
  public:
   explicit TStagedOutput(const std::string& output);
   bool Create(std::string& error);
   std::ostream& Stream() { return File; }
+  bool Close(std::string& error);
+  const std::filesystem::path& StagedPath() const { return Temp.Path; }
   bool Commit(std::string& error);
 
  private:

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <filesystem>
 #include <iomanip>
 #include <sstream>
@@ -9,6 +10,7 @@
 #include "format/cabinet.h"
 #include "format/package_options.h"
 #include "packager/package_file.h"
+#include "packager/signing.h"
 
 namespace fs = std::filesystem;
 
@@ -114,6 +116,11 @@ bool SetArch(Settings&, const std::string& v, std::string& error) {
   return false;
 }
 
+bool SetSignCommand(Settings&, const std::string& v, std::string& error) {
+  std::vector<std::string> words;
+  return SplitSignCommand(v, words, error);
+}
+
 // Sets one text of the version resource.
 template <std::string VersionSettings::*Text>
 bool SetVersionText(Settings& s, const std::string& v, std::string&) {
@@ -125,7 +132,8 @@ bool SetVersionText(Settings& s, const std::string& v, std::string&) {
 enum class Takes { Nothing, Text, Path };
 
 // One switch: --NAME on the command line, and NAME = value in a package file unless it is for
-// the command line only. A plain value goes into Field; Apply reads the others.
+// the command line only. A plain value goes into Field; Apply reads the others. Without Help it
+// is hidden: left out of the help, the manual page and the completion (the build uses them).
 struct Switch {
   const char* Name;
   Takes Value;
@@ -187,11 +195,15 @@ const Switch Switches[] = {
      "the package's icon: every image of the .ico replaces the runner's icon"},
     {"output", Takes::Path, "FILE", false, &Settings::Output, nullptr,
      "the package to write (also -o FILE); its folder must exist"},
+    {"sign-command", Takes::Text, "COMMAND", false, &Settings::SignCommand, SetSignCommand,
+     "sign the package as the last step with the signing tool COMMAND, run without a shell: {in} "
+     "is the package to sign, {out} the signed file to write (without {out}, {in} is signed in "
+     "place); for example 'osslsigncode sign -pkcs12 key.p12 -in {in} -out {out}'"},
     {"config", Takes::Path, "FILE", true, &Settings::Config, nullptr,
      "read the switches from a package file first (as cabpack build FILE)"},
     {"list", Takes::Path, "FILE", true, &Settings::List, nullptr,
-     "print a package's resources, options, version texts, icon sizes and files, or a plain cabinet's "
-     "files"},
+     "print a package's signature, resources, options, version texts, icon sizes and files, or a plain "
+     "cabinet's files"},
     {"save-cab", Takes::Path, "FILE", true, &Settings::SaveCab, nullptr,
      "write a package's cabinet out unchanged (to -o FILE); a plain cabinet is copied"},
     {"quiet", Takes::Nothing, nullptr, true, nullptr,
@@ -201,6 +213,10 @@ const Switch Switches[] = {
      [](Settings& s, const std::string&, std::string&) { return s.Help = true; }, "print this help (also -h)"},
     {"version", Takes::Nothing, nullptr, true, nullptr,
      [](Settings& s, const std::string&, std::string&) { return s.PrintVersion = true; }, "print cabpack's version"},
+    {"man-page", Takes::Nothing, nullptr, true, nullptr,
+     [](Settings& s, const std::string&, std::string&) { return s.ManPage = true; }, nullptr},
+    {"bash-completion", Takes::Nothing, nullptr, true, nullptr,
+     [](Settings& s, const std::string&, std::string&) { return s.BashCompletion = true; }, nullptr},
 };
 
 // The short forms.
@@ -218,7 +234,7 @@ const Switch* FindSwitch(const std::string& name) {
 std::vector<std::string> SwitchNames(const std::string& prefix, bool commandLine) {
   std::vector<std::string> names;
   for (const Switch& sw : Switches)
-    if (commandLine || !sw.CommandLineOnly) names.push_back(prefix + sw.Name);
+    if (sw.Help && (commandLine || !sw.CommandLineOnly)) names.push_back(prefix + sw.Name);
   return names;
 }
 
@@ -241,31 +257,173 @@ std::string Wrapped(const std::string& text, size_t width, size_t indent) {
   return result + line;
 }
 
+// Texts the help and the manual page share.
+const char* const Summary =
+    "makes a cabrun package, a self-extracting program for Windows (x86 or x64) that extracts its "
+    "files and runs one of them, from a folder or a cabinet.";
+const char* const PackageFileExample[] = {
+    "source = payload", "run = setup.exe", "on = HideWhileRunning", "exclude = *.pdb",
+    "product-name = Board firmware", "product-version = 2.1.0.0", "icon = logo.ico", "output = ../out/update.exe"};
+const char* const SourceDateEpochText = "When SOURCE_DATE_EPOCH is set (seconds, read as UTC), it replaces every file's time.";
+const struct {
+  int Code;
+  const char* Meaning;
+} ExitCodes[] = {
+    {0, "done"},
+    {1, "failed: nothing was written, an existing output stays as it was"},
+    {2, "a mistake on the command line or in the package file"},
+    {130, "interrupted (Ctrl+C, SIGINT, SIGTERM): nothing was written"},
+};
+
+// "NAME = VALUE" lines: which switches a package file cannot hold, from the table.
+std::string PackageFileText() {
+  std::string names;
+  std::vector<std::string> only;
+  for (const Switch& sw : Switches)
+    if (sw.Help && sw.CommandLineOnly) only.push_back(sw.Name);
+  for (size_t i = 0; i < only.size(); ++i) names += (i == 0 ? "" : i + 1 == only.size() ? " and " : ", ") + only[i];
+  return "A package file holds the same switches as \"NAME = VALUE\" lines (all but " + names +
+         "; on, off and exclude may repeat), comment lines starting with ; or #, paths relative to the file. "
+         "Switches on the command line come after it: they replace its values (on, off and exclude add to them). "
+         "Example:";
+}
+
+std::string SwitchLeft(const Switch& sw) {
+  return std::string("--") + sw.Name + (sw.ValueName ? std::string(" ") + sw.ValueName : "");
+}
+
 }  // namespace
 
 std::string HelpText() {
+  // Two columns within 80: the switch, and its meaning from HelpColumn on (below a long switch).
+  constexpr size_t Width = 80, HelpColumn = 28, OptionColumn = 29;
   std::ostringstream text;
-  text << "cabpack " << CABPACK_VERSION
-       << ": makes a cabrun package, a self-extracting program for Windows (x86 or x64) that\n"
-          "extracts its files and runs one of them, from a folder or a cabinet.\n\n"
+  text << Wrapped(std::string("cabpack ") + CABPACK_VERSION + ": " + Summary, Width, 0) << "\n\n"
        << Usage << "\nSwitches (--NAME VALUE or --NAME=VALUE):\n";
   for (const Switch& sw : Switches) {
-    std::string left = std::string("--") + sw.Name + (sw.ValueName ? std::string(" ") + sw.ValueName : "");
-    text << "  " << std::left << std::setw(26) << left << Wrapped(sw.Help, 70, 28) << "\n";
+    if (!sw.Help) continue;
+    std::string left = "  " + SwitchLeft(sw);
+    if (left.size() + 2 > HelpColumn)
+      text << left << "\n" << std::string(HelpColumn, ' ');
+    else
+      text << std::left << std::setw(int(HelpColumn)) << left;
+    text << Wrapped(sw.Help, Width - HelpColumn, HelpColumn) << "\n";
   }
-  text << "\nOptions for --on and --off (in any case):\n";
+  text << "\nOptions for --on and --off (in any case), and their defaults:\n";
   for (int i = 0; i < PackageOptionCount; ++i)
     text << "  " << std::left << std::setw(22) << PackageOptionTexts[i].Name << std::setw(5)
-         << (DefaultOptionState(i) ? "on" : "off") << Wrapped(PackageOptionTexts[i].Meaning, 70, 29) << "\n";
-  text << "\nA package file holds the same switches as \"NAME = VALUE\" lines (all but config, list,\n"
-          "save-cab, quiet, help and version; on, off and exclude may repeat), comment lines\n"
-          "starting with ; or #, paths relative to the file. Switches on the command line come\n"
-          "after it: they replace its values (on, off and exclude add to them). Example:\n\n"
-          "  source = payload\n  run = setup.exe\n  on = HideWhileRunning\n  exclude = *.pdb\n"
-          "  product-name = Board firmware\n  product-version = 2.1.0.0\n  icon = logo.ico\n"
-          "  output = ../out/update.exe\n\n"
-          "When SOURCE_DATE_EPOCH is set (seconds, read as UTC), it replaces every file's time.\n";
+         << (DefaultOptionState(i) ? "on" : "off") << Wrapped(PackageOptionTexts[i].Meaning, Width - OptionColumn, OptionColumn)
+         << "\n";
+  text << "\n" << Wrapped(PackageFileText(), Width, 0) << "\n\n";
+  for (const char* line : PackageFileExample) text << "  " << line << "\n";
+  text << "\n" << Wrapped(SourceDateEpochText, Width, 0) << "\n\nExit codes:\n";
+  for (const auto& e : ExitCodes) text << "  " << std::left << std::setw(5) << e.Code << e.Meaning << "\n";
   return text.str();
+}
+
+namespace {
+
+// Text for roff: backslashes and hyphens escaped, no line starting with a control character.
+std::string Roff(const std::string& text) {
+  std::string out;
+  bool lineStart = true;
+  for (char c : text) {
+    if (lineStart && (c == '.' || c == '\'')) out += "\\&";
+    out += c == '\\' ? std::string("\\e") : c == '-' ? std::string("\\-") : std::string(1, c);
+    lineStart = c == '\n';
+  }
+  return out;
+}
+
+// The values a switch takes, when they are few: "a|b|lzx:15..21" gives a, b, lzx:15 ... lzx:21.
+std::vector<std::string> Choices(const Switch& sw) {
+  std::vector<std::string> choices;
+  if (sw.ValueName && std::string(sw.ValueName) == "OPTION") return PackageOptionNameList();
+  if (!sw.ValueName || !std::strchr(sw.ValueName, '|')) return choices;
+  std::istringstream alternatives(sw.ValueName);
+  for (std::string a; std::getline(alternatives, a, '|');) {
+    size_t dots = a.find(".."), digits = a.find_first_of("0123456789");
+    if (dots == std::string::npos || digits > dots) {
+      choices.push_back(a);
+      continue;
+    }
+    for (int n = std::stoi(a.substr(digits)); n <= std::stoi(a.substr(dots + 2)); ++n)
+      choices.push_back(a.substr(0, digits) + std::to_string(n));
+  }
+  return choices;
+}
+
+std::string Joined(const std::vector<std::string>& words, const char* between) {
+  std::string text;
+  for (const std::string& w : words) text += (text.empty() ? "" : between) + w;
+  return text;
+}
+
+}  // namespace
+
+std::string ManPageText() {
+  std::ostringstream man;
+  man << ".\\\" Made by cabpack --man-page from its switch table (packager/switches.cpp).\n"
+      << ".TH CABPACK 1 \"\" \"cabpack " << CABPACK_VERSION << "\" \"User Commands\"\n"
+      << ".SH NAME\ncabpack \\- " << Roff(Summary) << "\n.SH SYNOPSIS\n.nf\n";
+  std::istringstream usage(Usage);
+  for (std::string line; std::getline(usage, line);)
+    man << Roff(line.substr(line.find("cabpack"))) << "\n";
+  man << ".fi\n.SH OPTIONS\nEvery switch also takes the form \\fB\\-\\-NAME=VALUE\\fR.\n";
+  for (const Switch& sw : Switches) {
+    if (!sw.Help) continue;
+    man << ".TP\n\\fB\\-\\-" << Roff(sw.Name) << "\\fR";
+    if (sw.ValueName) man << " \\fI" << Roff(sw.ValueName) << "\\fR";
+    man << "\n" << Roff(sw.Help) << "\n";
+  }
+  man << ".SH \"PACKAGE OPTIONS\"\nThe options \\fB\\-\\-on\\fR and \\fB\\-\\-off\\fR take, in any case:\n";
+  for (int i = 0; i < PackageOptionCount; ++i)
+    man << ".TP\n.B " << PackageOptionTexts[i].Name << "\n" << Roff(PackageOptionTexts[i].Meaning) << " (default "
+        << (DefaultOptionState(i) ? "on" : "off") << ")\n";
+  man << ".SH \"PACKAGE FILE\"\n" << Roff(PackageFileText()) << "\n.PP\n.RS\n.nf\n";
+  for (const char* line : PackageFileExample) man << Roff(line) << "\n";
+  man << ".fi\n.RE\n.SH ENVIRONMENT\n.TP\n.B SOURCE_DATE_EPOCH\n" << Roff(SourceDateEpochText) << "\n.SH \"EXIT STATUS\"\n";
+  for (const auto& e : ExitCodes) man << ".TP\n.B " << e.Code << "\n" << Roff(e.Meaning) << "\n";
+  man << ".SH \"SEE ALSO\"\n.BR cabextract (1),\n.BR gcab (1),\n.BR osslsigncode (1)\n";
+  return man.str();
+}
+
+std::string BashCompletionText() {
+  std::vector<std::string> names = SwitchNames("--", true), paths, folders, texts;
+  for (const auto& s : ShortSwitches) names.push_back(s.Short);
+  std::ostringstream script;
+  script << "# bash completion for cabpack; made by cabpack --bash-completion from its switch table.\n"
+            "_cabpack() {\n"
+            "  local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}\n"
+            "  COMPREPLY=()\n"
+            "  case $prev in\n";
+  for (const Switch& sw : Switches) {
+    if (!sw.Help || sw.Value == Takes::Nothing) continue;
+    std::vector<std::string> choices = Choices(sw);
+    std::string name = std::string("--") + sw.Name;
+    for (const auto& s : ShortSwitches)
+      if (name == std::string("--") + s.Name) name += std::string("|") + s.Short;
+    if (!choices.empty())
+      script << "    " << name << ") COMPREPLY=($(compgen -W '" << Joined(choices, " ") << "' -- \"$cur\")); return ;;\n";
+    else if (sw.Value == Takes::Path && std::string(sw.ValueName) == "DIR")
+      folders.push_back(name);
+    else if (sw.Value == Takes::Path)
+      paths.push_back(name);
+    else
+      texts.push_back(name);
+  }
+  paths.push_back("build");
+  script << "    " << Joined(folders, "|") << ") compopt -o filenames; COMPREPLY=($(compgen -d -- \"$cur\")); return ;;\n"
+         << "    " << Joined(paths, "|") << ") return ;;  # a file name: readline's own completion\n"
+         << "    " << Joined(texts, "|") << ") return ;;\n"
+         << "  esac\n"
+         << "  case $cur in\n"
+         << "    -*) COMPREPLY=($(compgen -W '" << Joined(names, " ") << "' -- \"$cur\")) ;;\n"
+         << "    *) [ \"$COMP_CWORD\" -eq 1 ] && COMPREPLY=($(compgen -W 'build' -- \"$cur\")) ;;\n"
+         << "  esac\n"
+         << "}\n"
+         << "complete -o default -F _cabpack cabpack\n";
+  return script.str();
 }
 
 namespace {
@@ -362,7 +520,7 @@ bool ParseArguments(const std::vector<std::string>& args, Settings& s, Failure& 
   for (const Given& g : given) {
     if (!ApplySwitch(*g.Sw, g.Value, s, failure.Message)) return false;
   }
-  if (s.Help || s.PrintVersion) return true;
+  if (s.Help || s.PrintVersion || s.ManPage || s.BashCompletion) return true;
   int modes = !s.Source.empty() + !s.Cab.empty() + !s.List.empty() + !s.SaveCab.empty();
   if (modes != 1)
     failure.Message = "give exactly one of --source, --cab, --list and --save-cab";
@@ -376,8 +534,9 @@ bool ParseArguments(const std::vector<std::string>& args, Settings& s, Failure& 
     failure.Message = "--source needs --run RELPATH, the file to run after extraction";
   else if (s.Source.empty() && (s.CodePage != 0 || !s.Excludes.empty()))
     failure.Message = "--codepage and --exclude go with --source";
-  else if (!s.List.empty() + !s.SaveCab.empty() && (!s.Run.empty() || !s.Version.Empty() || !s.Icon.empty()))
-    failure.Message = "--run, the version texts and --icon go with --source or --cab";
+  else if (!s.List.empty() + !s.SaveCab.empty() && (!s.Run.empty() || !s.Version.Empty() || !s.Icon.empty() ||
+                                                    !s.SignCommand.empty()))
+    failure.Message = "--run, the version texts, --icon and --sign-command go with --source or --cab";
   else if (!s.SaveCab.empty() && (!s.Stub.empty() || !s.Arch.empty() || !s.Choices.empty() || s.Arguments))
     failure.Message = "--save-cab takes only the package and -o";
   else

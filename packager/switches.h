@@ -11,7 +11,7 @@
 
 // What the command line and the package file say; paths and texts in UTF-8.
 struct Settings {
-  std::string Source, Run, Cab, List, SaveCab, Stub, Output, Config, Icon, Arch;
+  std::string Source, Run, Cab, List, SaveCab, Stub, Output, Config, Icon, Arch, SignCommand;
   VersionSettings Version;
   std::vector<OptionChoice> Choices;
   std::vector<std::string> Excludes;
@@ -21,6 +21,7 @@ struct Settings {
   LzxParse LzxParsing = LzxParse::Lazy;
   int CodePage = 0;
   bool Quiet = false, Help = false, PrintVersion = false, ShowProgress = false;
+  bool ManPage = false, BashCompletion = false;  // print cabpack.1 or the bash completion script
 };
 
 // A failure that ends the run: the message (without the "cabpack: " prefix) and the exit code.
@@ -31,6 +32,9 @@ struct Failure {
 
 extern const char* const Usage;
 std::string HelpText();
+// The manual page (roff) and the bash completion script, made from the same switch table.
+std::string ManPageText();
+std::string BashCompletionText();
 
 // Reads the command line and the package file it names into `s`; a usage error has Code 2.
 bool ParseArguments(const std::vector<std::string>& args, Settings& s, Failure& failure);

@@ -1,7 +1,8 @@
 #!/bin/sh
 # cabpack_install.sh HOST_BUILD WORK: the Debian package of cabpack, unpacked into a root of its
-# own, holds cabpack and the stubs of both architectures where cabpack finds them, and packs a
-# folder given only a package file.
+# own, holds cabpack and the stubs of both architectures where cabpack finds them, its manual
+# page, bash completion and copyright file, names a maintainer, is the same bytes when made
+# again, and packs a folder given only a package file.
 set -eu
 host=$1 work=$2
 fail() { echo "cabpack_install: $*" >&2; exit 1; }
@@ -11,13 +12,40 @@ rm -f "$host"/cabpack_*.deb
 cmake --build "$host" --target package >/dev/null
 deb=$(ls "$host"/cabpack_*.deb)
 dpkg-deb -c "$deb"
-dpkg-deb -f "$deb" Package Version Depends
+dpkg-deb -f "$deb" Package Version Depends Maintainer
+case $(dpkg-deb -f "$deb" Maintainer) in *@localhost* | '') fail "no real maintainer" ;; esac
 dpkg -x "$deb" "$work/root"
 [ -x "$work/root/usr/bin/cabpack" ] || fail "no usr/bin/cabpack in the package"
 for stub in cabrun.exe cabrun-x64.exe; do
   [ -f "$work/root/usr/share/cabrun/$stub" ] || fail "no usr/share/cabrun/$stub in the package"
   cmp "$work/root/usr/share/cabrun/$stub" "$host/$stub"
 done
+
+# The manual page (gzipped, without a warning from troff), the completion, the copyright file.
+man=$work/root/usr/share/man/man1/cabpack.1.gz
+gzip -t "$man" || fail "no usr/share/man/man1/cabpack.1.gz in the package"
+gzip -dc "$man" | grep -q '^\\fB\\-\\-sign\\-command\\fR' || fail "the manual page lacks --sign-command"
+warnings=$(gzip -dc "$man" | troff -man -ww -z 2>&1)
+[ -z "$warnings" ] || fail "troff warns about the manual page: $warnings"
+completion=$work/root/usr/share/bash-completion/completions/cabpack
+complete_line() {  # complete_line EXPECTED WORD...: what completing the last word offers
+  expected=$1; shift
+  bash -c '. "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _cabpack; echo "${COMPREPLY[*]}"' \
+    sh "$completion" "$@" | grep -qx -e "$expected" || fail "completing \"$*\" does not give \"$expected\""
+}
+complete_line --sign-command cabpack --sig
+complete_line HideWhileRunning cabpack --source . --on Hide
+complete_line 'x86 x64' cabpack --arch ''
+grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' \
+  "$work/root/usr/share/doc/cabpack/copyright" || fail "no usr/share/doc/cabpack/copyright in the package"
+
+# Made again later from the same sources, with every input newer: the same bytes.
+cp "$deb" "$work/first.deb"
+sleep 1
+touch "$host/cabpack" "$host/cabrun.exe" "$host/cabrun-x64.exe"
+rm -f "$deb"
+cmake --build "$host" --target package >/dev/null
+cmp "$deb" "$work/first.deb" || fail "the package differs when made again"
 
 printf 'MZ setup\r\n' > "$work/release/payload/setup.exe"
 printf 'read me\r\n' > "$work/release/payload/docs/readme.txt"

@@ -23,6 +23,7 @@
 #include "packager/package_host.h"
 #include "packager/package_options.h"
 #include "packager/pe_resources.h"
+#include "packager/signing.h"
 #include "tests/host/cabpack_test_image.h"
 
 namespace fs = std::filesystem;
@@ -315,14 +316,109 @@ TEST_F(CabpackTest, ListsWhatWentIn) {
     EXPECT_NE(Output.find("compression LZX (window 2^18)"), std::string::npos) << Output;
   }
 
-  // As to a full device: the listing fails.
+  // As to a full device: the listing, the help and the rest fail.
   struct TFullDevice : std::streambuf {
     int overflow(int) override { return traits_type::eof(); }
   } full;
-  std::ostream out(&full);
-  std::ostringstream err;
-  EXPECT_EQ(RunCabpack({"--list", Out}, out, err), 1);
-  EXPECT_NE(err.str().find("cabpack: cannot write the listing"), std::string::npos) << err.str();
+  const struct {
+    std::vector<std::string> Args;
+    std::string Message;
+  } printed[] = {
+      {{"--list", Out}, "cabpack: cannot write the listing"},
+      {{"--help"}, "cabpack: cannot write to standard output"},
+      {{"--version"}, "cabpack: cannot write to standard output"},
+      {{"--man-page"}, "cabpack: cannot write to standard output"},
+      {{"--bash-completion"}, "cabpack: cannot write to standard output"},
+  };
+  for (const auto& p : printed) {
+    std::ostream out(&full);
+    std::ostringstream err;
+    EXPECT_EQ(RunCabpack(p.Args, out, err), 1) << p.Args[0];
+    EXPECT_NE(err.str().find(p.Message), std::string::npos) << err.str();
+  }
+}
+
+TEST_F(CabpackTest, SignsAsTheLastStepAndReportsADroppedSignature) {
+  // A throw-away certificate, and packages signed with it by osslsigncode through --sign-command.
+  std::string key = (Folder / "key.p12").string(), certificate = (Folder / "cert.pem").string();
+  ASSERT_EQ(std::system(("cd '" + Folder.string() + "' && openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem "
+                         "-out cert.pem -days 2 -subj '/CN=cabpack throw-away/O=Morvane Test' 2>/dev/null && "
+                         "openssl pkcs12 -export -inkey key.pem -in cert.pem -out key.p12 -passout pass:x")
+                            .c_str()),
+            0);
+  auto verified = [&](const std::string& package) {
+    return std::system(("osslsigncode verify -CAfile '" + certificate + "' -in '" + package + "' >/dev/null 2>&1").c_str()) == 0;
+  };
+  ASSERT_EQ(Pack({"--sign-command", "osslsigncode sign -pkcs12 '" + key + "' -pass x -in {in} -out {out}"}), 0) << Error;
+  EXPECT_EQ(OutFolder(), std::set<std::string>{"package.exe"});
+  EXPECT_TRUE(verified(Out));
+  ASSERT_EQ(Run({"--list", Out}), 0) << Error;
+  EXPECT_NE(Output.find("\nSignature: Authenticode, "), std::string::npos) << Output;
+  EXPECT_NE(Output.find(", signed by \"cabpack throw-away\"\n"), std::string::npos) << Output;
+  // Signed in place ({in} only), through a shell given the names as arguments, into a name with a blank.
+  std::string blank = (Folder / "out" / "signed package.exe").string();
+  ASSERT_EQ(Pack({"--sign-command", "sh -c 'osslsigncode sign -pkcs12 \"$0\" -pass x -in \"$1\" -out \"$1.s\" && "
+                                    "mv \"$1.s\" \"$1\"' '" + key + "' {in}",
+                  "-o", blank}),
+            0) << Error;
+  EXPECT_TRUE(verified(blank));
+  fs::remove(blank);
+
+  // The signer's name is read with care: a cut table gives none, a damaged one never a control character.
+  PeImage image;
+  std::string error;
+  ASSERT_TRUE(ReadPeImage(Out, image, error)) << error;
+  SignatureFacts facts = ReadSignature(image);
+  std::string table = ReadFile(Out).substr(facts.At, facts.Size);
+  EXPECT_EQ(SignerName(table), "cabpack throw-away");
+  // The SignedData's DER ends before the entry's padding: a sequence with a two-byte length.
+  ASSERT_EQ(table.substr(8, 2), "\x30\x82");
+  size_t derEnd = 8 + 4 + (uint8_t(table[10]) << 8 | uint8_t(table[11]));
+  for (size_t size = 8; size < derEnd; ++size) {
+    std::string cut = table.substr(0, size);
+    Put32(cut, 0, uint32_t(size));
+    EXPECT_EQ(SignerName(cut), "") << size;
+  }
+  int named = 0;
+  for (size_t at = 0; at < table.size(); ++at) {
+    std::string damaged = table;
+    damaged[at] = char(damaged[at] ^ 0x1F);
+    std::string name = SignerName(damaged);
+    named += name == "cabpack throw-away";
+    EXPECT_EQ(name.find_first_of(std::string("\0\x01\x1B\n\r\x7F", 6)), std::string::npos) << at;
+  }
+  EXPECT_GT(named, 0);
+
+  // Packed onto the signed package: the signature goes, and stderr says so.
+  std::string first = (Folder / "first.exe").string();
+  fs::rename(Out, first);
+  ASSERT_EQ(Run({"--source", Source.string(), "--run", "setup.exe", "--stub", first, "-o", Out}), 0) << Error;
+  EXPECT_NE(Error.find("cabpack: the stub \"" + first + "\" is signed by \"cabpack throw-away\"; the signature is "
+                       "dropped"),
+            std::string::npos) << Error;
+  EXPECT_FALSE(verified(Out));
+  ASSERT_EQ(Run({"--list", Out}), 0) << Error;
+  EXPECT_NE(Output.find("\nSignature: none\n"), std::string::npos) << Output;
+  ASSERT_EQ(Run({"--source", Source.string(), "--run", "setup.exe", "--stub", first, "-o", Out, "-q"}), 0) << Error;
+  EXPECT_EQ(Error, "");
+
+  // A signing tool that fails, cannot start or leaves no signature: exit code 1, the old package stays.
+  const struct {
+    std::string Command, Message;
+  } failing[] = {
+      {"sh -c 'exit 3' {in}", "cabpack: the signing command failed (exit code 3)"},
+      {"cabpack-no-such-signer {in} {out}", "cabpack: the signing command: cannot start \"cabpack-no-such-signer\""},
+      {"cp {in} {out}", "cabpack: the signing command left no signed program in {out}"},
+      {"true {in} {out}", "cabpack: the signing command left no signed program in {out}"},
+      {"truncate -s 100 {in}", "cabpack: the signing command left no signed program in {in}"},
+  };
+  WriteFile(Out, "old package");
+  for (const auto& f : failing) {
+    EXPECT_EQ(Pack({"--sign-command", f.Command}), 1) << f.Command;
+    EXPECT_NE(Error.find(f.Message), std::string::npos) << Error;
+    EXPECT_EQ(OutFolder(), std::set<std::string>{"package.exe"}) << f.Command;
+    EXPECT_EQ(ReadFile(Out), "old package");
+  }
 }
 
 TEST_F(CabpackTest, StreamsALargeCabinetInAndOut) {
@@ -642,6 +738,11 @@ TEST_F(CabpackTest, FollowsTheCommandLineConventions) {
       {{"--source", src, "--run", "setup.exe", "--exclude", "data", "-o", Out}, 0,
        "1 files, 10 bytes in, "},
       {{"--source", src, "--run", "setup.exe", "--exclude", "*.exe", "-o", Out}, 1, "is left out by --exclude"},
+      {{"--source", src, "--run", "setup.exe", "--sign-command", "osslsigncode sign -in x", "-o", Out}, 2,
+       "--sign-command must name the package to sign as {in}"},
+      {{"--source", src, "--run", "setup.exe", "--sign-command", "sign '{in}", "-o", Out}, 2,
+       "--sign-command has an unclosed '"},
+      {{"--save-cab", Out, "--sign-command", "sign {in}", "-o", Out + ".cab"}, 2, "--sign-command go with --source or --cab"},
   };
   for (const auto& c : cases) {
     std::vector<std::string> args = c.Args;
@@ -652,14 +753,37 @@ TEST_F(CabpackTest, FollowsTheCommandLineConventions) {
   // --quiet leaves only errors.
   ASSERT_EQ(Pack({"--quiet"}), 0) << Error;
   EXPECT_EQ(Output + Error, "");
-  // The help names every switch and every option.
+  // The help, the manual page and the completion name every switch and every option; the help
+  // within 80 columns, with the exit codes, the build's own switches hidden.
   ASSERT_EQ(Run({"--help"}), 0);
-  for (const char* name : {"--source", "--run", "--exclude", "--on", "--off", "--compression", "--codepage", "--stub",
+  const std::string help = Output;
+  ASSERT_EQ(Run({"--man-page"}), 0);
+  const std::string man = Output;
+  ASSERT_EQ(Run({"--bash-completion"}), 0);
+  std::string completion = Output;
+  for (char& c : completion) c = c == '\'' || c == '|' || c == ')' ? ' ' : c;
+  for (std::string name : {"--source", "--run", "--exclude", "--on", "--off", "--compression", "--codepage", "--stub",
                            "--cab", "--product-name", "--product-version", "--file-version", "--company", "--copyright",
                            "--description", "--original-filename", "--icon", "--output", "--config", "--list",
-                           "--save-cab", "--quiet", "--version"})
-    EXPECT_NE(Output.find(name), std::string::npos) << name;
-  for (const PackageOptionText& text : PackageOptionTexts) EXPECT_NE(Output.find(text.Name), std::string::npos) << text.Name;
+                           "--save-cab", "--quiet", "--version", "--sign-command"}) {
+    EXPECT_NE(help.find(name), std::string::npos) << name;
+    EXPECT_NE(completion.find(" " + name + " "), std::string::npos) << name;
+    std::string roff;
+    for (char c : name) roff += c == '-' ? std::string("\\-") : std::string(1, c);
+    EXPECT_NE(man.find("\n\\fB" + roff + "\\fR"), std::string::npos) << roff;
+  }
+  for (const PackageOptionText& text : PackageOptionTexts) {
+    EXPECT_NE(help.find(text.Name), std::string::npos) << text.Name;
+    EXPECT_NE(man.find(std::string(".B ") + text.Name + "\n"), std::string::npos) << text.Name;
+  }
+  std::istringstream lines(help);
+  for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 80u) << line;
+  EXPECT_NE(help.find("\nExit codes:\n  0    done\n  1    failed"), std::string::npos) << help;
+  EXPECT_NE(help.find("\n  2    a mistake"), std::string::npos) << help;
+  EXPECT_NE(help.find("\n  130  interrupted"), std::string::npos) << help;
+  EXPECT_NE(man.find(".SH \"EXIT STATUS\"\n.TP\n.B 0\n"), std::string::npos) << man;
+  EXPECT_EQ(help.find("--man-page"), std::string::npos);
+  EXPECT_EQ(completion.find("--man-page"), std::string::npos);
 }
 
 TEST_F(CabpackTest, PacksFromAPackageFile) {
