@@ -20,6 +20,7 @@ struct Settings {
   unsigned LzxWindowBits = CabLzxMaxWindowBits;
   int CodePage = 0;
   bool Quiet = false, Help = false, PrintVersion = false, ShowProgress = false;
+  std::vector<std::string> Warnings;  // printed before the run, unless it is quiet
 };
 
 // A failure that ends the run: the message (without the "cabpack: " prefix) and the exit code.
