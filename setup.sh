@@ -6,7 +6,7 @@
 set -euo pipefail
 
 packages=(
-  cmake make g++ pkg-config
+  cmake make g++
   g++-mingw-w64-i686 gcc-mingw-w64-i686 binutils-mingw-w64-i686
   g++-mingw-w64-x86-64 gcc-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   wine wine64 wine32:i386
@@ -15,7 +15,7 @@ packages=(
   fonts-ipafont-gothic
   zlib1g-dev libz-mingw-w64-dev
   cabextract gcab p7zip-full
-  libinih-dev dpkg-dev
+  dpkg-dev
   file groff-base
   openssl osslsigncode
   python3-pefile

@@ -23,6 +23,16 @@ bool WholeFileSpan(const std::filesystem::path& file, FileSpan& span) {
   return !ec && std::ifstream(file, std::ios::binary).is_open();
 }
 
+std::string UnreadableReason(const std::filesystem::path& file) {
+  std::error_code ec;
+  std::filesystem::file_status status = std::filesystem::status(file, ec);
+  if (status.type() == std::filesystem::file_type::not_found) return "no such file";
+  if (ec) return ec.message();
+  if (std::filesystem::is_directory(status)) return "it is a folder, not a file";
+  if (!std::filesystem::is_regular_file(status)) return "it is not a plain file";
+  return "it cannot be opened (no permission to read it?)";
+}
+
 bool ReadSpan(const FileSpan& span, uint64_t count, std::string& bytes) {
   std::ifstream in;
   bytes.assign(size_t(std::min(count, span.Size)), '\0');

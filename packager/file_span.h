@@ -16,6 +16,10 @@ struct FileSpan {
 // The whole of `file` as a span; false when it cannot be read.
 bool WholeFileSpan(const std::filesystem::path& file, FileSpan& span);
 
+// Why `file` cannot be read, for a message after "cannot read ...: ": it does not exist, it is a
+// folder, or what the system says.
+std::string UnreadableReason(const std::filesystem::path& file);
+
 // Up to `count` bytes from the start of `span` (fewer only when the span is shorter).
 bool ReadSpan(const FileSpan& span, uint64_t count, std::string& bytes);
 

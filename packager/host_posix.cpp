@@ -28,6 +28,8 @@ bool IsLink(const std::filesystem::path& path) {
   return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
+bool BackslashSeparatesFolders() { return false; }
+
 bool CalendarTime(int64_t seconds, bool utc, std::tm& out) {
   time_t t = time_t(seconds);
   return (utc ? gmtime_r(&t, &out) : localtime_r(&t, &out)) != nullptr;

@@ -45,6 +45,8 @@ bool ConvertToCodePage(const std::string& utf8, int codePage, std::string& out) 
   return !usedDefault;
 }
 
+bool BackslashSeparatesFolders() { return true; }
+
 std::filesystem::path OwnExecutablePath() {
   wchar_t buffer[32768];
   DWORD n = GetModuleFileNameW(nullptr, buffer, 32768);

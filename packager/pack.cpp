@@ -55,7 +55,7 @@ bool StageCabinet(const Settings& s, const fs::path& staged, FileSpan& cabinet, 
   std::string error;
   if (!s.Cab.empty()) {
     if (!WholeFileSpan(fs::u8path(s.Cab), cabinet)) {
-      failure.Message = "cannot read the cabinet \"" + s.Cab + "\"";
+      failure.Message = "cannot read the cabinet \"" + s.Cab + "\": " + UnreadableReason(fs::u8path(s.Cab));
       return false;
     }
     if (!s.Run.empty()) {
@@ -128,7 +128,8 @@ bool Dress(const Settings& s, std::vector<ResourceItem>& items, Failure& failure
   if (!s.Icon.empty()) {
     bool found = WholeFileSpan(fs::u8path(s.Icon), icon), tooLarge = found && icon.Size > MaxIconFile;
     if (!found || tooLarge || !ReadSpan(icon, icon.Size, ico)) {
-      failure.Message = "cannot read the icon \"" + s.Icon + "\"" + (tooLarge ? ": over 16 MB" : "");
+      failure.Message = "cannot read the icon \"" + s.Icon + "\": " +
+                        (tooLarge ? "over 16 MB" : UnreadableReason(fs::u8path(s.Icon)));
       return false;
     }
     if (!ApplyIcon(items, ico, error)) {

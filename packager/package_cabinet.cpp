@@ -238,7 +238,9 @@ bool CollectSourceFiles(const SourceSettings& settings, std::vector<CabFile>& fi
   std::string run = settings.RunPath;
   std::replace(run.begin(), run.end(), '/', '\\');
   while (run.compare(0, 2, ".\\") == 0) run.erase(0, 2);
-  auto flagged = std::find_if(found.begin(), found.end(), [&](const Collected& c) { return c.Shown == run; });
+  // In any case, as with --cab and as Windows finds files; names differing only in case were refused above.
+  auto flagged =
+      std::find_if(found.begin(), found.end(), [&](const Collected& c) { return Upper(c.Shown) == Upper(run); });
   if (flagged == found.end()) {
     std::string slashed = run;
     std::replace(slashed.begin(), slashed.end(), '\\', '/');

@@ -18,6 +18,8 @@ int RunCabpack(const std::vector<std::string>& args, std::ostream& out, std::ost
   Failure failure;
   PackStats stats;
   bool ok = ParseArguments(args, settings, failure);
+  if (!settings.Quiet)
+    for (const std::string& warning : settings.Warnings) err << "cabpack: warning: " << warning << "\n";
   if (ok) {
     failure.Code = 1;
     if (settings.Help || settings.PrintVersion || settings.ManPage || settings.BashCompletion) {

@@ -1,89 +1,75 @@
+// The package file is read here rather than with libinih: MinGW has no libinih, and one reader
+// for both builds is what makes a package file mean the same to the Linux and the Windows cabpack.
+// Comments follow inih's default rules; there are no sections, no continuation lines, and only
+// '=' stands between a name and its value:
+//   - a UTF-8 byte order mark at the start is skipped, and a CR before a line's end is dropped
+//     (a file saved by Notepad reads as one saved on Linux);
+//   - blanks around names and values go; a line whose first character is ';' or '#' is a comment;
+//   - in a value, a ';' that follows a blank or tab starts a comment, whatever the name: a text
+//     value keeps "a;b" but not "a ; b", and an option is never spoiled by a trailing comment.
 #include "packager/package_file.h"
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
-#ifndef CABPACK_WITHOUT_INIH
-#include <ini.h>
-#endif
+#include "packager/file_span.h"
 
 namespace {
 
-#ifndef CABPACK_WITHOUT_INIH
+const char* const Blanks = " \t";
 
-constexpr int LongestLine = 65536;
-
-struct Reading {
-  std::string Text;
-  size_t At = 0;
-  int Line = 0;
-  const std::function<bool(const std::string&, const std::string&, std::string&)>* Apply = nullptr;
-  std::string Error;  // the first failure, with its line
-};
-
-// inih's line reader over the file's text; it counts the lines, so messages can name them.
-char* ReadLine(char* into, int room, void* stream) {
-  Reading& r = *static_cast<Reading*>(stream);
-  if (r.At >= r.Text.size() || !r.Error.empty()) return nullptr;
-  size_t end = r.Text.find('\n', r.At);
-  end = end == std::string::npos ? r.Text.size() : end + 1;
-  ++r.Line;
-  if (end - r.At >= size_t(room)) {
-    r.Error = "line " + std::to_string(r.Line) + " is longer than " + std::to_string(LongestLine - 3) + " characters";
-    return nullptr;
-  }
-  r.Text.copy(into, end - r.At, r.At);
-  into[end - r.At] = '\0';
-  r.At = end;
-  return into;
+std::string Trimmed(const std::string& text) {
+  size_t first = text.find_first_not_of(Blanks);
+  if (first == std::string::npos) return std::string();
+  return text.substr(first, text.find_last_not_of(Blanks) - first + 1);
 }
 
-int OnEntry(void* user, const char* section, const char* name, const char* value) {
-  Reading& r = *static_cast<Reading*>(user);
-  if (!r.Error.empty()) return 0;
+// The value without a trailing "; comment".
+std::string WithoutComment(const std::string& value) {
+  for (size_t i = 1; i < value.size(); ++i)
+    if (value[i] == ';' && (value[i - 1] == ' ' || value[i - 1] == '\t')) return value.substr(0, i);
+  return value;
+}
+
+// Why one line cannot be taken, or "" when it is taken.
+std::string ReadLine(const std::string& raw,
+                     const std::function<bool(const std::string&, const std::string&, std::string&)>& apply) {
+  std::string line = Trimmed(raw);
+  if (line.empty() || line[0] == ';' || line[0] == '#') return std::string();
+  if (line[0] == '[')
+    return "a package file has no sections: remove \"" + line + "\" and keep the names below it";
+  size_t equals = line.find('=');
+  std::string name = equals == std::string::npos ? std::string() : Trimmed(line.substr(0, equals));
+  if (name.empty()) return "\"" + line + "\" is not \"name = value\", a comment (; or #) or empty";
   std::string message;
-  if (*section != '\0')
-    message = "\"" + std::string(name) + "\" stands in the section [" + section + "]; a package file has no sections";
-  else if ((*r.Apply)(name, value, message))
-    return 1;
-  r.Error = "line " + std::to_string(r.Line) + ": " + message;
-  return 0;
+  if (apply(name, Trimmed(WithoutComment(line.substr(equals + 1))), message)) return std::string();
+  return message;
 }
-
-#endif
 
 }  // namespace
 
 bool ReadPackageFile(const std::string& path,
                      const std::function<bool(const std::string& name, const std::string& value, std::string& error)>& apply,
                      std::string& error) {
-#ifdef CABPACK_WITHOUT_INIH
-  (void)apply;
-  error = "this build of cabpack reads no package files (\"" + path + "\"); give the settings as switches";
-  return false;
-#else
   std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
-  std::ostringstream text;
-  if (!in || (!(text << in.rdbuf()) && in.peek() != std::char_traits<char>::eof())) {
-    error = "cannot read the package file \"" + path + "\"";
+  std::ostringstream read;
+  if (!in || (!(read << in.rdbuf()) && in.peek() != std::char_traits<char>::eof())) {
+    error = "cannot read the package file \"" + path + "\": " + UnreadableReason(std::filesystem::u8path(path));
     return false;
   }
-  Reading reading;
-  reading.Text = text.str();
-  reading.Apply = &apply;
-  // A ';' may stand in a value (a description, a copyright line): comments are whole lines only.
-  ini_allow_inline_comments = false;
-  ini_allow_multiline = false;
-  ini_use_stack = false;
-  ini_max_line = LongestLine;
-  int bad = ini_parse_stream(ReadLine, &reading, OnEntry, &reading);
-  if (reading.Error.empty() && bad > 0)
-    reading.Error = "line " + std::to_string(bad) + " is not \"name = value\", a comment (; or #) or empty";
-  else if (reading.Error.empty() && bad != 0)
-    reading.Error = "cannot be read";
-  if (reading.Error.empty()) return true;
-  error = "the package file \"" + path + "\", " + reading.Error;
-  return false;
-#endif
+  std::string text = read.str();
+  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
+  std::istringstream lines(text);
+  int number = 0;
+  for (std::string line; std::getline(lines, line);) {
+    ++number;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::string message = ReadLine(line, apply);
+    if (!message.empty()) {
+      error = "the package file \"" + path + "\", line " + std::to_string(number) + ": " + message;
+      return false;
+    }
+  }
+  return true;
 }

@@ -24,6 +24,9 @@ bool ConvertToCodePage(const std::string& utf8, int codePage, std::string& out);
 // Whether `path` is a symbolic link, or on Windows any reparse point (link or junction).
 bool IsLink(const std::filesystem::path& path);
 
+// Whether a backslash separates folders in this system's paths (Windows) or is part of a name.
+bool BackslashSeparatesFolders();
+
 // The packager's own executable, or an empty path when the host cannot tell.
 std::filesystem::path OwnExecutablePath();
 

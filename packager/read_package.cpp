@@ -22,7 +22,7 @@ bool ReadPackage(const fs::path& path, const std::string& role, PeImage& image, 
                  Failure& failure) {
   FileSpan whole;
   if (!WholeFileSpan(path, whole)) {
-    failure.Message = "cannot read " + role + " \"" + path.u8string() + "\"";
+    failure.Message = "cannot read " + role + " \"" + path.u8string() + "\": " + UnreadableReason(path);
     return false;
   }
   std::string error;
@@ -49,7 +49,7 @@ bool OpenPackageOrCabinet(const std::string& path, Opened& opened, Failure& fail
   FileSpan whole;
   std::string start;
   if (!WholeFileSpan(fs::u8path(path), whole) || !ReadSpan(whole, 4, start)) {
-    failure.Message = "cannot read \"" + path + "\"";
+    failure.Message = "cannot read \"" + path + "\": " + UnreadableReason(fs::u8path(path));
     return false;
   }
   opened.Plain = LooksLikeCabinet(start);

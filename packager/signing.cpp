@@ -168,11 +168,11 @@ bool SplitSignCommand(const std::string& command, std::vector<std::string>& word
   bool namesIn = false;
   for (const std::string& w : words) namesIn = namesIn || w.find("{in}") != std::string::npos;
   if (quote)
-    error = std::string("--sign-command has an unclosed ") + quote;
+    error = std::string("the command has an unclosed ") + quote;
   else if (words.empty())
-    error = "--sign-command is empty";
+    error = "the command is empty";
   else if (!namesIn)
-    error = "--sign-command must name the package to sign as {in} (and the signed one as {out})";
+    error = "the command must name the package to sign as {in} (and the signed one as {out})";
   else
     return true;
   return false;

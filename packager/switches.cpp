@@ -11,6 +11,7 @@
 #include "format/package_options.h"
 #include "packager/package_file.h"
 #include "packager/signing.h"
+#include "packager/package_host.h"
 
 namespace fs = std::filesystem;
 
@@ -91,8 +92,8 @@ bool SetCompression(Settings& s, const std::string& v, std::string& error) {
     s.LzxParsing = isOptimal ? LzxParse::Optimal : LzxParse::Lazy;
   } else {
     const std::string from = std::to_string(CabLzxMinWindowBits), to = std::to_string(CabLzxMaxWindowBits);
-    error = "--compression takes none, mszip, lzx, lzx:" + from + " to lzx:" + to + ", lzx-optimal or lzx-optimal:" +
-            from + " to lzx-optimal:" + to + ", not \"" + v + "\"";
+    error = "none, mszip, lzx, lzx:" + from + " to lzx:" + to + ", lzx-optimal or lzx-optimal:" + from +
+            " to lzx-optimal:" + to + ", not \"" + v + "\"";
     return false;
   }
   return true;
@@ -102,7 +103,7 @@ bool SetCodePage(Settings& s, const std::string& v, std::string& error) {
   char* end = nullptr;
   long n = std::strtol(v.c_str(), &end, 10);
   if (v.empty() || *end != '\0' || n <= 0 || n > 65535) {
-    error = "--codepage takes a code page number such as 932 or 1252, not \"" + v + "\"";
+    error = "a code page number such as 932 or 1252, not \"" + v + "\"";
     return false;
   }
   s.CodePage = int(n);
@@ -112,7 +113,7 @@ bool SetCodePage(Settings& s, const std::string& v, std::string& error) {
 bool SetArch(Settings&, const std::string& v, std::string& error) {
   RunnerArch arch;
   if (ParseArch(v, arch)) return true;
-  error = "--arch takes x86 or x64, not \"" + v + "\"";
+  error = "x86 or x64, not \"" + v + "\"";
   return false;
 }
 
@@ -121,10 +122,25 @@ bool SetSignCommand(Settings&, const std::string& v, std::string& error) {
   return SplitSignCommand(v, words, error);
 }
 
-// Sets one text of the version resource.
+// Sets one text of the version resource, checked here so that a package file's mistake is
+// told with its line.
 template <std::string VersionSettings::*Text>
-bool SetVersionText(Settings& s, const std::string& v, std::string&) {
+bool SetVersionText(Settings& s, const std::string& v, std::string& error) {
+  if (!IsUtf8(v)) {
+    error = "the text is not UTF-8, as cabpack takes every text";
+    return false;
+  }
   s.Version.*Text = v;
+  return true;
+}
+
+template <std::string VersionSettings::*Number>
+bool SetVersionNumber(Settings& s, const std::string& v, std::string& error) {
+  if (!IsVersionNumber(v)) {
+    error = "four numbers a.b.c.d from 0 to 65535, not \"" + v + "\"";
+    return false;
+  }
+  s.Version.*Number = v;
   return true;
 }
 
@@ -132,8 +148,9 @@ bool SetVersionText(Settings& s, const std::string& v, std::string&) {
 enum class Takes { Nothing, Text, Path };
 
 // One switch: --NAME on the command line, and NAME = value in a package file unless it is for
-// the command line only. A plain value goes into Field; Apply reads the others. Without Help it
-// is hidden: left out of the help, the manual page and the completion (the build uses them).
+// the command line only. A plain value goes into Field; Apply reads the others, its message
+// following "--NAME: " or the package file's "NAME: ". Without Help it is hidden: left out of the
+// help, the manual page and the completion (the build uses them).
 struct Switch {
   const char* Name;
   Takes Value;
@@ -179,9 +196,9 @@ const Switch Switches[] = {
      "embed this cabinet instead of packing a folder (unchanged but for --run)"},
     {"product-name", Takes::Text, "TEXT", false, nullptr, SetVersionText<&VersionSettings::ProductName>,
      "the product name the package's version resource shows (Explorer, SmartScreen, the UAC prompt)"},
-    {"product-version", Takes::Text, "a.b.c.d", false, nullptr, SetVersionText<&VersionSettings::ProductVersion>,
+    {"product-version", Takes::Text, "a.b.c.d", false, nullptr, SetVersionNumber<&VersionSettings::ProductVersion>,
      "the product version, four numbers of 0 to 65535 (also the file version when that is not given)"},
-    {"file-version", Takes::Text, "a.b.c.d", false, nullptr, SetVersionText<&VersionSettings::FileVersion>,
+    {"file-version", Takes::Text, "a.b.c.d", false, nullptr, SetVersionNumber<&VersionSettings::FileVersion>,
      "the file version (also the product version when that is not given)"},
     {"company", Takes::Text, "TEXT", false, nullptr, SetVersionText<&VersionSettings::Company>,
      "the company name of the version resource"},
@@ -238,9 +255,16 @@ std::vector<std::string> SwitchNames(const std::string& prefix, bool commandLine
   return names;
 }
 
-bool ApplySwitch(const Switch& sw, const std::string& value, Settings& s, std::string& error) {
+// `shown` is how the switch was named: "--output" on the command line, "output" in a package file.
+bool ApplySwitch(const Switch& sw, const std::string& shown, const std::string& value, Settings& s,
+                 std::string& error) {
+  if (sw.Value == Takes::Path && value.find('\\') != std::string::npos && !BackslashSeparatesFolders())
+    s.Warnings.push_back(shown + " \"" + value + "\" holds a backslash, which is part of a name here, not a folder " +
+                         "separator as on Windows: write / between folders (Windows takes it too)");
   if (sw.Field) s.*sw.Field = value;
-  return !sw.Apply || sw.Apply(s, value, error);
+  if (!sw.Apply || sw.Apply(s, value, error)) return true;
+  error = shown + ": " + error;
+  return false;
 }
 
 // `text` broken at blanks into lines of at most `width`, every line after the first indented.
@@ -262,7 +286,7 @@ const char* const Summary =
     "makes a cabrun package, a self-extracting program for Windows (x86 or x64) that extracts its "
     "files and runs one of them, from a folder or a cabinet.";
 const char* const PackageFileExample[] = {
-    "source = payload", "run = setup.exe", "on = HideWhileRunning", "exclude = *.pdb",
+    "source = payload", "run = setup.exe", "on = HideWhileRunning   ; no window while it runs", "exclude = *.pdb",
     "product-name = Board firmware", "product-version = 2.1.0.0", "icon = logo.ico", "output = ../out/update.exe"};
 const char* const SourceDateEpochText = "When SOURCE_DATE_EPOCH is set (seconds, read as UTC), it replaces every file's time.";
 const struct {
@@ -283,7 +307,8 @@ std::string PackageFileText() {
     if (sw.Help && sw.CommandLineOnly) only.push_back(sw.Name);
   for (size_t i = 0; i < only.size(); ++i) names += (i == 0 ? "" : i + 1 == only.size() ? " and " : ", ") + only[i];
   return "A package file holds the same switches as \"NAME = VALUE\" lines (all but " + names +
-         "; on, off and exclude may repeat), comment lines starting with ; or #, paths relative to the file. "
+         "; on, off and exclude may repeat), comment lines starting with ; or #, paths relative to the file; "
+         "after any value, a ; that follows a blank starts a comment; there are no [sections]. "
          "Switches on the command line come after it: they replace its values (on, off and exclude add to them). "
          "Example:";
 }
@@ -434,6 +459,13 @@ struct Given {
   std::string Value;
 };
 
+// Whether `arg` is one of cabpack's switches, as the value of another would never be meant.
+bool IsSwitch(const std::string& arg) {
+  for (const auto& s : ShortSwitches)
+    if (arg == s.Short) return true;
+  return arg.compare(0, 2, "--") == 0 && FindSwitch(arg.substr(2, arg.find('=') - 2));
+}
+
 bool ReadCommandLine(const std::vector<std::string>& args, std::vector<Given>& given, std::string& error) {
   for (size_t i = 0; i < args.size(); ++i) {
     std::string a = args[i], name, value;
@@ -474,6 +506,11 @@ bool ReadCommandLine(const std::vector<std::string>& args, std::vector<Given>& g
         return false;
       }
       value = args[++i];
+      if (IsSwitch(value)) {
+        error = "--" + name + " needs a value (" + sw->ValueName + ") before \"" + value +
+                "\", which is a switch of cabpack's; write --" + name + "=" + value + " if that is the value";
+        return false;
+      }
     }
     given.push_back({sw, value});
   }
@@ -487,6 +524,12 @@ std::string Beside(const std::string& file, const std::string& path) {
 }
 
 bool ReadConfig(const std::string& file, Settings& s, std::string& error) {
+  std::error_code ec;
+  if (fs::is_directory(fs::u8path(file), ec)) {
+    error = "\"" + file + "\" is a folder, not a package file; to pack a folder give --source " + file +
+            " --run FILE -o OUT.exe";
+    return false;
+  }
   return ReadPackageFile(
       file,
       [&](const std::string& name, const std::string& value, std::string& message) {
@@ -503,7 +546,9 @@ bool ReadConfig(const std::string& file, Settings& s, std::string& error) {
           message = "\"" + name + "\" needs a value";
           return false;
         }
-        return ApplySwitch(*sw, sw->Value == Takes::Path ? Beside(file, value) : value, s, message);
+        if (!ApplySwitch(*sw, name, value, s, message)) return false;
+        if (sw->Field && sw->Value == Takes::Path) s.*sw->Field = Beside(file, value);
+        return true;
       },
       error);
 }
@@ -518,20 +563,36 @@ bool ParseArguments(const std::vector<std::string>& args, Settings& s, Failure& 
     if (g.Sw->Field == &Settings::Config) s.Config = g.Value;
   if (!s.Config.empty() && !ReadConfig(s.Config, s, failure.Message)) return false;
   for (const Given& g : given) {
-    if (!ApplySwitch(*g.Sw, g.Value, s, failure.Message)) return false;
+    if (!ApplySwitch(*g.Sw, std::string("--") + g.Sw->Name, g.Value, s, failure.Message)) return false;
   }
   if (s.Help || s.PrintVersion || s.ManPage || s.BashCompletion) return true;
-  int modes = !s.Source.empty() + !s.Cab.empty() + !s.List.empty() + !s.SaveCab.empty();
-  if (modes != 1)
-    failure.Message = "give exactly one of --source, --cab, --list and --save-cab";
+  // What is missing is asked for where the user gives it: with a package file, in either place.
+  auto ask = [&](const std::string& name, const std::string& value) {
+    return s.Config.empty() ? "--" + name + " " + value
+                            : name + " = " + value + " in the package file or --" + name + " " + value;
+  };
+  std::vector<std::string> modes;
+  for (const auto& mode : {std::make_pair("--source", &s.Source), std::make_pair("--cab", &s.Cab),
+                           std::make_pair("--list", &s.List), std::make_pair("--save-cab", &s.SaveCab)})
+    if (!mode.second->empty()) modes.push_back(mode.first);
+  if (modes.empty() && !s.Config.empty())
+    failure.Message = "the package file \"" + s.Config + "\" names nothing to pack: give source = DIR with run = "
+                      "RELPATH, or cab = FILE.cab";
+  else if (modes.empty())
+    failure.Message =
+        "nothing to do: give --source DIR with --run RELPATH, --cab FILE.cab, --list FILE or --save-cab FILE";
+  else if (modes.size() > 1)
+    failure.Message = modes[0] + " and " + modes[1] + " do not go together: give one of --source, --cab, --list and "
+                      "--save-cab";
   else if (!s.List.empty() && (!s.Output.empty() || !s.Stub.empty() || !s.Arch.empty() || !s.Choices.empty() || s.Arguments))
     failure.Message = "--list takes only the package";
   else if (s.List.empty() && s.Output.empty())
-    failure.Message = "name the output with -o";
+    failure.Message = std::string("name the ") + (s.SaveCab.empty() ? "package" : "cabinet") + " to write: " +
+                      (s.Config.empty() ? "-o FILE" : "output = FILE in the package file or -o FILE");
   else if (s.Output == "-")
     failure.Message = "cannot write a package to standard output (-o -); name the output file";
   else if (!s.Source.empty() && s.Run.empty())
-    failure.Message = "--source needs --run RELPATH, the file to run after extraction";
+    failure.Message = "name the file to run after extraction: " + ask("run", "RELPATH");
   else if (s.Source.empty() && (s.CodePage != 0 || !s.Excludes.empty()))
     failure.Message = "--codepage and --exclude go with --source";
   else if (!s.List.empty() + !s.SaveCab.empty() && (!s.Run.empty() || !s.Version.Empty() || !s.Icon.empty() ||

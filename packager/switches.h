@@ -22,6 +22,7 @@ struct Settings {
   int CodePage = 0;
   bool Quiet = false, Help = false, PrintVersion = false, ShowProgress = false;
   bool ManPage = false, BashCompletion = false;  // print cabpack.1 or the bash completion script
+  std::vector<std::string> Warnings;  // printed before the run, unless it is quiet
 };
 
 // A failure that ends the run: the message (without the "cabpack: " prefix) and the exit code.

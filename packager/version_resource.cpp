@@ -179,6 +179,16 @@ VersionNode NewVersion() {
 
 }  // namespace
 
+bool IsVersionNumber(const std::string& text) {
+  uint32_t high = 0, low = 0;
+  return ParseVersion(text, high, low);
+}
+
+bool IsUtf8(const std::string& text) {
+  std::u16string wide;
+  return Utf8To16(text, wide);
+}
+
 bool VersionSettings::Empty() const {
   return ProductName.empty() && ProductVersion.empty() && FileVersion.empty() && Company.empty() &&
          Copyright.empty() && Description.empty() && OriginalFilename.empty();

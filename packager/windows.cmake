@@ -1,7 +1,6 @@
 # The packager's side of the cross build: the cabinet writer for the tests that need cabinets,
-# cabpack.exe (without package files: MinGW has no libinih) with the runner beside it, the runner
-# copied beside the host cabpack as its stub for this architecture, and (x86 build) the host
-# build's Debian package.
+# cabpack.exe with the runner beside it, the runner copied beside the host cabpack as its stub
+# for this architecture, and (x86 build) the host build's Debian package.
 include(${CMAKE_CURRENT_LIST_DIR}/sources.cmake)
 set(ZLIB_USE_STATIC_LIBS ON)
 find_package(ZLIB REQUIRED)
@@ -12,7 +11,7 @@ target_link_libraries(cabrun_cabwriter PUBLIC ZLIB::ZLIB shell32)
 add_executable(cabpack_windows ${CMAKE_CURRENT_LIST_DIR}/cabpack.cpp ${CABPACK_PART_SOURCES})
 set_target_properties(cabpack_windows PROPERTIES OUTPUT_NAME cabpack RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/packager)
 target_link_libraries(cabpack_windows PRIVATE cabrun_cabwriter shell32)
-target_compile_definitions(cabpack_windows PRIVATE CABPACK_VERSION="${PROJECT_VERSION}" CABPACK_WITHOUT_INIH)
+target_compile_definitions(cabpack_windows PRIVATE CABPACK_VERSION="${PROJECT_VERSION}")
 
 # The runner of each architecture lies beside cabpack under its own name: cabrun.exe (x86, the
 # default) and cabrun-x64.exe.

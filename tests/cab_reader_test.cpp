@@ -274,14 +274,16 @@ TEST(Expand, RandomLzxAndMszipFoldersComeOutByteForByte) {
 
 // What cabextract and 7-Zip read back on the host (tests/host/cab_writer_test.cpp), cabinet.dll
 // reads back too: at every window, a match at the farthest distance the encoder uses after the
-// window has wrapped, and the eight first of Wine's 64-bit DLLs.
+// window has wrapped, and the eight first of Wine's 64-bit DLLs up to 2 MB; with the lazy parse
+// at every window, with the near-optimal one at the smallest and the largest.
 TEST(Expand, FarthestMatchesAndProgramsAtEveryWindow) {
   const std::string dlls = "Z:\\usr\\lib\\x86_64-linux-gnu\\wine\\x86_64-windows\\";
   std::vector<std::string> names;
   WIN32_FIND_DATAA entry;
   HANDLE search = FindFirstFileA((dlls + "*.dll").c_str(), &entry);
   if (search == INVALID_HANDLE_VALUE) GTEST_SKIP() << "no Wine DLLs in " << dlls;
-  do names.push_back(entry.cFileName);
+  do
+    if (entry.nFileSizeHigh == 0 && entry.nFileSizeLow <= (2u << 20)) names.push_back(entry.cFileName);
   while (FindNextFileA(search, &entry));
   FindClose(search);
   std::sort(names.begin(), names.end());
@@ -293,15 +295,17 @@ TEST(Expand, FarthestMatchesAndProgramsAtEveryWindow) {
     for (char& c : data) c = static_cast<char>((seed = seed * 1103515245 + 12345) >> 16);
     return data;
   };
-  for (unsigned bits = 15; bits <= 21; ++bits) {
+  for (unsigned bits = CabLzxMinWindowBits; bits <= CabLzxMaxWindowBits; ++bits)
+  for (LzxParse parse : {LzxParse::Lazy, LzxParse::Optimal}) {
+    if (parse == LzxParse::Optimal && bits != CabLzxMinWindowBits && bits != CabLzxMaxWindowBits) continue;
     const std::string piece = noise(300);
     std::string distant = noise(size_t(1) << bits) + piece;
     for (int i = 0; distant.size() < (size_t(1) << bits) + LzxMaxDistance(bits); ++i) distant += "line " + std::to_string(i) + "\r\n";
     distant.resize((size_t(1) << bits) + LzxMaxDistance(bits));
     std::vector<CabFile> files = {MakeCabFile("far.bin", distant + piece, 0x60)};
     for (const std::string& name : names) files.push_back(MakeCabFile(name, ReadWholeFile(dlls + name)));
-    SCOPED_TRACE("window 2^" + std::to_string(bits));
-    ASSERT_EQ(MakeCabinet(folder / "w.cab", files, CabCompression::Lzx, 0, bits), "");
+    SCOPED_TRACE("window 2^" + std::to_string(bits) + (parse == LzxParse::Optimal ? ", near-optimal parse" : ""));
+    ASSERT_EQ(MakeCabinet(folder / "w.cab", files, CabCompression::Lzx, 0, bits, parse), "");
     TCabReader reader;
     ASSERT_GT(reader.CheckCabinet(folder / "w.cab"), 0);
     ASSERT_TRUE(reader.Expand(folder / "w.cab", folder / "out"));

@@ -24,11 +24,12 @@ inline CabFile MakeCabFile(const std::string& name, const std::string& data, uin
 
 inline std::string MakeCabinet(const std::string& path, const std::vector<CabFile>& files,
                                CabCompression compression = CabCompression::Mszip, uint16_t reserved = 0,
-                               unsigned lzxWindowBits = 21) {
+                               unsigned lzxWindowBits = CabLzxMaxWindowBits, LzxParse parse = LzxParse::Lazy) {
   CabOptions options;
   options.Compression = compression;
   options.ReservedHeaderBytes = reserved;
   options.LzxWindowBits = lzxWindowBits;
+  options.LzxParsing = parse;
   std::string error;
   if (!WriteCabinet(files, options, path, error)) return error;
   return std::string();

@@ -37,7 +37,7 @@ cabpack_wine(cabpack_runner_lzx_package
 
 cabpack_wine(cabpack_windows_build
   sh ${CMAKE_CURRENT_SOURCE_DIR}/cabpack_windows_build.sh $<TARGET_FILE:cabpack_windows> ${CABRUN_ARCH} ${CABPACK_WORK}
-    $<TARGET_FILE:cabpack_probe> $<TARGET_FILE:cabrun>)
+    $<TARGET_FILE:cabpack_probe> $<TARGET_FILE:cabrun> ${HOST_TOOLS_DIR}/cabpack)
 
 # The Debian package of the host build installs a cabpack that works from a package file alone,
 # with the runners of both architectures.

@@ -614,24 +614,31 @@ TEST_F(CabpackTest, RefusesBadInputLeavingNothingBehind) {
       {{"--source", src, "--run", "setup.exe", "--compression", "lzx:22", "-o", out}, 2, "none, mszip, lzx, lzx:15", ""},
       {{"--source", src, "--run", "setup.exe", "--compression", "lzx-optimal:14", "-o", out}, 2, "lzx-optimal:15 to", ""},
       {{"--source", src, "--run", "setup.exe", "--compression", "zip", "-o", out}, 2, "none, mszip, lzx, lzx:15", ""},
-      {{"--source", src, "-o", out}, 2, "needs --run", ""},
-      {{"--source", src, "--run", "setup.exe"}, 2, "-o", ""},
-      {{"--source", src, "--cab", folder + "/bad.cab", "-o", out}, 2, "exactly one", ""},
+      {{"--source", src, "-o", out}, 2, "name the file to run after extraction: --run RELPATH", ""},
+      {{"--source", src, "--run", "setup.exe"}, 2, "name the package to write: -o FILE", ""},
+      {{"--source", src, "--run", "setup.exe", "--arguments", "-o", out}, 2,
+       "--arguments needs a value (TEXT) before \"-o\", which is a switch of cabpack's; write --arguments=-o", ""},
+      {{"--source", src, "--cab", folder + "/bad.cab", "-o", out}, 2, "--source and --cab do not go together", ""},
       {{"--cab", folder + "/bad.cab", "-o", out}, 1, "damaged", ""},
-      {{"--cab", folder + "/missing.cab", "-o", out}, 1, "cannot read", ""},
+      {{"--cab", folder + "/missing.cab", "-o", out}, 1, "missing.cab\": no such file", ""},
+      {{"--list", folder + "/missing.exe"}, 1, "cannot read \"" + folder + "/missing.exe\": no such file", ""},
+      {{"--list", folder + "/empty"}, 1, "/empty\": it is a folder, not a file", ""},
       {{"--list", folder + "/text.exe"}, 1, "not a Windows program (PE)", ""},
       {{"--list", folder + "/arm64.exe"}, 1, "an ARM64 program", ""},
-      {{"--source", src, "--run", "setup.exe", "--arch", "arm64", "-o", out}, 2, "--arch takes x86 or x64", ""},
+      {{"--source", src, "--run", "setup.exe", "--arch", "arm64", "-o", out}, 2, "--arch: x86 or x64, not \"arm64\"",
+       ""},
       {{"--list", folder + "/x64.exe", "--arch", "x64"}, 2, "only the package", ""},
       {{"--list", folder + "/text.exe", "--product-name", "x"}, 2, "go with --source or --cab", ""},
       {{"--list", folder + "/text.exe", "--arguments", "x"}, 2, "only the package", ""},
       {{"--source", src, "--run", "setup.exe", "--icon", folder + "/text.exe", "-o", out}, 1, "not an icon file", ""},
       {{"--source", src, "--run", "setup.exe", "--icon", folder + "/cut.ico", "-o", out}, 1, "cut short", ""},
       {{"--source", src, "--run", "setup.exe", "--icon", folder + "/no.ico", "-o", out}, 1,
-       "cannot read the icon \"" + folder + "/no.ico\"\n", ""},
-      {{"--source", src, "--run", "setup.exe", "--product-version", "1.2.3", "-o", out}, 1, "a.b.c.d", ""},
-      {{"--source", src, "--run", "setup.exe", "--file-version", "1.2.3.65536", "-o", out}, 1, "a.b.c.d", ""},
-      {{"--source", src, "--run", "setup.exe", "--company", "\xFF", "-o", out}, 1, "not UTF-8", ""},
+       "cannot read the icon \"" + folder + "/no.ico\": no such file\n", ""},
+      {{"--source", src, "--run", "setup.exe", "--product-version", "1.2.3", "-o", out}, 2,
+       "--product-version: four numbers a.b.c.d from 0 to 65535, not \"1.2.3\"", ""},
+      {{"--source", src, "--run", "setup.exe", "--file-version", "1.2.3.65536", "-o", out}, 2, "a.b.c.d", ""},
+      {{"--source", src, "--run", "setup.exe", "--company", "\xFF", "-o", out}, 2, "--company: the text is not UTF-8",
+       ""},
   };
   const struct {
     std::string Stub, Message;
@@ -739,10 +746,13 @@ TEST_F(CabpackTest, FollowsTheCommandLineConventions) {
        "1 files, 10 bytes in, "},
       {{"--source", src, "--run", "setup.exe", "--exclude", "*.exe", "-o", Out}, 1, "is left out by --exclude"},
       {{"--source", src, "--run", "setup.exe", "--sign-command", "osslsigncode sign -in x", "-o", Out}, 2,
-       "--sign-command must name the package to sign as {in}"},
+       "--sign-command: the command must name the package to sign as {in}"},
       {{"--source", src, "--run", "setup.exe", "--sign-command", "sign '{in}", "-o", Out}, 2,
-       "--sign-command has an unclosed '"},
+       "--sign-command: the command has an unclosed '"},
       {{"--save-cab", Out, "--sign-command", "sign {in}", "-o", Out + ".cab"}, 2, "--sign-command go with --source or --cab"},
+      {{"--source", src, "--run", "SETUP.EXE", "-o", Out}, 0, "2 files, 16 bytes in"},  // any case, as with --cab
+      {{"--source", src, "--run", "setup.exe", "-o", Folder.string() + "/out\\x.exe"}, 0,
+       "cabpack: warning: --output \"" + Folder.string() + "/out\\x.exe\" holds a backslash, which is part of a name"},
   };
   for (const auto& c : cases) {
     std::vector<std::string> args = c.Args;
@@ -787,18 +797,20 @@ TEST_F(CabpackTest, FollowsTheCommandLineConventions) {
 }
 
 TEST_F(CabpackTest, PacksFromAPackageFile) {
-  // Paths in the file are relative to it (the icon too); the command line comes after it.
+  // Paths in the file are relative to it (the icon too); the command line comes after it. Saved
+  // by Notepad (a byte order mark, CR LF) it reads the same; " ;" starts a comment after any name.
   fs::path file = Folder / "update.ini";
   std::set<std::string> dressed = MakeIcon((Folder / "logo.ico").string(), {{16, "red"}, {48, "blue"}});
   dressed.insert({"string ProductName=Board firmware", "string CompanyName=Morvane KK",
-                  "fixed file 2.1.0.7 product 2.1.0.7", "string FileVersion=2.1.0.7", "string ProductVersion=2.1.0.7",
-                  "icons 2"});
+                  "string LegalCopyright=(c) Morvane;2026", "fixed file 2.1.0.7 product 2.1.0.7",
+                  "string FileVersion=2.1.0.7", "string ProductVersion=2.1.0.7", "icons 2"});
   WriteFile(file,
-            "; the update\n"
-            "source = src\n"
+            "\xEF\xBB\xBF; the update\r\n"
+            "source = src\r\n"
             "run = data/table.txt\n"
-            "on = HideWhileRunning\n"
-            "on = ReportPowerStatus\n"
+            "on = HideWhileRunning ; hidden while it runs\n"
+            "on = ReportPowerStatus\t; and on battery\n"
+            "copyright = (c) Morvane;2026 ; a ';' without a blank before it stays\n"
             "exclude = *.exe\n"
             "compression = none\n"
             "stub = stub.exe\n"
@@ -828,11 +840,15 @@ TEST_F(CabpackTest, PacksFromAPackageFile) {
     std::string Text, Message;
   } bad[] = {
       {"source = src\nrun = setup.exe\nsorce = src\n", "update.ini\", line 3: unknown name \"sorce\"; did you mean source?"},
-      {"source = src\n[package]\nrun = setup.exe\n", "line 3: \"run\" stands in the section [package]"},
-      {"source = src\nrun setup.exe\n", "line 2 is not \"name = value\""},
+      {"source = src\n[package]\nrun = setup.exe\n", "line 2: a package file has no sections: remove \"[package]\""},
+      {"source = src\nrun setup.exe\n", "line 2: \"run setup.exe\" is not \"name = value\""},
+      {"source = src\r\nproduct-version = 1.2.3\r\n",
+       "line 2: product-version: four numbers a.b.c.d from 0 to 65535, not \"1.2.3\""},
+      {"compression = zip ; smaller\n", "line 1: compression: none, mszip, lzx, lzx:15 to lzx:21, lzx-optimal or lzx-optimal:15 to lzx-optimal:21, not \"zip\""},
+      {"company = \xFF\n", "line 1: company: the text is not UTF-8"},
       {"list = out/package.exe\n", "line 1: \"list\" goes on the command line only"},
       {"run = setup.exe\nsource =\n", "line 2: \"source\" needs a value"},
-      {"on = HideWhileRuning\n", "line 1: unknown option \"HideWhileRuning\"; did you mean HideWhileRunning?"},
+      {"on = HideWhileRuning\n", "line 1: on: unknown option \"HideWhileRuning\"; did you mean HideWhileRunning?"},
   };
   fs::remove(Out);
   fs::remove(other);
@@ -844,7 +860,14 @@ TEST_F(CabpackTest, PacksFromAPackageFile) {
     EXPECT_EQ(OutFolder(), std::set<std::string>{});
   }
   EXPECT_EQ(Run({"build", (Folder / "missing.ini").string()}), 2);
-  EXPECT_NE(Error.find("cannot read the package file"), std::string::npos) << Error;
+  EXPECT_NE(Error.find("missing.ini\": no such file"), std::string::npos) << Error;
+  EXPECT_EQ(Run({"build", Source.string()}), 2);
+  EXPECT_NE(Error.find("\"" + Source.string() + "\" is a folder, not a package file; to pack a folder give --source"),
+            std::string::npos) << Error;
+  WriteFile(file, "source = src\nrun = setup.exe\n");
+  EXPECT_EQ(Run({"build", file.string(), "--stub", Stub}), 2);
+  EXPECT_NE(Error.find("name the package to write: output = FILE in the package file or -o FILE"), std::string::npos)
+      << Error;
 }
 
 TEST_F(CabpackTest, NeverPacksTheOutputLinksOrStagingFiles) {
