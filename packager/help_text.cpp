@@ -1,0 +1,196 @@
+// The texts made from the switch table: --help, the manual page (cabpack.1) and the bash
+// completion, so that none of them can miss a switch.
+#include <cstring>
+#include <iomanip>
+#include <sstream>
+
+#include "format/package_options.h"
+#include "packager/package_options.h"
+#include "packager/switch_table.h"
+
+namespace {
+
+// `text` broken at blanks into lines of at most `width`, every line after the first indented.
+std::string Wrapped(const std::string& text, size_t width, size_t indent) {
+  std::string result, line;
+  std::istringstream words(text);
+  for (std::string word; words >> word;) {
+    if (!line.empty() && line.size() + 1 + word.size() > width) {
+      result += line + "\n" + std::string(indent, ' ');
+      line.clear();
+    }
+    line += (line.empty() ? "" : " ") + word;
+  }
+  return result + line;
+}
+
+// Texts the help and the manual page share.
+const char* const Summary =
+    "makes a cabrun package, a self-extracting program for Windows (x86 or x64) that extracts its "
+    "files and runs one of them, from a folder or a cabinet.";
+const char* const PackageFileExample[] = {
+    "source = payload", "run = setup.exe", "on = HideWhileRunning   ; no window while it runs", "exclude = *.pdb",
+    "product-name = Board firmware", "product-version = 2.1.0.0", "icon = logo.ico", "output = ../out/update.exe"};
+const char* const SourceDateEpochText = "When SOURCE_DATE_EPOCH is set (seconds, read as UTC), it replaces every file's time.";
+const struct {
+  int Code;
+  const char* Meaning;
+} ExitCodes[] = {
+    {0, "done"},
+    {1, "failed: nothing was written, an existing output stays as it was"},
+    {2, "a mistake on the command line or in the package file"},
+    {130, "interrupted (Ctrl+C, SIGINT, SIGTERM): nothing was written"},
+};
+
+// "NAME = VALUE" lines: which switches a package file cannot hold, from the table.
+std::string PackageFileText() {
+  std::string names;
+  std::vector<std::string> only;
+  for (const Switch& sw : SwitchRange())
+    if (sw.Help && sw.CommandLineOnly) only.push_back(sw.Name);
+  for (size_t i = 0; i < only.size(); ++i) names += (i == 0 ? "" : i + 1 == only.size() ? " and " : ", ") + only[i];
+  return "A package file holds the same switches as \"NAME = VALUE\" lines (all but " + names +
+         "; on, off and exclude may repeat), comment lines starting with ; or #, paths relative to the file; "
+         "after any value, a ; that follows a blank starts a comment; there are no [sections]. "
+         "Switches on the command line come after it: they replace its values (on, off and exclude add to them). "
+         "Example:";
+}
+
+std::string SwitchLeft(const Switch& sw) {
+  return std::string("--") + sw.Name + (sw.ValueName ? std::string(" ") + sw.ValueName : "");
+}
+
+}  // namespace
+
+std::string HelpText() {
+  // Two columns within 80: the switch, and its meaning from HelpColumn on (below a long switch).
+  constexpr size_t Width = 80, HelpColumn = 28, OptionColumn = 29;
+  std::ostringstream text;
+  text << Wrapped(std::string("cabpack ") + CABPACK_VERSION + ": " + Summary, Width, 0) << "\n\n"
+       << Usage << "\nSwitches (--NAME VALUE or --NAME=VALUE):\n";
+  for (const Switch& sw : SwitchRange()) {
+    if (!sw.Help) continue;
+    std::string left = "  " + SwitchLeft(sw);
+    if (left.size() + 2 > HelpColumn)
+      text << left << "\n" << std::string(HelpColumn, ' ');
+    else
+      text << std::left << std::setw(int(HelpColumn)) << left;
+    text << Wrapped(sw.Help, Width - HelpColumn, HelpColumn) << "\n";
+  }
+  text << "\nOptions for --on and --off (in any case), and their defaults:\n";
+  for (int i = 0; i < PackageOptionCount; ++i)
+    text << "  " << std::left << std::setw(22) << PackageOptionTexts[i].Name << std::setw(5)
+         << (DefaultOptionState(i) ? "on" : "off") << Wrapped(PackageOptionTexts[i].Meaning, Width - OptionColumn, OptionColumn)
+         << "\n";
+  text << "\n" << Wrapped(PackageFileText(), Width, 0) << "\n\n";
+  for (const char* line : PackageFileExample) text << "  " << line << "\n";
+  text << "\n" << Wrapped(SourceDateEpochText, Width, 0) << "\n\nExit codes:\n";
+  for (const auto& e : ExitCodes) text << "  " << std::left << std::setw(5) << e.Code << e.Meaning << "\n";
+  return text.str();
+}
+
+namespace {
+
+// Text for roff: backslashes and hyphens escaped, no line starting with a control character.
+std::string Roff(const std::string& text) {
+  std::string out;
+  bool lineStart = true;
+  for (char c : text) {
+    if (lineStart && (c == '.' || c == '\'')) out += "\\&";
+    out += c == '\\' ? std::string("\\e") : c == '-' ? std::string("\\-") : std::string(1, c);
+    lineStart = c == '\n';
+  }
+  return out;
+}
+
+// The values a switch takes, when they are few: "a|b|lzx:15..21" gives a, b, lzx:15 ... lzx:21.
+std::vector<std::string> Choices(const Switch& sw) {
+  std::vector<std::string> choices;
+  if (sw.ValueName && std::string(sw.ValueName) == "OPTION") return PackageOptionNameList();
+  if (!sw.ValueName || !std::strchr(sw.ValueName, '|')) return choices;
+  std::istringstream alternatives(sw.ValueName);
+  for (std::string a; std::getline(alternatives, a, '|');) {
+    size_t dots = a.find(".."), digits = a.find_first_of("0123456789");
+    if (dots == std::string::npos || digits > dots) {
+      choices.push_back(a);
+      continue;
+    }
+    for (int n = std::stoi(a.substr(digits)); n <= std::stoi(a.substr(dots + 2)); ++n)
+      choices.push_back(a.substr(0, digits) + std::to_string(n));
+  }
+  return choices;
+}
+
+std::string Joined(const std::vector<std::string>& words, const char* between) {
+  std::string text;
+  for (const std::string& w : words) text += (text.empty() ? "" : between) + w;
+  return text;
+}
+
+}  // namespace
+
+std::string ManPageText() {
+  std::ostringstream man;
+  man << ".\\\" Made by cabpack --man-page from its switch table (packager/switches.cpp).\n"
+      << ".TH CABPACK 1 \"\" \"cabpack " << CABPACK_VERSION << "\" \"User Commands\"\n"
+      << ".SH NAME\ncabpack \\- " << Roff(Summary) << "\n.SH SYNOPSIS\n.nf\n";
+  std::istringstream usage(Usage);
+  for (std::string line; std::getline(usage, line);)
+    man << Roff(line.substr(line.find("cabpack"))) << "\n";
+  man << ".fi\n.SH OPTIONS\nEvery switch also takes the form \\fB\\-\\-NAME=VALUE\\fR.\n";
+  for (const Switch& sw : SwitchRange()) {
+    if (!sw.Help) continue;
+    man << ".TP\n\\fB\\-\\-" << Roff(sw.Name) << "\\fR";
+    if (sw.ValueName) man << " \\fI" << Roff(sw.ValueName) << "\\fR";
+    man << "\n" << Roff(sw.Help) << "\n";
+  }
+  man << ".SH \"PACKAGE OPTIONS\"\nThe options \\fB\\-\\-on\\fR and \\fB\\-\\-off\\fR take, in any case:\n";
+  for (int i = 0; i < PackageOptionCount; ++i)
+    man << ".TP\n.B " << PackageOptionTexts[i].Name << "\n" << Roff(PackageOptionTexts[i].Meaning) << " (default "
+        << (DefaultOptionState(i) ? "on" : "off") << ")\n";
+  man << ".SH \"PACKAGE FILE\"\n" << Roff(PackageFileText()) << "\n.PP\n.RS\n.nf\n";
+  for (const char* line : PackageFileExample) man << Roff(line) << "\n";
+  man << ".fi\n.RE\n.SH ENVIRONMENT\n.TP\n.B SOURCE_DATE_EPOCH\n" << Roff(SourceDateEpochText) << "\n.SH \"EXIT STATUS\"\n";
+  for (const auto& e : ExitCodes) man << ".TP\n.B " << e.Code << "\n" << Roff(e.Meaning) << "\n";
+  man << ".SH \"SEE ALSO\"\n.BR cabextract (1),\n.BR gcab (1),\n.BR osslsigncode (1)\n";
+  return man.str();
+}
+
+std::string BashCompletionText() {
+  std::vector<std::string> names = SwitchNames("--", true), paths, folders, texts;
+  for (const auto& s : ShortSwitchRange()) names.push_back(s.Short);
+  std::ostringstream script;
+  script << "# bash completion for cabpack; made by cabpack --bash-completion from its switch table.\n"
+            "_cabpack() {\n"
+            "  local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}\n"
+            "  COMPREPLY=()\n"
+            "  case $prev in\n";
+  for (const Switch& sw : SwitchRange()) {
+    if (!sw.Help || sw.Value == Takes::Nothing) continue;
+    std::vector<std::string> choices = Choices(sw);
+    std::string name = std::string("--") + sw.Name;
+    for (const auto& s : ShortSwitchRange())
+      if (name == std::string("--") + s.Name) name += std::string("|") + s.Short;
+    if (!choices.empty())
+      script << "    " << name << ") COMPREPLY=($(compgen -W '" << Joined(choices, " ") << "' -- \"$cur\")); return ;;\n";
+    else if (sw.Value == Takes::Path && std::string(sw.ValueName) == "DIR")
+      folders.push_back(name);
+    else if (sw.Value == Takes::Path)
+      paths.push_back(name);
+    else
+      texts.push_back(name);
+  }
+  paths.push_back("build");
+  script << "    " << Joined(folders, "|") << ") compopt -o filenames; COMPREPLY=($(compgen -d -- \"$cur\")); return ;;\n"
+         << "    " << Joined(paths, "|") << ") return ;;  # a file name: readline's own completion\n"
+         << "    " << Joined(texts, "|") << ") return ;;\n"
+         << "  esac\n"
+         << "  case $cur in\n"
+         << "    -*) COMPREPLY=($(compgen -W '" << Joined(names, " ") << "' -- \"$cur\")) ;;\n"
+         << "    *) [ \"$COMP_CWORD\" -eq 1 ] && COMPREPLY=($(compgen -W 'build' -- \"$cur\")) ;;\n"
+         << "  esac\n"
+         << "}\n"
+         << "complete -o default -F _cabpack cabpack\n";
+  return script.str();
+}
+
