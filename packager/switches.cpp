@@ -110,6 +110,13 @@ bool SetVersionText(Settings& s, const std::string& v, std::string&) {
   return true;
 }
 
+// The runner converts the title from UTF-8 for the window; other bytes would show as garbage.
+bool SetTitle(Settings& s, const std::string& v, std::string& error) {
+  if (IsUtf8(v)) return s.Title = v, true;
+  error = "--title \"" + v + "\" is not UTF-8";
+  return false;
+}
+
 // What a switch takes. A Path given in a package file is relative to the file's folder.
 enum class Takes { Nothing, Text, Path };
 
@@ -145,6 +152,8 @@ const Switch Switches[] = {
      [](Settings& s, const std::string& v, std::string&) { return s.Arguments = v, true; },
      "fixed arguments for the payload, handed on as written after the /Runner= argument (\"\" writes an "
      "empty entry)"},
+    {"title", Takes::Text, "TEXT", false, nullptr, SetTitle,
+     "what is being installed, shown before the progress window's captions (\"TEXT - Extracting....\")"},
     {"compression", Takes::Text, "none|mszip|lzx|lzx:15..21", false, nullptr, SetCompression,
      "how the cabinet is compressed (default mszip; lzx is lzx:21, a 2^21-byte window)"},
     {"codepage", Takes::Text, "N", false, nullptr, SetCodePage,
@@ -354,7 +363,8 @@ bool ParseArguments(const std::vector<std::string>& args, Settings& s, Failure& 
   int modes = !s.Source.empty() + !s.Cab.empty() + !s.List.empty() + !s.SaveCab.empty();
   if (modes != 1)
     failure.Message = "give exactly one of --source, --cab, --list and --save-cab";
-  else if (!s.List.empty() && (!s.Output.empty() || !s.Stub.empty() || !s.Arch.empty() || !s.Choices.empty() || s.Arguments))
+  else if (!s.List.empty() && (!s.Output.empty() || !s.Stub.empty() || !s.Arch.empty() || !s.Choices.empty() || s.Arguments ||
+                                 s.Title))
     failure.Message = "--list takes only the package";
   else if (s.List.empty() && s.Output.empty())
     failure.Message = "name the output with -o";
@@ -366,7 +376,8 @@ bool ParseArguments(const std::vector<std::string>& args, Settings& s, Failure& 
     failure.Message = "--codepage and --exclude go with --source";
   else if (!s.List.empty() + !s.SaveCab.empty() && (!s.Run.empty() || !s.Version.Empty() || !s.Icon.empty()))
     failure.Message = "--run, the version texts and --icon go with --source or --cab";
-  else if (!s.SaveCab.empty() && (!s.Stub.empty() || !s.Arch.empty() || !s.Choices.empty() || s.Arguments))
+  else if (!s.SaveCab.empty() && (!s.Stub.empty() || !s.Arch.empty() || !s.Choices.empty() || s.Arguments ||
+                                 s.Title))
     failure.Message = "--save-cab takes only the package and -o";
   else
     return true;

@@ -179,6 +179,11 @@ VersionNode NewVersion() {
 
 }  // namespace
 
+bool IsUtf8(const std::string& text) {
+  std::u16string wide;
+  return Utf8To16(text, wide);
+}
+
 bool VersionSettings::Empty() const {
   return ProductName.empty() && ProductVersion.empty() && FileVersion.empty() && Company.empty() &&
          Copyright.empty() && Description.empty() && OriginalFilename.empty();

@@ -28,3 +28,6 @@ struct VersionFacts {
   std::vector<std::pair<std::string, std::string>> Strings;
 };
 bool ReadVersion(const std::string& data, VersionFacts& facts);
+
+// Whether the bytes are well-formed UTF-8 (no surrogates, no overlong forms).
+bool IsUtf8(const std::string& text);

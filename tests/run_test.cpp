@@ -274,6 +274,16 @@ TEST_F(RunTest, LanguageSwitchJapaneseNormalRun) { CheckJapaneseRun(Plain(PsLang
 TEST_F(RunTest, JapaneseSystemMessages) { CheckJapaneseMessages(""); }
 TEST_F(RunTest, LanguageSwitchJapaneseMessages) { CheckJapaneseMessages(Plain(PsLanguageSwitch) + "=jpn"); }
 
+// The package's title before either language's captions, on either code page.
+TEST_F(RunTest, TitleBeforeTheCaptions) {
+  CheckTitle("", false);
+  CheckTitle(Plain(PsLanguageSwitch) + "=JPN", true);
+}
+TEST_F(RunTest, JapaneseSystemTitleBeforeTheCaptions) {
+  CheckTitle("", true);
+  CheckTitle(Plain(PsLanguageSwitch) + "=ENU", false);
+}
+
 // 機能.exe: the second byte of 能 is 0x5C, so the byte-wise name rules leave nothing of the name.
 // The target gets a fixed name instead of being the current folder itself, which would be emptied.
 TEST_F(RunTest, JapaneseSystemExtractOnlyNeverEmptiesTheCurrentFolder) {

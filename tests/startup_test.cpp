@@ -130,6 +130,11 @@ TEST_F(StartupTest, FixedArgumentsInTheOptionList) {
   EXPECT_FALSE(last.AllowQuietSwitch);
   EXPECT_TRUE(TPackageOptions().AllowQuietSwitch);
   EXPECT_FALSE(TPackageOptions().PassExitCode);
+  // The title is text as well, in UTF-8 ("基板"), beside the fixed arguments.
+  TPackageOptions titled = OptionsFrom(std::string("title=x\0Arguments=a\0Title=\xE5\x9F\xBA\xE6\x9D\xBF 2.1\0\0", 38));
+  EXPECT_EQ(titled.Title, "\xE5\x9F\xBA\xE6\x9D\xBF 2.1");
+  EXPECT_EQ(titled.Arguments, "a");
+  EXPECT_EQ(TPackageOptions().Title, "");
 }
 
 // The walk must never read past the resource, however its bytes end: the list is put
