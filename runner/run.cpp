@@ -209,12 +209,14 @@ void LaunchPayload() {
   SetWindowCaption(ExecutingCaption());
   window.SetProgress(100, ProgressMarquee);
   WriteLog({"starting ", PayloadPath, " ", LaunchArguments});
+  // Hidden unless the package asks: a payload with a window of its own would stay invisible.
+  int32_t show = PackageOptions.ShowPayloadWindow ? SW_SHOWNORMAL : SW_HIDE;
   bool ok;
   if (PackageOptions.StartWithoutWaiting) {
-    ok = window.LaunchProgram(PayloadPath, LaunchArguments, launchFolder, false, SW_HIDE, nullptr, false);
+    ok = window.LaunchProgram(PayloadPath, LaunchArguments, launchFolder, false, show, nullptr, false);
     Sleep(300);
   } else {
-    ok = window.LaunchProgram(PayloadPath, LaunchArguments, launchFolder, true, SW_HIDE, window.Window, false,
+    ok = window.LaunchProgram(PayloadPath, LaunchArguments, launchFolder, true, show, window.Window, false,
                               &RunningPayload);
   }
   // The pause keeps the window up a moment after the start; a quiet run whose payload has

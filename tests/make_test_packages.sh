@@ -63,6 +63,9 @@ pack passcode probe.exe --on PassExitCode
 source_folder startfolder
 pack startfolder probe.exe --on RunInStartFolder
 
+source_folder window
+pack window probe.exe --on ShowPayloadWindow
+
 # A title in UTF-8 that neither code page 1252 nor 932 holds whole.
 source_folder title
 pack title probe.exe --title "Board firmware 2.1 (基板, café)"

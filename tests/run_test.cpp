@@ -29,6 +29,9 @@ TEST_F(RunTest, NormalRunHandsOverAndCleansUp) {
   EXPECT_EQ(payload["FolderExists"], "1");
   EXPECT_EQ(payload["Report"], ExpectedReport(package, "0409", "ENU", Temp.Path));
   EXPECT_EQ(Captions(outcome), (std::vector<std::wstring>{L"Extracting....", L"Executing...."}));
+  // Started hidden: a window of its own shown with what it was given stays invisible.
+  EXPECT_EQ(payload["ShowCommand"], std::to_string(SW_HIDE));
+  EXPECT_EQ(payload["WindowVisible"], "0");
   EXPECT_TRUE(WasShown(outcome, false));
   EXPECT_TRUE(WasShown(outcome, true));
   ExpectNothingLeft();

@@ -102,6 +102,8 @@ TEST_F(StartupTest, OptionList) {
       {std::string("NoWait=1\0NoWait=0\0\0", 19), &O::StartWithoutWaiting, false},
       {std::string("NoWait=0\0NoWait=1\0\0", 19), &O::StartWithoutWaiting, true},
       {std::string("Unknown=1\0PowerState=1\0\0", 24), &O::ReportPowerStatus, true},
+      {std::string("\0\0", 2), &O::ShowPayloadWindow, false},
+      {std::string("PayloadWindow=1\0\0", 17), &O::ShowPayloadWindow, true},
       {std::string("BidWord=1\0RomText=1\0BidText=1\0BidCode=1\0FlagValue=1\0\0", 53), &O::ReportBidText4, true},
       {std::string("\0HideWindow=1\0\0", 15), &O::HideWhileRunning, false},  // an empty entry ends the list
       {std::string("HideWindow=1", 12), &O::HideWhileRunning, true},         // no terminating NULs at all

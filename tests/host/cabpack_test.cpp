@@ -296,7 +296,7 @@ TEST_F(CabpackTest, ConvertsNamesIntoTheNamedCodePage) {
 
 TEST_F(CabpackTest, ListsWhatWentIn) {
   ASSERT_EQ(Pack({"--on", "ReportPowerStatus", "--off", "AllowLanguageSwitch", "--on", "passexitcode", "--arguments",
-                  "/quiet \"a b\"", "--title", "Board firmware 2.1 (\xE5\x9F\xBA\xE6\x9D\xBF)"}),
+                  "/quiet \"a b\"", "--title", "Board firmware 2.1 (\xE5\x9F\xBA\xE6\x9D\xBF)", "--on", "ShowPayloadWindow"}),
             0)
       << Error;
   ASSERT_EQ(Run({"--list", Out}), 0) << Error;
@@ -305,6 +305,7 @@ TEST_F(CabpackTest, ListsWhatWentIn) {
   EXPECT_NE(Output.find("Arguments             \"/quiet \"a b\"\"\n"), std::string::npos) << Output;
   EXPECT_NE(Output.find("Title                 \"Board firmware 2.1 (\xE5\x9F\xBA\xE6\x9D\xBF)\"\n"), std::string::npos)
       << Output;
+  EXPECT_NE(Output.find("ShowPayloadWindow     on   (set)"), std::string::npos) << Output;
   EXPECT_EQ(Output.find("ignored entry"), std::string::npos) << Output;
   EXPECT_NE(Output.find("RCDATA        CAB"), std::string::npos) << Output;
   // In the names --on takes; the runner's keys stay out of sight.
@@ -450,6 +451,7 @@ TEST_F(CabpackTest, ListsAndRunsACabinetMadeByAnotherTool) {
   EXPECT_NE(Output.find("(no option list"), std::string::npos) << Output;
   EXPECT_NE(Output.find("Arguments             (none)\n"), std::string::npos) << Output;
   EXPECT_NE(Output.find("Title                 (none)\n"), std::string::npos) << Output;
+  EXPECT_NE(Output.find("ShowPayloadWindow     off  (default)"), std::string::npos) << Output;
   EXPECT_NE(Output.find("Warning: no file in the cabinet is flagged"), std::string::npos) << Output;
   // Without a flagged file the runner could never run it: --cab refuses it.
   EXPECT_EQ(Run({"--cab", gcab, "--stub", Stub, "-o", (Folder / "out" / "x.exe").string()}), 1);
