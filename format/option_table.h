@@ -21,4 +21,7 @@
     "the package ends with the payload's exit code when the runner waited for it")                      \
   X(RunInStartFolder, "InStartDir", false,                                                              \
     "the payload works in the folder the package was started from (unsafe for packages started from "   \
-    "download folders), not in its extract folder")
+    "download folders), not in its extract folder")                                                     \
+  X(ShowPayloadWindow, "PayloadWindow", false,                                                          \
+    "the payload is started shown (SW_SHOWNORMAL), not hidden (SW_HIDE), so that a window of its own "  \
+    "appears")

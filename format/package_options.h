@@ -12,6 +12,8 @@ struct TPackageOptions {
 #undef CABRUN_OPTION_MEMBER
   // Not a switch: the text of the entry keyed PsArguments, handed to the payload as written.
   std::string Arguments;
+  // Not a switch: the text of the entry keyed PsTitle (UTF-8), shown before the window's captions.
+  std::string Title;
 };
 
 // An option's key and where its value lands, in table order. A key that occurs twice in the

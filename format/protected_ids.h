@@ -45,6 +45,7 @@ enum ProtectedId : unsigned char {
   PsBatchExtension2,
   PsBatchHost,
   PsStartFolderKey,
+  PsTitle,
 #define CABRUN_OPTION_KEY_ID(name, key, on, meaning) PsKey##name,
   CABRUN_PACKAGE_OPTIONS(CABRUN_OPTION_KEY_ID)
 #undef CABRUN_OPTION_KEY_ID

@@ -43,6 +43,7 @@ inline constexpr ProtectedPlainEntry VocabularyPlain[] = {
     {PsMachineSection, "Machine"},
     {PsBatteryBit4, "Flag16"},
     {PsBatteryCharging, "Charging"},
+    {PsTitle, "Title"},
     {PsBatteryBit5, "Flag32"},
     {PsRunnerSection, "Runner"},
     {PsLogSwitch, "/log"},

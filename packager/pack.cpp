@@ -206,7 +206,7 @@ bool Pack(const Settings& s, PackStats& stats, std::ostream& err, Failure& failu
   if (!output.Create(failure.Message) || !StageCabinet(s, staged.Path, cabinet, digests, stats, err, failure))
     return false;
   PutRcData(items, CabinetResource, cabinet);
-  PutRcData(items, OptionsResource, BuildOptionList(s.Choices, s.Arguments));
+  PutRcData(items, OptionsResource, BuildOptionList(s.Choices, s.Arguments, s.Title));
   // A package made again from one with digests keeps none that do not belong to its cabinet.
   if (digests.empty())
     RemoveRcData(items, DigestsResource);

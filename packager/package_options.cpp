@@ -34,7 +34,8 @@ int FindPackageOption(const std::string& name) {
   return -1;
 }
 
-std::string BuildOptionList(const std::vector<OptionChoice>& choices, const std::optional<std::string>& arguments) {
+std::string BuildOptionList(const std::vector<OptionChoice>& choices, const std::optional<std::string>& arguments,
+                            const std::optional<std::string>& title) {
   int state[PackageOptionCount];
   for (int& s : state) s = -1;
   for (const OptionChoice& c : choices) state[c.Option] = c.On;
@@ -47,6 +48,7 @@ std::string BuildOptionList(const std::vector<OptionChoice>& choices, const std:
     list += '\0';
   }
   if (arguments) list += PlainText(PsArguments) + ("=" + *arguments) + '\0';
+  if (title) list += PlainText(PsTitle) + ("=" + *title) + '\0';
   return list + '\0';
 }
 
@@ -66,6 +68,7 @@ std::vector<OptionListEntry> ReadOptionList(const std::string& data) {
       if (SameIgnoringCase(e.Key, PlainText(PackageOptionKeys[i].Key))) e.Option = i;
     e.On = SameIgnoringCase(e.Value, PlainText(PsOptionOn));
     e.Arguments = !e.Key.empty() && SameIgnoringCase(e.Key, PlainText(PsArguments));
+    e.Title = !e.Key.empty() && SameIgnoringCase(e.Key, PlainText(PsTitle));
     entries.push_back(e);
     place = end + 1;
   }

@@ -18,17 +18,20 @@ std::vector<std::string> PackageOptionNameList();
 int FindPackageOption(const std::string& name);
 
 // The resource bytes: one "key=value" entry per option chosen (the last choice wins), in table
-// order, then the fixed payload arguments when given (also empty ones), and the closing empty entry.
+// order, then the fixed payload arguments and the title when given (also empty ones), and the
+// closing empty entry.
 std::string BuildOptionList(const std::vector<OptionChoice>& choices,
-                            const std::optional<std::string>& arguments = std::nullopt);
+                            const std::optional<std::string>& arguments = std::nullopt,
+                            const std::optional<std::string>& title = std::nullopt);
 
-// One line per entry of an option list: the option's name and state, the fixed arguments, or
-// the raw entry when its key names neither.
+// One line per entry of an option list: the option's name and state, the fixed arguments, the
+// title, or the raw entry when its key names none of them.
 struct OptionListEntry {
   std::string Key, Value;
   int Option = -1;
   bool On = false;
   bool Arguments = false;  // the fixed payload arguments, Value as written
+  bool Title = false;      // the window's title, Value in UTF-8
 };
 std::vector<OptionListEntry> ReadOptionList(const std::string& data);
 

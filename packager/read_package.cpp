@@ -126,8 +126,12 @@ void ListPackage(const std::string& path, RunnerArch arch, const SignatureFacts&
   for (const OptionListEntry& e : entries)
     if (e.Arguments) fixed = &e;
   out << "  " << std::left << std::setw(22) << "Arguments" << (fixed ? "\"" + fixed->Value + "\"" : "(none)") << "\n";
+  const OptionListEntry* title = nullptr;
   for (const OptionListEntry& e : entries)
-    if (e.Option < 0 && !e.Arguments) out << "  ignored entry \"" << e.Key << (e.Key.empty() ? "" : "=") << e.Value << "\"\n";
+    if (e.Title) title = &e;
+  out << "  " << std::left << std::setw(22) << "Title" << (title ? "\"" + title->Value + "\"" : "(none)") << "\n";
+  for (const OptionListEntry& e : entries)
+    if (e.Option < 0 && !e.Arguments && !e.Title) out << "  ignored entry \"" << e.Key << (e.Key.empty() ? "" : "=") << e.Value << "\"\n";
   if (!opt) out << "  (no option list: the runner's defaults apply)\n";
 
   for (const ResourceItem& item : items) {

@@ -145,6 +145,13 @@ bool SetVersionNumber(Settings& s, const std::string& v, std::string& error) {
   return true;
 }
 
+// The runner converts the title from UTF-8 for the window; other bytes would show as garbage.
+bool SetTitle(Settings& s, const std::string& v, std::string& error) {
+  if (IsUtf8(v)) return s.Title = v, true;
+  error = "the text is not UTF-8, as cabpack takes every text";
+  return false;
+}
+
 }  // namespace
 
 extern const Switch Switches[] = {
@@ -167,6 +174,8 @@ extern const Switch Switches[] = {
      [](Settings& s, const std::string& v, std::string&) { return s.Arguments = v, true; },
      "fixed arguments for the payload, handed on as written after the /Runner= argument (\"\" writes an "
      "empty entry)"},
+    {"title", Takes::Text, "TEXT", false, nullptr, SetTitle,
+     "what is being installed, shown before the progress window's captions (\"TEXT - Extracting....\")"},
     {"compression", Takes::Text, "none|mszip|lzx[:15..21]|lzx-optimal[:15..21]", false, nullptr, SetCompression,
      "how the cabinet is compressed (default mszip; lzx is lzx:21, a 2^21-byte window; lzx-optimal "
      "parses for the smallest cabinet, in about twice lzx's time)"},
@@ -388,7 +397,8 @@ bool ParseArguments(const std::vector<std::string>& args, Settings& s, Failure& 
   else if (modes.size() > 1)
     failure.Message = modes[0] + " and " + modes[1] + " do not go together: give one of --source, --cab, --list and "
                       "--save-cab";
-  else if (!s.List.empty() && (!s.Output.empty() || !s.Stub.empty() || !s.Arch.empty() || !s.Choices.empty() || s.Arguments))
+  else if (!s.List.empty() && (!s.Output.empty() || !s.Stub.empty() || !s.Arch.empty() || !s.Choices.empty() || s.Arguments ||
+                               s.Title))
     failure.Message = "--list takes only the package";
   else if (s.List.empty() && s.Output.empty())
     failure.Message = std::string("name the ") + (s.SaveCab.empty() ? "package" : "cabinet") + " to write: " +
@@ -402,7 +412,8 @@ bool ParseArguments(const std::vector<std::string>& args, Settings& s, Failure& 
   else if (!s.List.empty() + !s.SaveCab.empty() && (!s.Run.empty() || !s.Version.Empty() || !s.Icon.empty() ||
                                                     !s.SignCommand.empty()))
     failure.Message = "--run, the version texts, --icon and --sign-command go with --source or --cab";
-  else if (!s.SaveCab.empty() && (!s.Stub.empty() || !s.Arch.empty() || !s.Choices.empty() || s.Arguments))
+  else if (!s.SaveCab.empty() && (!s.Stub.empty() || !s.Arch.empty() || !s.Choices.empty() || s.Arguments ||
+                                 s.Title))
     failure.Message = "--save-cab takes only the package and -o";
   else
     return true;

@@ -15,7 +15,7 @@ struct Settings {
   VersionSettings Version;
   std::vector<OptionChoice> Choices;
   std::vector<std::string> Excludes;
-  std::optional<std::string> Arguments;
+  std::optional<std::string> Arguments, Title;
   CabCompression Compression = CabCompression::Mszip;
   unsigned LzxWindowBits = CabLzxMaxWindowBits;
   LzxParse LzxParsing = LzxParse::Lazy;

@@ -16,7 +16,8 @@ struct VersionSettings {
   bool Empty() const;
 };
 
-// Whether `text` is four numbers "a.b.c.d" of 0 to 65535, as versions are; whether it is UTF-8.
+// Whether `text` is four numbers "a.b.c.d" of 0 to 65535, as versions are; whether it is
+// well-formed UTF-8 (no surrogates, no overlong forms).
 bool IsVersionNumber(const std::string& text);
 bool IsUtf8(const std::string& text);
 

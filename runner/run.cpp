@@ -27,21 +27,27 @@ HANDLE RunningPayload = nullptr;
 std::vector<HANDLE> TargetChain;
 
 // Japanese captions go through the wide window functions where the system's code page
-// is not the one they are stored in.
-bool WideCaptions() { return JapaneseMode && !SystemUsesCodePage932(); }
+// is not the one they are stored in; a package's title is UTF-8, which no ANSI code page is.
+bool WideCaptions() { return (JapaneseMode && !SystemUsesCodePage932()) || !PackageOptions.Title.empty(); }
+
+// The caption, code page 932 or ASCII, after the title where the package has one.
+std::wstring WideCaption(const char* caption) {
+  if (PackageOptions.Title.empty()) return WideFromCodePage(caption, 932);
+  return WideFromCodePages({{PackageOptions.Title, CP_UTF8}, {" - " + std::string(caption), 932}});
+}
 
 void CreateProgressWindow() {
   const char* caption = ExtractingCaption();
   if (QuietMode)
     ProgressWindow = new TDlg();
   else
-    ProgressWindow = WideCaptions() ? new TDlg(WideFromCodePage(caption, 932)) : new TDlg(caption);
+    ProgressWindow = WideCaptions() ? new TDlg(WideCaption(caption)) : new TDlg(caption);
   ProgressWindow->UpdateVisibility(true, true);
 }
 
 void SetWindowCaption(const char* caption) {
   if (WideCaptions())
-    ProgressWindow->SetCaption(WideFromCodePage(caption, 932));
+    ProgressWindow->SetCaption(WideCaption(caption));
   else
     ProgressWindow->SetCaption(caption);
 }
@@ -204,12 +210,14 @@ void LaunchPayload() {
   SetWindowCaption(ExecutingCaption());
   window.SetProgress(100, ProgressMarquee);
   WriteLog({"starting ", PayloadPath, " ", LaunchArguments});
+  // Hidden unless the package asks: a payload with a window of its own would stay invisible.
+  int32_t show = PackageOptions.ShowPayloadWindow ? SW_SHOWNORMAL : SW_HIDE;
   bool ok;
   if (PackageOptions.StartWithoutWaiting) {
-    ok = window.LaunchProgram(PayloadPath, LaunchArguments, launchFolder, false, SW_HIDE, nullptr, false);
+    ok = window.LaunchProgram(PayloadPath, LaunchArguments, launchFolder, false, show, nullptr, false);
     Sleep(300);
   } else {
-    ok = window.LaunchProgram(PayloadPath, LaunchArguments, launchFolder, true, SW_HIDE, window.Window, false,
+    ok = window.LaunchProgram(PayloadPath, LaunchArguments, launchFolder, true, show, window.Window, false,
                               &RunningPayload);
   }
   // The pause keeps the window up a moment after the start; a quiet run whose payload has

@@ -87,6 +87,7 @@ void ReadOptionList(const uint8_t* data, size_t size) {
           PackageOptions.*option.Member = EqualsIgnoringCase(value, Protected(PsOptionOn));
       }
       if (EqualsIgnoringCase(key, Protected(PsArguments))) PackageOptions.Arguments = value;
+      if (EqualsIgnoringCase(key, Protected(PsTitle))) PackageOptions.Title = value;
     }
     place = end + 1;
   }

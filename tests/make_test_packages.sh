@@ -63,6 +63,13 @@ pack passcode probe.exe --on PassExitCode
 source_folder startfolder
 pack startfolder probe.exe --on RunInStartFolder
 
+source_folder window
+pack window probe.exe --on ShowPayloadWindow
+
+# A title in UTF-8 that neither code page 1252 nor 932 holds whole.
+source_folder title
+pack title probe.exe --title "Board firmware 2.1 (基板, café)"
+
 # Fixed payload arguments: with quotes, empty, long ("a b" 5000 times: fits the command line),
 # too long for any command line ("a b" 5462 times, 32 771 characters).
 quoted_words() { yes '"a b"' | head -n "$1" | paste -sd' '; }

@@ -337,6 +337,20 @@ class RunTest : public ::testing::Test {
     ExpectNothingLeft();
   }
 
+  // The package "title" shows its title before the captions, in Japanese or in English, read back
+  // through the wide window functions whatever the code page.
+  void CheckTitle(const std::string& languageArgument, bool japanese) {
+    const std::wstring title = L"Board firmware 2.1 (基板, café) - ";
+    TRunOutcome outcome = Run(Package("title"), languageArgument);
+    EXPECT_TRUE(outcome.Boxes.empty());
+    std::vector<std::wstring> expected = {title + L"Extracting....", title + L"Executing...."};
+    if (japanese) expected = {title + L"抽出しています....", title + L"実行しています...."};
+    EXPECT_EQ(Captions(outcome), expected);
+    EXPECT_EQ(Payloads().size(), 1u);
+    DeleteFileA(Record.c_str());
+    ExpectNothingLeft();
+  }
+
   // Every bilingual message in Japanese; the English-only ones stay English.
   void CheckJapaneseMessages(const std::string& languageArgument) {
     std::string language = languageArgument.empty() ? "" : languageArgument + " ";

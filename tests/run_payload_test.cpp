@@ -132,6 +132,18 @@ TEST_F(RunTest, HideWhileRunningKeepsTheWindowHidden) {
   ExpectNothingLeft();
 }
 
+// A payload with a window of its own, which it shows with the command it was started with.
+TEST_F(RunTest, ShowPayloadWindowLetsThePayloadShowItsWindow) {
+  TRunOutcome outcome = Run(Package("window"), "");
+  EXPECT_TRUE(outcome.Boxes.empty());
+  std::vector<TProbeRecord> payloads = Payloads();
+  ASSERT_EQ(payloads.size(), 1u);
+  EXPECT_EQ(payloads[0]["ShowCommand"], std::to_string(SW_SHOWNORMAL));
+  EXPECT_EQ(payloads[0]["WindowVisible"], "1");
+  EXPECT_EQ(Captions(outcome), (std::vector<std::wstring>{L"Extracting....", L"Executing...."}));
+  ExpectNothingLeft();
+}
+
 TEST_F(RunTest, MarkerFileHidesAndShowsTheWindow) {
   std::string package = Package("normal");
   SetEnvironmentVariableA("PROBE_HIDE_AFTER", "300");

@@ -29,6 +29,9 @@ TEST_F(RunTest, NormalRunHandsOverAndCleansUp) {
   EXPECT_EQ(payload["FolderExists"], "1");
   EXPECT_EQ(payload["Report"], ExpectedReport(package, "0409", "ENU", Temp.Path));
   EXPECT_EQ(Captions(outcome), (std::vector<std::wstring>{L"Extracting....", L"Executing...."}));
+  // Started hidden: a window of its own shown with what it was given stays invisible.
+  EXPECT_EQ(payload["ShowCommand"], std::to_string(SW_HIDE));
+  EXPECT_EQ(payload["WindowVisible"], "0");
   EXPECT_TRUE(WasShown(outcome, false));
   EXPECT_TRUE(WasShown(outcome, true));
   ExpectNothingLeft();
@@ -273,6 +276,16 @@ TEST_F(RunTest, JapaneseSystemNormalRun) { CheckJapaneseRun(""); }
 TEST_F(RunTest, LanguageSwitchJapaneseNormalRun) { CheckJapaneseRun(Plain(PsLanguageSwitch) + "=JPN"); }
 TEST_F(RunTest, JapaneseSystemMessages) { CheckJapaneseMessages(""); }
 TEST_F(RunTest, LanguageSwitchJapaneseMessages) { CheckJapaneseMessages(Plain(PsLanguageSwitch) + "=jpn"); }
+
+// The package's title before either language's captions, on either code page.
+TEST_F(RunTest, TitleBeforeTheCaptions) {
+  CheckTitle("", false);
+  CheckTitle(Plain(PsLanguageSwitch) + "=JPN", true);
+}
+TEST_F(RunTest, JapaneseSystemTitleBeforeTheCaptions) {
+  CheckTitle("", true);
+  CheckTitle(Plain(PsLanguageSwitch) + "=ENU", false);
+}
 
 // 機能.exe: the second byte of 能 is 0x5C, so the byte-wise name rules leave nothing of the name.
 // The target gets a fixed name instead of being the current folder itself, which would be emptied.

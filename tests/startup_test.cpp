@@ -102,6 +102,8 @@ TEST_F(StartupTest, OptionList) {
       {std::string("NoWait=1\0NoWait=0\0\0", 19), &O::StartWithoutWaiting, false},
       {std::string("NoWait=0\0NoWait=1\0\0", 19), &O::StartWithoutWaiting, true},
       {std::string("Unknown=1\0PowerState=1\0\0", 24), &O::ReportPowerStatus, true},
+      {std::string("\0\0", 2), &O::ShowPayloadWindow, false},
+      {std::string("PayloadWindow=1\0\0", 17), &O::ShowPayloadWindow, true},
       {std::string("BidWord=1\0RomText=1\0BidText=1\0BidCode=1\0FlagValue=1\0\0", 53), &O::ReportBidText4, true},
       {std::string("\0HideWindow=1\0\0", 15), &O::HideWhileRunning, false},  // an empty entry ends the list
       {std::string("HideWindow=1", 12), &O::HideWhileRunning, true},         // no terminating NULs at all
@@ -130,6 +132,11 @@ TEST_F(StartupTest, FixedArgumentsInTheOptionList) {
   EXPECT_FALSE(last.AllowQuietSwitch);
   EXPECT_TRUE(TPackageOptions().AllowQuietSwitch);
   EXPECT_FALSE(TPackageOptions().PassExitCode);
+  // The title is text as well, in UTF-8 ("基板"), beside the fixed arguments.
+  TPackageOptions titled = OptionsFrom(std::string("title=x\0Arguments=a\0Title=\xE5\x9F\xBA\xE6\x9D\xBF 2.1\0\0", 38));
+  EXPECT_EQ(titled.Title, "\xE5\x9F\xBA\xE6\x9D\xBF 2.1");
+  EXPECT_EQ(titled.Arguments, "a");
+  EXPECT_EQ(TPackageOptions().Title, "");
 }
 
 // The walk must never read past the resource, however its bytes end: the list is put

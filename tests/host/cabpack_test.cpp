@@ -171,6 +171,10 @@ TEST(OptionList, HoldsTheChosenOptionsInTableOrderWithTheRunnersKeys) {
   EXPECT_EQ(BuildOptionList({{hide, true}}, std::string("/s \"a b\" x=1")),
             List({Plain(PsKeyHideWhileRunning) + "=" + Plain(PsOptionOn), Plain(PsArguments) + "=/s \"a b\" x=1"}));
   EXPECT_EQ(BuildOptionList({}, std::string()), List({Plain(PsArguments) + "="}));
+  // The title after them.
+  EXPECT_EQ(BuildOptionList({}, std::string("x"), std::string("Board 2.1")),
+            List({Plain(PsArguments) + "=x", Plain(PsTitle) + "=Board 2.1"}));
+  EXPECT_EQ(BuildOptionList({}, std::nullopt, std::string()), List({Plain(PsTitle) + "="}));
 }
 
 TEST(OptionList, ReadsBackLikeTheRunner) {
@@ -178,8 +182,8 @@ TEST(OptionList, ReadsBackLikeTheRunner) {
   for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
   std::vector<OptionListEntry> entries = ReadOptionList(
       List({lower + "=" + Plain(PsOptionOn), Plain(PsKeyStartWithoutWaiting) + "=yes", "=1", "Other=1",
-            Plain(PsArguments) + "=a=b", "", Plain(PsKeyAllowExtractSwitch) + "=1"}));
-  ASSERT_EQ(entries.size(), 5u);  // reading stops at the empty entry
+            Plain(PsArguments) + "=a=b", Plain(PsTitle) + "=T - x", "", Plain(PsKeyAllowExtractSwitch) + "=1"}));
+  ASSERT_EQ(entries.size(), 6u);  // reading stops at the empty entry
   EXPECT_EQ(entries[0].Option, FindPackageOption("HideWhileRunning"));
   EXPECT_TRUE(entries[0].On);
   EXPECT_EQ(entries[1].Option, FindPackageOption("StartWithoutWaiting"));
@@ -189,6 +193,10 @@ TEST(OptionList, ReadsBackLikeTheRunner) {
   EXPECT_FALSE(entries[3].Arguments);
   EXPECT_TRUE(entries[4].Arguments);
   EXPECT_EQ(entries[4].Value, "a=b");
+  EXPECT_FALSE(entries[4].Title);
+  EXPECT_TRUE(entries[5].Title);
+  EXPECT_FALSE(entries[5].Arguments);
+  EXPECT_EQ(entries[5].Value, "T - x");
   EXPECT_TRUE(DefaultOptionState(FindPackageOption("AllowExtractSwitch")));
   EXPECT_FALSE(DefaultOptionState(FindPackageOption("ReportBidWord")));
 }
@@ -290,13 +298,16 @@ TEST_F(CabpackTest, ConvertsNamesIntoTheNamedCodePage) {
 
 TEST_F(CabpackTest, ListsWhatWentIn) {
   ASSERT_EQ(Pack({"--on", "ReportPowerStatus", "--off", "AllowLanguageSwitch", "--on", "passexitcode", "--arguments",
-                  "/quiet \"a b\""}),
+                  "/quiet \"a b\"", "--title", "Board firmware 2.1 (\xE5\x9F\xBA\xE6\x9D\xBF)", "--on", "ShowPayloadWindow"}),
             0)
       << Error;
   ASSERT_EQ(Run({"--list", Out}), 0) << Error;
   EXPECT_NE(Output.find("PassExitCode          on   (set)"), std::string::npos) << Output;
   EXPECT_NE(Output.find("AllowQuietSwitch      on   (default)"), std::string::npos) << Output;
   EXPECT_NE(Output.find("Arguments             \"/quiet \"a b\"\"\n"), std::string::npos) << Output;
+  EXPECT_NE(Output.find("Title                 \"Board firmware 2.1 (\xE5\x9F\xBA\xE6\x9D\xBF)\"\n"), std::string::npos)
+      << Output;
+  EXPECT_NE(Output.find("ShowPayloadWindow     on   (set)"), std::string::npos) << Output;
   EXPECT_EQ(Output.find("ignored entry"), std::string::npos) << Output;
   EXPECT_NE(Output.find("RCDATA        CAB"), std::string::npos) << Output;
   // In the names --on takes; the runner's keys stay out of sight.
@@ -538,6 +549,8 @@ TEST_F(CabpackTest, ListsAndRunsACabinetMadeByAnotherTool) {
   EXPECT_NE(Output.find("2 files, 16 bytes unpacked; compression none"), std::string::npos) << Output;
   EXPECT_NE(Output.find("(no option list"), std::string::npos) << Output;
   EXPECT_NE(Output.find("Arguments             (none)\n"), std::string::npos) << Output;
+  EXPECT_NE(Output.find("Title                 (none)\n"), std::string::npos) << Output;
+  EXPECT_NE(Output.find("ShowPayloadWindow     off  (default)"), std::string::npos) << Output;
   EXPECT_NE(Output.find("Warning: no file in the cabinet is flagged"), std::string::npos) << Output;
   // Without a flagged file the runner could never run it: --cab refuses it.
   EXPECT_EQ(Run({"--cab", gcab, "--stub", Stub, "-o", (Folder / "out" / "x.exe").string()}), 1);
@@ -630,6 +643,8 @@ TEST_F(CabpackTest, RefusesBadInputLeavingNothingBehind) {
       {{"--list", folder + "/x64.exe", "--arch", "x64"}, 2, "only the package", ""},
       {{"--list", folder + "/text.exe", "--product-name", "x"}, 2, "go with --source or --cab", ""},
       {{"--list", folder + "/text.exe", "--arguments", "x"}, 2, "only the package", ""},
+      {{"--list", folder + "/text.exe", "--title", "x"}, 2, "only the package", ""},
+      {{"--source", src, "--run", "setup.exe", "--title", "caf\xE9", "-o", out}, 2, "not UTF-8", ""},
       {{"--source", src, "--run", "setup.exe", "--icon", folder + "/text.exe", "-o", out}, 1, "not an icon file", ""},
       {{"--source", src, "--run", "setup.exe", "--icon", folder + "/cut.ico", "-o", out}, 1, "cut short", ""},
       {{"--source", src, "--run", "setup.exe", "--icon", folder + "/no.ico", "-o", out}, 1,

@@ -7,7 +7,9 @@
 //   PROBE_EXIT         the exit code to end with (decimal; default 0)
 //   PROBE_BOX          text of a message box to show (caption PROBE_BOX_CAPTION, style
 //                      PROBE_BOX_STYLE in decimal); lets the driver be checked on its own
-// It also records its arguments as the C runtime parsed them (ArgumentCount, Argument0, ...) and,
+// It also records its arguments as the C runtime parsed them (ArgumentCount, Argument0, ...), the
+// show command it was started with (ShowCommand) and whether a window of its own shown with that
+// command is visible (WindowVisible, 0 or 1), as a GUI program's would be, and,
 // just before it ends, the names directly in its folder (NamesAtEnd, sorted, joined by "|").
 // The record is a block of name=value lines that starts with "begin" and ends with "end=";
 // backslash, CR and LF in values are written as \\, \r and \n.
@@ -100,9 +102,21 @@ std::string NamesIn(const std::string& folder) {
   return text;
 }
 
+
+// A top-level window shown the way a GUI program shows its main window.
+bool ShownWindowIsVisible(int showCommand) {
+  HWND window = CreateWindowExA(0, "STATIC", "probe", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 200, 100,
+                                nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  if (!window) return false;
+  ShowWindow(window, showCommand);
+  bool visible = IsWindowVisible(window) != FALSE;
+  DestroyWindow(window);
+  return visible;
+}
+
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCommand) {
   std::string record = Variable("PROBE_RECORD");
   if (record.empty()) return 1;
 
@@ -125,6 +139,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   text += Line("CommandLine", GetCommandLineA());
   text += Line("ArgumentCount", std::to_string(__argc - 1));
   for (int i = 1; i < __argc; ++i) text += Line("Argument" + std::to_string(i - 1), __argv[i]);
+  text += Line("ShowCommand", std::to_string(showCommand));
+  text += Line("WindowVisible", ShownWindowIsVisible(showCommand) ? "1" : "0");
   text += Line("CurrentFolder", current);
   text += Line("Module", self);
   text += Line("FolderExists", IsFolder(folder) ? "1" : "0");
