@@ -22,22 +22,24 @@ packages=(
   locales
 )
 
-# Japanese file names made on the Unix side reach Wine only through the glibc ja_JP.UTF-8 locale.
-japanese_locale() {
-  locale -a 2>/dev/null | grep -qix 'ja_JP.utf-\?8' && return 0
+# File names outside ASCII reach the Unix side from Wine only through a glibc UTF-8 locale: the
+# tests' Japanese systems run under ja_JP.UTF-8, their Western ones under en_US.UTF-8.
+locale_made() {
+  locale -a 2>/dev/null | grep -qix "$1.utf-\\?8" && return 0
   if [ "$(id -u)" -ne 0 ]; then
-    echo "setup.sh: generating the ja_JP.UTF-8 locale needs root" >&2
+    echo "setup.sh: generating the $1.UTF-8 locale needs root" >&2
     return 1
   fi
-  localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
+  localedef -i "$1" -f UTF-8 "$1.UTF-8"
 }
+test_locales() { locale_made ja_JP && locale_made en_US; }
 
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 if [ ${#missing[@]} -eq 0 ]; then
-  japanese_locale
+  test_locales
   exit 0
 fi
 
@@ -50,4 +52,4 @@ dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i3
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-japanese_locale
+test_locales

@@ -1,6 +1,7 @@
 #include "cabinet/cab_output.h"
 
 #include "cabinet/raw_file.h"
+#include "format/cabinet.h"
 #include "format/package_resources.h"
 #include "sys/number_text.h"
 #include "sys/paths.h"
@@ -84,9 +85,42 @@ bool PutReplacementInPlace(TCabReader& reader, const std::string& target) {
   return moved;
 }
 
+unsigned Backslashes(const char* text) {
+  unsigned count = 0;
+  while (*text) count += *text++ == '\\';
+  return count;
+}
+
+// cabinet.dll passes a name flagged as UTF-8 on as stored, flag and all, and the A functions
+// would read it in the system's code page: it is spelled in that code page here, before any check
+// of it. A character that the code page cannot hold, or spells with a trail byte that the
+// byte-wise splitting here would take for a backslash, refuses the name rather than let it
+// become another.
+bool SpellInSystemCodePage(std::string& name) {
+  wchar_t wide[CB_MAX_FILENAME];
+  char spelled[2 * CB_MAX_FILENAME];
+  BOOL lost = FALSE;
+  if (!MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name.c_str(), -1, wide, CB_MAX_FILENAME)) return false;
+  // A system whose code page is UTF-8 takes the name as it is (asked about losses, it fails the call).
+  if (GetACP() == CP_UTF8) return true;
+  if (!WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, spelled, sizeof spelled, nullptr, &lost) ||
+      lost || Backslashes(spelled) != Backslashes(name.c_str()))
+    return false;
+  name = spelled;
+  return true;
+}
+
 // Makes the folders of the target and opens it for writing; -1 when that fails.
 INT_PTR OpenOutputFile(TCabReader& reader, const FDINOTIFICATION& record) {
   std::string name = record.psz1 ? record.psz1 : "";
+  if ((record.attribs & CabAttributeNameIsUtf8) && !SpellInSystemCodePage(name)) {
+    // Logged as stored; control characters would let the name forge lines of the log.
+    for (char& c : name) c = static_cast<unsigned char>(c) < ' ' ? '?' : c;
+    reader.RefusedFile = name;
+    CabLastError = ERROR_NO_UNICODE_TRANSLATION;
+    return -1;
+  }
+  reader.FileName = name;
   std::string target = reader.DestFolder + name;
   // A name that leads out of the destination folder is refused, and with it the rest of the copy.
   std::string base = FullPathOf(reader.DestFolder);
@@ -107,7 +141,7 @@ INT_PTR OpenOutputFile(TCabReader& reader, const FDINOTIFICATION& record) {
   }
   // A file beyond the digests has none to match.
   if (reader.Digests && reader.StartedFiles++ >= reader.DigestCount) {
-    reader.MismatchedFile = name;
+    reader.RefusedFile = name;
     CabLastError = ERROR_CRC;
     return -1;
   }
@@ -147,7 +181,7 @@ INT_PTR FinishOutputFile(TCabReader& reader, const FDINOTIFICATION& record) {
   uint32_t attributes = record.attribs & DiskAttributeMask;
   basic.FileAttributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
   SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
-  std::string name = record.psz1 ? record.psz1 : "";
+  std::string name = reader.FileName;
   if (!DigestMatches(reader)) {
     // The file goes with its handle; a file it was to replace stays as it was.
     FILE_DISPOSITION_INFO remove{TRUE};
@@ -155,7 +189,7 @@ INT_PTR FinishOutputFile(TCabReader& reader, const FDINOTIFICATION& record) {
     int32_t ignored = 0;
     RawClose(record.hf, ignored);
     reader.Replacement.clear();
-    reader.MismatchedFile = name;
+    reader.RefusedFile = name;
     CabLastError = ERROR_CRC;
     return 0;
   }

@@ -175,7 +175,7 @@ bool TCabReader::Expand(const std::string& cabinetPath, const std::string& desti
   DoneBytes = 0;
   FinishedFiles = 0;
   StartedFiles = 0;
-  MismatchedFile.clear();
+  RefusedFile.clear();
   std::string fullPath = FullPathOf(cabinetPath);
   DestFolder = WithTrailingBackslash(destinationFolder);
   CabLastError = 0;

@@ -46,7 +46,10 @@ class TCabReader : public TObject {
   size_t DigestCount = 0;
   HCRYPTPROV HashProvider = 0;  // during Expand, where there are digests
   unsigned StartedFiles = 0;    // with digests: files begun in the last Expand, the next digest index
-  std::string MismatchedFile;   // a file whose bytes did not match its digest, as stored
+  // A file whose bytes did not match its digest (ERROR_CRC), or whose name flagged as UTF-8 has no
+  // spelling in the system's code page (ERROR_NO_UNICODE_TRANSLATION; this one as stored).
+  std::string RefusedFile;
+  std::string FileName;  // the file being written, as the system's code page spells it
   TProgressHook OnProgress = nullptr;  // null = not bound
   void* ProgressContext = nullptr;
 };

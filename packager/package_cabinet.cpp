@@ -1,6 +1,7 @@
 #include "packager/package_cabinet.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -25,9 +26,25 @@ std::string Upper(std::string s) {
   return s;
 }
 
-// One path component as it will be stored; `shown` is the name in messages.
+// The length of the well-formed UTF-8 character at `at` (its code point in `code`), or 0 for an
+// ill-formed one: a stray byte, a cut sequence, an overlong form, a surrogate, beyond U+10FFFF.
+size_t Utf8CharLength(const std::string& s, size_t at, uint32_t& code) {
+  unsigned char c = s[at];
+  size_t length = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+  if (length == 0 || at + length > s.size()) return 0;
+  code = length == 1 ? c : c & (0x7F >> length);
+  for (size_t k = 1; k < length; ++k) {
+    if ((s[at + k] & 0xC0) != 0x80) return 0;
+    code = code << 6 | (s[at + k] & 0x3F);
+  }
+  static const uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+  return code < least[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF) ? 0 : length;
+}
+
+// One path component as it will be stored, and whether it is stored in UTF-8; `shown` is the
+// name in messages.
 bool StoredComponent(const std::string& utf8, int codePage, const std::string& shown, std::string& stored,
-                     std::string& error) {
+                     bool& storedUtf8, std::string& error) {
   for (unsigned char c : utf8) {
     if (c < 0x20 || std::string("<>:\"\\|?*").find(char(c)) != std::string::npos) {
       error = "the file name \"" + shown + "\" holds a character that Windows file names cannot hold";
@@ -50,11 +67,19 @@ bool StoredComponent(const std::string& utf8, int codePage, const std::string& s
     stored = utf8;
     return true;
   }
+  // Without a code page the name goes in as UTF-8, flagged so: the runner spells it in the code page
+  // of the system it runs on, or refuses it there.
   if (codePage == 0) {
-    error = "the file name \"" + shown +
-            "\" holds characters outside printable ASCII; name the target systems' code page with --codepage N "
-            "(for example 932 or 1252)";
-    return false;
+    uint32_t code = 0;
+    for (size_t at = 0, length = 1; at < utf8.size(); at += length) {
+      if ((length = Utf8CharLength(utf8, at, code)) == 0) {
+        error = "the file name \"" + shown + "\" is not UTF-8; name the code page it is in with --codepage N";
+        return false;
+      }
+    }
+    stored = utf8;
+    storedUtf8 = true;
+    return true;
   }
   if (!ConvertToCodePage(utf8, codePage, stored)) {
     error = "code page " + std::to_string(codePage) + " cannot hold the file name \"" + shown + "\"";
@@ -194,9 +219,10 @@ bool CollectSourceFiles(const SourceSettings& settings, std::vector<CabFile>& fi
     }
     Collected c;
     c.Shown = shown;
+    bool storedUtf8 = false;
     for (const fs::path& part : relative) {
       std::string stored;
-      if (!StoredComponent(part.u8string(), settings.CodePage, shown, stored, error)) return false;
+      if (!StoredComponent(part.u8string(), settings.CodePage, shown, stored, storedUtf8, error)) return false;
       c.File.Name += (c.File.Name.empty() ? "" : "\\") + stored;
     }
     c.Size = fs::file_size(path, ec);
@@ -206,6 +232,7 @@ bool CollectSourceFiles(const SourceSettings& settings, std::vector<CabFile>& fi
       error = "cannot read \"" + shown + "\" in the source folder";
       return false;
     }
+    if (storedUtf8) c.File.Attributes |= CabAttributeNameIsUtf8;
     c.File.SourcePath = path.u8string();
     DosDateTime(settings.FixedTime ? settings.FixedSeconds : modified, settings.FixedTime, c.File.Date,
                 c.File.Time);
@@ -251,6 +278,27 @@ bool CollectSourceFiles(const SourceSettings& settings, std::vector<CabFile>& fi
   flagged->File.Attributes |= CabAttributeRunAfterExtraction;
   for (Collected& c : found) files.push_back(std::move(c.File));
   return true;
+}
+
+std::string ShownName(const CabinetEntry& entry) {
+  const std::string& name = entry.Name;
+  std::string shown;
+  for (size_t at = 0; at < name.size();) {
+    uint32_t code = uint8_t(name[at]);
+    size_t length = (entry.Attributes & CabAttributeNameIsUtf8) ? Utf8CharLength(name, at, code) : code < 0x80;
+    // Control characters (C1 too) and the bidirectional overrides could make a name look like another.
+    bool plain = length && code >= 0x20 && (code < 0x7F || code >= 0xA0) && !(code >= 0x202A && code <= 0x202E) &&
+                 !(code >= 0x2066 && code <= 0x2069);
+    if (plain) {
+      shown.append(name, at, length);
+      at += length;
+    } else {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "<%02X>", unsigned(uint8_t(name[at++])));
+      shown += hex;
+    }
+  }
+  return shown;
 }
 
 bool ReadCabinetTable(const std::string& b, CabinetTable& table, std::string& error) {

@@ -12,7 +12,7 @@
 struct SourceSettings {
   std::string Folder;       // every file under it goes in, named relative to it
   std::string RunPath;      // relative path of the file to flag, '/' or '\' separated
-  int CodePage = 0;         // 0: names must be printable ASCII
+  int CodePage = 0;         // 0: names that are not ASCII go in as UTF-8, flagged so
   bool FixedTime = false;   // SOURCE_DATE_EPOCH: every file gets FixedSeconds (read as UTC)
   int64_t FixedSeconds = 0;
   std::string Output;       // the package being made: never packed, nor cabpack's staging files
@@ -45,6 +45,11 @@ struct CabinetEntry {
   uint32_t Size = 0;
   uint16_t Folder = 0, Date = 0, Time = 0, Attributes = 0;
 };
+
+// The stored name as --list shows it, in UTF-8: text as it is (all of a name flagged as UTF-8, the
+// ASCII of any other); every other byte (of a code page not recorded, or ill-formed UTF-8) and
+// the bytes of control characters and bidirectional overrides as <XX>, which no Windows name holds.
+std::string ShownName(const CabinetEntry& entry);
 
 struct CabinetTable {
   uint32_t CabinetSize = 0;

@@ -206,7 +206,7 @@ bool List(const Settings& s, std::ostream& out, Failure& failure) {
   out << "\n";
   for (const CabinetEntry& e : table.Files)
     out << "  " << std::right << std::setw(12) << e.Size << "  " << DateText(e.Date, e.Time) << "  "
-        << AttributeText(e.Attributes) << "  " << e.Name
+        << AttributeText(e.Attributes) << "  " << ShownName(e)
         << ((e.Attributes & CabAttributeRunAfterExtraction) ? "   <- run after extraction" : "") << "\n";
   if (!CheckRunnable(table, error)) out << "Warning: " << error << ".\n";
   const ResourceItem* sums = opened.Plain ? nullptr : FindRcData(opened.Items, DigestsResource);
@@ -217,7 +217,7 @@ bool List(const Settings& s, std::ostream& out, Failure& failure) {
     out << "Warning: " << sums->Data.size() / DigestSize << " digests for " << table.Files.size()
         << " files; the runner will not start the payload.\n";
   for (size_t i = 0; i < table.Files.size() && DigestSize * (i + 1) <= sums->Data.size(); ++i) {
-    std::string name = table.Files[i].Name;
+    std::string name = ShownName(table.Files[i]);
     std::replace(name.begin(), name.end(), '\\', '/');
     out << HexText(sums->Data.substr(DigestSize * i, DigestSize)) << "  " << name << "\n";
   }

@@ -102,9 +102,10 @@ bool ExpandCabinet() {
     reader.DigestCount = reader.Digests ? (size % DigestSize ? size_t(-1) : size / DigestSize) : 0;
     expanded = reader.Expand(CabinetTempFile, ExtractFolder);
     PayloadName = reader.LaunchFileName;
-    if (CabLastError == ERROR_CRC)
-      WriteLog({"files do not match the package's digests", reader.MismatchedFile.empty() ? "" : ": ",
-                reader.MismatchedFile});
+    if (CabLastError == ERROR_CRC || CabLastError == ERROR_NO_UNICODE_TRANSLATION)
+      WriteLog({CabLastError == ERROR_CRC ? "files do not match the package's digests"
+                                          : "the system's code page cannot hold the UTF-8 name of a file",
+                reader.RefusedFile.empty() ? "" : ": ", reader.RefusedFile});
   }
   ReleaseFolders(TargetChain);
   LogExpansion(files, reader.DoneBytes, CabLastError);

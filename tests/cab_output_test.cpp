@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <cstring>
+#include <map>
+
 #include "cabinet/cab_output.h"
 #include "cabinet/cab_reader.h"
 #include "sys/paths.h"
@@ -237,6 +241,70 @@ TEST(StoredNames, AnUnsafeNameAbandonsTheCopyAndNothingLeavesTheDestination) {
     EXPECT_FALSE(IsExistingFile("C:\\evil.txt")) << name;
     EXPECT_EQ(reader.LaunchFileName, "") << name;
   }
+}
+
+// A name flagged as UTF-8 comes out in the system's code page (expected, in its bytes), or is
+// refused with error, nothing of it written; the code page's lookalikes never stand in.
+struct Utf8NameCase {
+  const char* Stored;
+  const char* Expected;  // null: refused
+  int32_t Error;
+};
+
+void ExpectUtf8Names(UINT codePage, const std::vector<Utf8NameCase>& cases) {
+  ASSERT_EQ(GetACP(), codePage);
+  for (const auto& c : cases) {
+    TempFolder folder;
+    ASSERT_EQ(MakeCabinet(folder / "u.cab", {MakeCabFile("first.txt", "1"), MakeCabFile(c.Stored, "u", 0xE0),
+                                             MakeCabFile("after.txt", "2")}),
+              "");
+    TCabReader reader;
+    bool expanded = reader.Expand(folder / "u.cab", folder / "out");
+    std::map<std::string, bool> written;
+    ListTree(folder / "out", written);
+    if (c.Expected) {
+      EXPECT_TRUE(expanded) << c.Stored << ", error " << CabLastError;
+      EXPECT_EQ(ReadWholeFile(folder / ("out\\" + std::string(c.Expected))), "u") << c.Stored;
+      EXPECT_EQ(reader.LaunchFileName, c.Expected) << c.Stored;
+      EXPECT_EQ(written.size(), 3u + std::count(c.Expected, c.Expected + strlen(c.Expected), '\\')) << c.Stored;
+    } else {
+      EXPECT_FALSE(expanded) << c.Stored;
+      EXPECT_EQ(CabLastError, c.Error) << c.Stored;
+      EXPECT_EQ(reader.RefusedFile, c.Error == ERROR_NO_UNICODE_TRANSLATION ? c.Stored : "") << c.Stored;
+      EXPECT_EQ(written.size(), 1u) << c.Stored;
+      EXPECT_EQ(written.count("first.txt"), 1u) << c.Stored;
+      EXPECT_EQ(reader.LaunchFileName, "") << c.Stored;
+    }
+  }
+}
+
+TEST(StoredNames, Utf8NamesInTheWesternCodePage) {
+  ExpectUtf8Names(1252, {
+      {"café.txt", "caf\xE9.txt", 0},
+      {"ré\\sumé.txt", "r\xE9\\sum\xE9.txt", 0},
+      {"¥.txt", "\xA5.txt", 0},
+      {"ファーム.bin", nullptr, ERROR_NO_UNICODE_TRANSLATION},
+      // Best fit would make these "..\\evil.txt", and "Ā" an "A".
+      {"．．＼evil.txt", nullptr, ERROR_NO_UNICODE_TRANSLATION},
+      {"Ā.txt", nullptr, ERROR_NO_UNICODE_TRANSLATION},
+      {"caf\xE9.txt", nullptr, ERROR_NO_UNICODE_TRANSLATION},     // not UTF-8
+      {"caf\xC0\xA9.txt", nullptr, ERROR_NO_UNICODE_TRANSLATION},  // overlong
+      // Converted first, then checked like any other name.
+      {"..\\café.txt", nullptr, ERROR_INVALID_NAME},
+  });
+}
+
+TEST(StoredNames, Utf8NamesInTheJapaneseSystemCodePage) {
+  ExpectUtf8Names(932, {
+      {"ファーム.bin", "\x83t\x83@\x81[\x83\x80.bin", 0},
+      {"データ\\ファーム.bin", "\x83" "f\x81[\x83^\\\x83t\x83@\x81[\x83\x80.bin", 0},
+      {"．．＼evil.txt", "\x81" "D\x81" "D\x81_evil.txt", 0},  // full-width: one plain name
+      {"café.txt", nullptr, ERROR_NO_UNICODE_TRANSLATION},
+      // Best fit would make "¥" a backslash; "ソ" is spelled with the byte of one.
+      {"a¥..¥..¥evil.txt", nullptr, ERROR_NO_UNICODE_TRANSLATION},
+      {"ソフト.exe", nullptr, ERROR_NO_UNICODE_TRANSLATION},
+      {"..\\ファーム.bin", nullptr, ERROR_INVALID_NAME},
+  });
 }
 
 // Damage that cabinet.dll finds by itself must not pass as a finished expansion.

@@ -181,4 +181,30 @@ TEST_F(RunTest, ExtractOnlyCancelledKeepsWhatWasExtracted) {
   ExpectNothingLeft();
 }
 
+// Names stored in UTF-8 come out in the system's code page; a name it cannot hold fails the run,
+// named in the log as stored, and is never written under another name.
+class Utf8NamesTest : public RunTest {
+ protected:
+  void Check(UINT codePage, const std::string& held, const std::string& heldStored, const std::string& heldOnDisk,
+             const std::string& refused, const std::string& refusedStored) {
+    ASSERT_EQ(GetACP(), codePage);
+    RunQuietly(Package(held), Plain(PsExtractSwitch) + " out", 0, "out");
+    EXPECT_EQ(ReadWholeFile(Temp / ("out\\" + heldOnDisk)), heldStored + " of " + held + "\n");
+    std::string log = RunQuietly(Package(refused), "", 104);
+    EXPECT_NE(log.find(" the system's code page cannot hold the UTF-8 name of a file: " + refusedStored + "\r\n"),
+              std::string::npos) << log;
+    EXPECT_NE(log.find(", error 1113\r\n"), std::string::npos) << log;
+    EXPECT_TRUE(Payloads().empty());
+    ExpectNothingLeft();
+  }
+};
+
+TEST_F(Utf8NamesTest, SpelledInCodePage1252) {
+  Check(1252, "utf8latin", "café.txt", "caf\xE9.txt", "utf8kana", "ファーム.bin");
+}
+
+TEST_F(Utf8NamesTest, JapaneseSystemSpellsThemInCodePage932) {
+  Check(932, "utf8kana", "ファーム.bin", "\x83t\x83@\x81[\x83\x80.bin", "utf8latin", "café.txt");
+}
+
 }  // namespace

@@ -290,10 +290,66 @@ TEST_F(CabpackTest, ConvertsNamesIntoTheNamedCodePage) {
   WriteFile(Source / "caf\xC3\xA9.txt", "1252");
   ASSERT_EQ(Pack({"--codepage", "1252"}), 0) << Error;
   EXPECT_EQ(Cabinet(Out).Files[0].Name, "caf\xE9.txt");
+  EXPECT_EQ(Cabinet(Out).Files[0].Attributes & CabAttributeNameIsUtf8, 0);
+  // Bytes of a code page the listing cannot know are shown by their values.
+  ASSERT_EQ(Run({"--list", Out}), 0) << Error;
+  EXPECT_NE(Output.find("  caf<E9>.txt\n"), std::string::npos) << Output;
   fs::remove(Source / "caf\xC3\xA9.txt");
   WriteFile(Source / "\xE3\x81\x82.txt", "hiragana a");
   ASSERT_EQ(Pack({"--codepage", "932"}), 0) << Error;
   EXPECT_EQ(Cabinet(Out).Files.back().Name, "\x82\xA0.txt");
+}
+
+TEST_F(CabpackTest, StoresNamesThatAreNotAsciiInUtf8WithoutACodePage) {
+  WriteFile(Source / "caf\xC3\xA9.txt", "1252");
+  WriteFile(Source / "\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF" / "\xE3\x82\xBD.bin", "932, with a trail byte 0x5C");
+  ASSERT_EQ(Pack(), 0) << Error;
+  CabinetTable table = Cabinet(Out);
+  ASSERT_EQ(table.Files.size(), 4u);
+  const struct {
+    std::string Name;
+    uint16_t Flag;
+  } expected[] = {
+      {"caf\xC3\xA9.txt", CabAttributeNameIsUtf8},
+      {"data\\table.txt", 0},
+      {"setup.exe", 0},
+      {"\xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF\\\xE3\x82\xBD.bin", CabAttributeNameIsUtf8},
+  };
+  for (size_t i = 0; i < table.Files.size(); ++i) {
+    EXPECT_EQ(table.Files[i].Name, expected[i].Name);
+    EXPECT_EQ(table.Files[i].Attributes & CabAttributeNameIsUtf8, expected[i].Flag) << expected[i].Name;
+  }
+  ASSERT_EQ(Run({"--list", Out}), 0) << Error;
+  EXPECT_NE(Output.find("  caf\xC3\xA9.txt\n"), std::string::npos) << Output;
+  EXPECT_NE(Output.find("  \xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF/\xE3\x82\xBD.bin\n"), std::string::npos) << Output;
+}
+
+// What --list shows of a stored name: readable text where it is text, the value of every other byte.
+TEST(ShownName, ShowsTextAndTheValuesOfOtherBytes) {
+  const struct {
+    std::string Stored;
+    uint16_t Attributes;
+    std::string Shown;
+  } cases[] = {
+      {"a\\b.txt", 0x20, "a\\b.txt"},
+      {"a\\b.txt", 0xA0, "a\\b.txt"},
+      {"caf\xC3\xA9.txt", 0xA0, "caf\xC3\xA9.txt"},
+      {"caf\xC3\xA9.txt", 0x20, "caf<C3><A9>.txt"},       // not flagged: bytes of some code page
+      {"caf\xE9.txt", 0xA0, "caf<E9>.txt"},               // flagged, not UTF-8
+      {"\xC0\xAF.txt", 0xA0, "<C0><AF>.txt"},             // an overlong "/"
+      {"\xED\xA0\x80.txt", 0xA0, "<ED><A0><80>.txt"},     // a surrogate
+      {"\xF0\x9F\x98\x80.txt", 0xA0, "\xF0\x9F\x98\x80.txt"},
+      {"\xE3\x81", 0xA0, "<E3><81>"},                     // cut short
+      {"a\x1B[2Jb\x7F", 0x20, "a<1B>[2Jb<7F>"},           // terminal controls
+      {"a\xC2\x9B" "2J", 0xA0, "a<C2><9B>2J"},            // C1 control
+      {"evil\xE2\x80\xAEtxt.exe", 0xA0, "evil<E2><80><AE>txt.exe"},  // right-to-left override
+  };
+  for (const auto& c : cases) {
+    CabinetEntry entry;
+    entry.Name = c.Stored;
+    entry.Attributes = c.Attributes;
+    EXPECT_EQ(ShownName(entry), c.Shown) << c.Stored;
+  }
 }
 
 TEST_F(CabpackTest, ListsWhatWentIn) {
@@ -614,7 +670,7 @@ TEST_F(CabpackTest, RefusesBadInputLeavingNothingBehind) {
       {{"--source", src, "--run", "../stub.exe", "-o", out}, 1, "is not a file under", ""},
       {{"--source", folder + "/empty", "--run", "a", "-o", out}, 1, "cabinet would be empty", ""},
       {{"--source", folder + "/zero", "--run", "a.txt", "-o", out}, 1, "every file", ""},
-      {{"--source", src, "--run", "setup.exe", "-o", out}, 1, "outside printable ASCII", "caf\xC3\xA9.txt"},
+      {{"--source", src, "--run", "setup.exe", "-o", out}, 1, "is not UTF-8", "caf\xE9.txt"},
       {{"--source", src, "--run", "setup.exe", "--codepage", "1252", "-o", out}, 1, "cannot hold", "\xE3\x81\x82"},
       {{"--source", src, "--run", "setup.exe", "--codepage", "932", "-o", out}, 1, "backslash", "\xE3\x82\xBD"},
       {{"--source", src, "--run", "setup.exe", "--codepage", "12345", "-o", out}, 1, "not known", ""},
