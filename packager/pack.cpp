@@ -6,12 +6,13 @@
 #include <fstream>
 
 #include "format/package_resources.h"
+#include "packager/cabinet_table.h"
 #include "packager/icon_resource.h"
-#include "packager/package_cabinet.h"
 #include "packager/package_host.h"
 #include "packager/pe_resources.h"
 #include "packager/read_package.h"
 #include "packager/signing.h"
+#include "packager/source_folder.h"
 #include "packager/staged_output.h"
 
 namespace fs = std::filesystem;

@@ -17,13 +17,14 @@
 
 #include "format/package_options.h"
 #include "format/protected_plain.h"
+#include "packager/cabinet_table.h"
 #include "packager/icon_resource.h"
-#include "packager/package_cabinet.h"
 #include "packager/package_cli.h"
 #include "packager/package_host.h"
 #include "packager/package_options.h"
 #include "packager/pe_resources.h"
 #include "packager/signing.h"
+#include "packager/source_folder.h"
 #include "tests/host/cabpack_test_image.h"
 
 namespace fs = std::filesystem;

@@ -1,43 +1,22 @@
-// What goes into a package's cabinet, and what a cabinet's file table says.
+// What a cabinet's file table says, read from a finished cabinet (ours or another tool's), and
+// the run flag set in it.
 #pragma once
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "format/cabinet.h"
-#include "packager/cab_writer.h"
 #include "packager/file_span.h"
 
+// The runner sums the files' sizes in a signed 32-bit value.
+constexpr uint64_t RunnerSizeLimit = 0x80000000;
 
-struct SourceSettings {
-  std::string Folder;       // every file under it goes in, named relative to it
-  std::string RunPath;      // relative path of the file to flag, '/' or '\' separated
-  int CodePage = 0;         // 0: names that are not ASCII go in as UTF-8, flagged so
-  bool FixedTime = false;   // SOURCE_DATE_EPOCH: every file gets FixedSeconds (read as UTC)
-  int64_t FixedSeconds = 0;
-  std::string Output;       // the package being made: never packed, nor cabpack's staging files
-  std::vector<std::string> Excludes;  // globs of files and folders to leave out
-};
-
-// What was found besides the files: the bytes they hold, and what was left out.
-struct SourceReport {
-  uint64_t Bytes = 0;
-  int Excluded = 0;                  // files and folders matched by an exclude glob
-  std::vector<std::string> Skipped;  // sentences about the output and staging files left out
-};
-
-// The cabinet's files in a fixed order (by stored name), with times, attributes and the run flag.
-// Links are refused: a package holds only what is really in the folder.
-bool CollectSourceFiles(const SourceSettings& settings, std::vector<CabFile>& files, SourceReport& report,
-                        std::string& error);
-
-// Whether `path` ('/'-separated, relative) matches `glob`: '*' is any run of characters and '?'
-// one character, neither crossing a '/'; letters match in any case. A glob without '/' is matched
-// against the last name only, so "*.bak" and ".git" match at any depth.
-bool MatchesGlob(const std::string& glob, const std::string& path);
-
-// MS-DOS date and time of `seconds`, local or UTC; clamped to 1980..2107.
-void DosDateTime(int64_t seconds, bool utc, uint16_t& date, uint16_t& time);
+// ASCII letters in upper case, as the runner compares names.
+std::string Upper(std::string s);
+// The length of the well-formed UTF-8 character at `at` (its code point in `code`), or 0 for an
+// ill-formed one: a stray byte, a cut sequence, an overlong form, a surrogate, beyond U+10FFFF.
+size_t Utf8CharLength(const std::string& s, size_t at, uint32_t& code);
 
 struct CabinetEntry {
   uint32_t At = 0;  // where its entry starts in the cabinet
