@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "format/byte_order.h"
+#include "packager/text.h"
 
 namespace fs = std::filesystem;
 
@@ -14,25 +15,6 @@ constexpr uint32_t LargestFileEntry = CfFile::Name + 256;  // fixed part and a n
 constexpr uint32_t LargestTableStart = 32 << 20;  // header, reserved area and 65535 folders fit well below
 
 }  // namespace
-
-std::string Upper(std::string s) {
-  for (char& c : s)
-    if (c >= 'a' && c <= 'z') c = char(c - 32);
-  return s;
-}
-
-size_t Utf8CharLength(const std::string& s, size_t at, uint32_t& code) {
-  unsigned char c = s[at];
-  size_t length = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
-  if (length == 0 || at + length > s.size()) return 0;
-  code = length == 1 ? c : c & (0x7F >> length);
-  for (size_t k = 1; k < length; ++k) {
-    if ((s[at + k] & 0xC0) != 0x80) return 0;
-    code = code << 6 | (s[at + k] & 0x3F);
-  }
-  static const uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
-  return code < least[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF) ? 0 : length;
-}
 
 std::string ShownName(const CabinetEntry& entry) {
   const std::string& name = entry.Name;

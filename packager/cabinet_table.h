@@ -12,12 +12,6 @@
 // The runner sums the files' sizes in a signed 32-bit value.
 constexpr uint64_t RunnerSizeLimit = 0x80000000;
 
-// ASCII letters in upper case, as the runner compares names.
-std::string Upper(std::string s);
-// The length of the well-formed UTF-8 character at `at` (its code point in `code`), or 0 for an
-// ill-formed one: a stray byte, a cut sequence, an overlong form, a surrogate, beyond U+10FFFF.
-size_t Utf8CharLength(const std::string& s, size_t at, uint32_t& code);
-
 struct CabinetEntry {
   uint32_t At = 0;  // where its entry starts in the cabinet
   std::string Name;

@@ -10,6 +10,7 @@
 #include "packager/cabinet_table.h"
 #include "packager/package_host.h"
 #include "packager/staged_output.h"
+#include "packager/text.h"
 
 namespace fs = std::filesystem;
 

@@ -17,6 +17,6 @@ set(CABPACK_PART_SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/pe_resources.cpp ${CMAKE_CURRENT_LIST_DIR}/package_options.cpp
   ${CMAKE_CURRENT_LIST_DIR}/source_folder.cpp ${CMAKE_CURRENT_LIST_DIR}/cabinet_table.cpp
   ${CMAKE_CURRENT_LIST_DIR}/version_resource.cpp ${CMAKE_CURRENT_LIST_DIR}/icon_resource.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/package_file.cpp ${CMAKE_CURRENT_LIST_DIR}/switches.cpp ${CMAKE_CURRENT_LIST_DIR}/help_text.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/package_file.cpp ${CMAKE_CURRENT_LIST_DIR}/switches.cpp ${CMAKE_CURRENT_LIST_DIR}/help_text.cpp ${CMAKE_CURRENT_LIST_DIR}/text.cpp
   ${CMAKE_CURRENT_LIST_DIR}/staged_output.cpp ${CMAKE_CURRENT_LIST_DIR}/pack.cpp ${CMAKE_CURRENT_LIST_DIR}/read_package.cpp
   ${CMAKE_CURRENT_LIST_DIR}/signing.cpp ${CMAKE_CURRENT_LIST_DIR}/package_cli.cpp)

@@ -10,9 +10,10 @@
 #include "format/cabinet.h"
 #include "format/package_options.h"
 #include "packager/package_file.h"
+#include "packager/package_host.h"
 #include "packager/signing.h"
 #include "packager/switch_table.h"
-#include "packager/package_host.h"
+#include "packager/text.h"
 
 namespace fs = std::filesystem;
 
@@ -25,15 +26,9 @@ const char* const Usage =
 
 namespace {
 
-std::string Lower(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = char(c + 32);
-  return text;
-}
-
 // Levenshtein distance, ignoring case: how far a mistyped name is from a known one.
 size_t EditDistance(const std::string& a, const std::string& b) {
-  std::string x = Lower(a), y = Lower(b);
+  std::string x = Upper(a), y = Upper(b);
   std::vector<size_t> row(y.size() + 1);
   for (size_t j = 0; j <= y.size(); ++j) row[j] = j;
   for (size_t i = 1; i <= x.size(); ++i) {

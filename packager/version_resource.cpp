@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "format/byte_order.h"
+#include "packager/text.h"
 
 namespace {
 
@@ -65,51 +66,6 @@ void WriteNode(std::string& out, const VersionNode& node) {
 }
 
 std::u16string Ascii16(const char* text) { return std::u16string(text, text + std::char_traits<char>::length(text)); }
-
-bool Utf8To16(const std::string& in, std::u16string& out) {
-  out.clear();
-  for (size_t i = 0; i < in.size();) {
-    unsigned char c = in[i];
-    int extra = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
-    if (extra < 0 || i + extra >= in.size()) return false;
-    uint32_t code = extra == 0 ? c : c & (0x3F >> extra);
-    for (int k = 1; k <= extra; ++k) {
-      unsigned char next = in[i + k];
-      if ((next & 0xC0) != 0x80) return false;
-      code = code << 6 | (next & 0x3F);
-    }
-    static const uint32_t least[] = {0, 0x80, 0x800, 0x10000};
-    if (code < least[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
-    if (code >= 0x10000) {
-      out += char16_t(0xD800 + ((code - 0x10000) >> 10));
-      out += char16_t(0xDC00 + ((code - 0x10000) & 0x3FF));
-    } else {
-      out += char16_t(code);
-    }
-    i += extra + 1;
-  }
-  return true;
-}
-
-std::string Utf16To8(const std::u16string& in) {
-  std::string out;
-  for (size_t i = 0; i < in.size(); ++i) {
-    uint32_t code = in[i];
-    if (code >= 0xD800 && code < 0xDC00 && i + 1 < in.size() && in[i + 1] >= 0xDC00 && in[i + 1] < 0xE000)
-      code = 0x10000 + ((code - 0xD800) << 10) + (in[++i] - 0xDC00);
-    if (code < 0x80) {
-      out += char(code);
-    } else if (code < 0x800) {
-      out += char(0xC0 | code >> 6), out += char(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-      out += char(0xE0 | code >> 12), out += char(0x80 | ((code >> 6) & 0x3F)), out += char(0x80 | (code & 0x3F));
-    } else {
-      out += char(0xF0 | code >> 18), out += char(0x80 | ((code >> 12) & 0x3F));
-      out += char(0x80 | ((code >> 6) & 0x3F)), out += char(0x80 | (code & 0x3F));
-    }
-  }
-  return out;
-}
 
 // "a.b.c.d" as the two 32-bit halves of the fixed information.
 bool ParseVersion(const std::string& text, uint32_t& high, uint32_t& low) {
@@ -182,11 +138,6 @@ VersionNode NewVersion() {
 bool IsVersionNumber(const std::string& text) {
   uint32_t high = 0, low = 0;
   return ParseVersion(text, high, low);
-}
-
-bool IsUtf8(const std::string& text) {
-  std::u16string wide;
-  return Utf8To16(text, wide);
 }
 
 bool VersionSettings::Empty() const {

@@ -16,10 +16,8 @@ struct VersionSettings {
   bool Empty() const;
 };
 
-// Whether `text` is four numbers "a.b.c.d" of 0 to 65535, as versions are; whether it is
-// well-formed UTF-8 (no surrogates, no overlong forms).
+// Whether `text` is four numbers "a.b.c.d" of 0 to 65535, as versions are.
 bool IsVersionNumber(const std::string& text);
-bool IsUtf8(const std::string& text);
 
 // Sets the values in every language of the program's version resource, or in a new one when it
 // has none. Versions are four numbers "a.b.c.d" (0 to 65535); when only one of the file and the

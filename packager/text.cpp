@@ -1,0 +1,60 @@
+#include "packager/text.h"
+
+std::string Upper(std::string s) {
+  for (char& c : s)
+    if (c >= 'a' && c <= 'z') c = char(c - 32);
+  return s;
+}
+
+size_t Utf8CharLength(const std::string& s, size_t at, uint32_t& code) {
+  unsigned char c = s[at];
+  size_t length = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+  if (length == 0 || at + length > s.size()) return 0;
+  code = length == 1 ? c : c & (0x7F >> length);
+  for (size_t k = 1; k < length; ++k) {
+    if ((s[at + k] & 0xC0) != 0x80) return 0;
+    code = code << 6 | (s[at + k] & 0x3F);
+  }
+  static const uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+  return code < least[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF) ? 0 : length;
+}
+
+bool Utf8To16(const std::string& in, std::u16string& out) {
+  out.clear();
+  for (size_t at = 0, length; at < in.size(); at += length) {
+    uint32_t code = 0;
+    if ((length = Utf8CharLength(in, at, code)) == 0) return false;
+    if (code >= 0x10000) {
+      out += char16_t(0xD800 + ((code - 0x10000) >> 10));
+      out += char16_t(0xDC00 + ((code - 0x10000) & 0x3FF));
+    } else {
+      out += char16_t(code);
+    }
+  }
+  return true;
+}
+
+bool IsUtf8(const std::string& text) {
+  std::u16string wide;
+  return Utf8To16(text, wide);
+}
+
+std::string Utf16To8(const std::u16string& in) {
+  std::string out;
+  for (size_t i = 0; i < in.size(); ++i) {
+    uint32_t code = in[i];
+    if (code >= 0xD800 && code < 0xDC00 && i + 1 < in.size() && in[i + 1] >= 0xDC00 && in[i + 1] < 0xE000)
+      code = 0x10000 + ((code - 0xD800) << 10) + (in[++i] - 0xDC00);
+    if (code < 0x80) {
+      out += char(code);
+    } else if (code < 0x800) {
+      out += char(0xC0 | code >> 6), out += char(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+      out += char(0xE0 | code >> 12), out += char(0x80 | ((code >> 6) & 0x3F)), out += char(0x80 | (code & 0x3F));
+    } else {
+      out += char(0xF0 | code >> 18), out += char(0x80 | ((code >> 12) & 0x3F));
+      out += char(0x80 | ((code >> 6) & 0x3F)), out += char(0x80 | (code & 0x3F));
+    }
+  }
+  return out;
+}
