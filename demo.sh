@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the runner, cabpack and the demo payload, packs the payload
 # with cabpack and runs the package under Wine: on your display when there is one (the payload then shows what it
-# received in a message box), else in Xvfb (it is printed here instead). The package is for x86
-# where this machine runs 32-bit programs, else for x64.
+# received in a message box), else in Xvfb (it is printed here instead). The package is for x86,
+# the default, run natively where this machine runs 32-bit programs and through qemu user
+# emulation where it does not (cmake/x86-route.sh); for x64 only where neither works.
 set -euo pipefail
 cd "$(dirname "$0")"
-./setup.sh
+if [ -z "${CABRUN_X86_ROUTE:-}" ]; then
+  ./setup.sh  # never inside the route's namespace
+  exec sh cmake/x86-route.sh "$0" "$@"
+fi
 runnable=$(sh cmake/wine-arch.sh --runnable)
 arch=${runnable%% *}
 if [ -z "$arch" ]; then
@@ -13,7 +17,7 @@ if [ -z "$arch" ]; then
   exit 1
 fi
 if [ "$arch" = x86 ]; then
-  echo "demo: an x86 package (the default; this machine runs 32-bit programs)"
+  echo "demo: an x86 package (the default), run $CABRUN_X86_HOW"
 else
   echo "demo: an x64 package (x86: $(sh cmake/wine-arch.sh --why x86))"
 fi

@@ -30,7 +30,12 @@ probe() {
   fi
   output=$("$program" --version 2>&1) && return
   case $output in
-    *"Exec format error"*) [ "$1" = x86 ] && echo "this machine runs no 32-bit programs" && return ;;
+    *"Exec format error"*)
+      if [ "$1" = x86 ]; then
+        # cmake/x86-route.sh says why no route to the 32-bit loader was found.
+        echo "${CABRUN_X86_WHY:-this machine runs no 32-bit programs (cmake/x86-route.sh runs them through qemu)}"
+        return
+      fi ;;
   esac
   echo "the $1 Wine loader $program does not start: $(echo "$output" | head -n 1)"
 }

@@ -12,6 +12,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "$1" && pwd); shift
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 
+# 32-bit programs through qemu where the kernel runs none (cmake/x86-route.sh).
+[ -n "${CABRUN_X86_ROUTE:-}" ] || exec sh "$root/cmake/x86-route.sh" "$0" "$build" "$@"
+
 if [ "${CABRUN_IN_XVFB:-}" != 1 ] && ! [ "${CABRUN_USE_DISPLAY:-}" = 1 -a -n "${DISPLAY:-}" ]; then
   export CABRUN_IN_XVFB=1
   exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$build" "$@"
@@ -19,17 +22,22 @@ fi
 
 arch_build() { if [ "$1" = x64 ]; then echo "$build/x64"; else echo "$build"; fi; }
 
-# Each loader is started once here; what it answered is handed on to every command.
+# Each loader is started once here; what it answered is handed on to every command, and how
+# each architecture runs is kept in BUILD/wine-session.txt for the summaries of test.sh and demo.sh.
 CABRUN_WINE_RUNNABLE=
 for arch in x86 x64; do
   why=$(sh "$root/cmake/wine-arch.sh" --why $arch)
   export "CABRUN_WINE_WHY_$arch=$why"
   if [ -z "$why" ]; then
     CABRUN_WINE_RUNNABLE="${CABRUN_WINE_RUNNABLE:+$CABRUN_WINE_RUNNABLE }$arch"
+    how=natively
+    [ $arch = x86 ] && how=$CABRUN_X86_HOW
+    echo "$arch: ran $how"
   else
     echo "wine-session: no $arch programs run here: $why" >&2
+    echo "$arch: skipped ($why)"
   fi
-done
+done > "$build/wine-session.txt"
 export CABRUN_WINE_RUNNABLE
 if [ -z "${CABRUN_ARCH:-}" ]; then
   CABRUN_ARCH=${CABRUN_WINE_RUNNABLE%% *}
@@ -39,14 +47,17 @@ if [ -z "${CABRUN_ARCH:-}" ]; then
   fi
 fi
 
-# Starts the server of ARCH's prefix and sets the prefix up (once: ~10 s). Says why when Wine fails.
+# Starts the server of ARCH's prefix and sets the prefix up (once: ~10 s; ~50 s emulated), then
+# the desktop and its process, which programs would otherwise start again and again, each time with
+# the output of whichever test needed it (tests/programs/desktop_keeper.cpp). Says why when Wine fails.
 servers=()
 start_server() {
   local arch=$1 prefix winearch=win32
   prefix=$(arch_build "$arch")/wineprefix
   [ "$arch" = x64 ] && winearch=win64
   mkdir -p "$prefix"
-  WINEPREFIX=$prefix WINEARCH=$winearch sh "$root/cmake/wine-arch.sh" "$arch" sh -c '
+  WINEPREFIX=$prefix WINEARCH=$winearch KEEPER=$(arch_build "$arch")/tests/desktop_keeper.exe \
+    sh "$root/cmake/wine-arch.sh" "$arch" sh -c '
     wineserver -p >/dev/null 2>&1 </dev/null
     if [ ! -f "$WINEPREFIX/.cabrun-ready" ]; then
       wine wineboot -i >/dev/null 2>&1 </dev/null && touch "$WINEPREFIX/.cabrun-ready"
@@ -57,7 +68,8 @@ start_server() {
     # every start: the first boot of a prefix may still rewrite them after it returns.
     wine reg add "HKCU\\Software\\Wine\\X11 Driver" /v Managed /d N /f >/dev/null 2>&1 &&
     wine reg add "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink" /v Tahoma \
-      /t REG_MULTI_SZ /d "ipag.ttf,IPAGothic\\0MSGOTHIC.TTC,MS UI Gothic" /f >/dev/null 2>&1' || {
+      /t REG_MULTI_SZ /d "ipag.ttf,IPAGothic\\0MSGOTHIC.TTC,MS UI Gothic" /f >/dev/null 2>&1 &&
+    if [ -f "$KEEPER" ]; then wine "$KEEPER" >/dev/null 2>&1 </dev/null & fi' || {
     echo "wine-session: the $arch Wine prefix $prefix could not be set up (wineboot or reg failed; WINEDEBUG=err+all tells more)" >&2
     return 1
   }
