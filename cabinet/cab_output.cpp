@@ -161,7 +161,7 @@ INT_PTR OpenOutputFile(TCabReader& reader, const FDINOTIFICATION& record) {
 // Whether the bytes written match the file's digest; true for a package without digests.
 bool DigestMatches(const TCabReader& reader) {
   if (!WrittenHash) return !reader.Digests;
-  BYTE digest[DigestSize];
+  BYTE digest[DigestSize]{};
   DWORD size = sizeof digest;
   bool read = CryptGetHashParam(WrittenHash, HP_HASHVAL, digest, &size, 0) && size == sizeof digest;
   EndDigest();
@@ -173,7 +173,7 @@ bool DigestMatches(const TCabReader& reader) {
 INT_PTR FinishOutputFile(TCabReader& reader, const FDINOTIFICATION& record) {
   HANDLE file = reinterpret_cast<HANDLE>(record.hf);
   FILE_BASIC_INFO basic{};  // times left at zero stay as they are
-  FILETIME local, utc;
+  FILETIME local{}, utc{};
   if (DosDateTimeToFileTime(record.date, record.time, &local) && LocalFileTimeToFileTime(&local, &utc)) {
     basic.CreationTime.LowPart = basic.LastWriteTime.LowPart = utc.dwLowDateTime;
     basic.CreationTime.HighPart = basic.LastWriteTime.HighPart = static_cast<LONG>(utc.dwHighDateTime);

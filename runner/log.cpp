@@ -48,7 +48,7 @@ void WriteLog(std::initializer_list<std::string_view> pieces) {
   // system at once, so nothing is lost when the process ends abruptly.
   static HANDLE file = OpenLog();
   if (file == INVALID_HANDLE_VALUE) return;
-  SYSTEMTIME now;
+  SYSTEMTIME now{};
   GetLocalTime(&now);
   char stamp[32];
   std::string line(stamp, wsprintfA(stamp, "%04u-%02u-%02u %02u:%02u:%02u.%03u ", now.wYear, now.wMonth, now.wDay,

@@ -5,10 +5,17 @@ namespace {
 constexpr DWORD kFolderBit = FILE_ATTRIBUTE_DIRECTORY;
 constexpr DWORD kReadOnlyBit = FILE_ATTRIBUTE_READONLY;
 
+// The record is cleared before every call: the platform leaves fields alone that it does not
+// define for an entry, and they would keep the previous entry's values.
+bool FindNext(TSearchRec& rec) {
+  rec.PlatformData = {};
+  return FindNextFileA(rec.SearchHandle, &rec.PlatformData);
+}
+
 // Fills the entry fields, passing over entries whose attributes meet SkipMask.
 int32_t AcceptEntry(TSearchRec& rec) {
   while (rec.PlatformData.dwFileAttributes & rec.SkipMask) {
-    if (!FindNextFileA(rec.SearchHandle, &rec.PlatformData)) return static_cast<int32_t>(GetLastError());
+    if (!FindNext(rec)) return static_cast<int32_t>(GetLastError());
   }
   FILETIME local{};
   WORD date = 0, time = 0;
@@ -101,6 +108,7 @@ bool RemoveEmptyFolder(const std::string& path) {
 
 int32_t ScanFirst(const std::string& pattern, uint32_t mask, TSearchRec& rec) {
   rec.SkipMask = ~mask & 0x16;
+  rec.PlatformData = {};
   rec.SearchHandle = FindFirstFileA(pattern.c_str(), &rec.PlatformData);
   if (rec.SearchHandle == INVALID_HANDLE_VALUE) return static_cast<int32_t>(GetLastError());
   int32_t result = AcceptEntry(rec);
@@ -109,7 +117,7 @@ int32_t ScanFirst(const std::string& pattern, uint32_t mask, TSearchRec& rec) {
 }
 
 int32_t ScanNext(TSearchRec& rec) {
-  if (!FindNextFileA(rec.SearchHandle, &rec.PlatformData)) return static_cast<int32_t>(GetLastError());
+  if (!FindNext(rec)) return static_cast<int32_t>(GetLastError());
   return AcceptEntry(rec);
 }
 
@@ -122,6 +130,8 @@ void ScanClose(TSearchRec& rec) {
 
 namespace {
 
+// A reparse tag means something only where the reparse-point bit is set; one that was not learnt
+// (zero: Wine never fills the find record's tag) counts as a link, the cautious answer.
 bool IsLinkReparse(DWORD attributes, DWORD tag) {
   return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) && (tag == 0 || IsReparseTagNameSurrogate(tag));
 }
@@ -138,7 +148,7 @@ size_t RootLength(const std::string& path) {
 }  // namespace
 
 bool IsLinkByName(const std::string& path) {
-  WIN32_FIND_DATAA entry;
+  WIN32_FIND_DATAA entry{};
   HANDLE search = FindFirstFileA(path.c_str(), &entry);
   if (search == INVALID_HANDLE_VALUE) return false;
   FindClose(search);
@@ -146,13 +156,13 @@ bool IsLinkByName(const std::string& path) {
 }
 
 bool IsLinkOnHandle(HANDLE handle) {
-  FILE_ATTRIBUTE_TAG_INFO info;
+  FILE_ATTRIBUTE_TAG_INFO info{};
   if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &info, sizeof info)) return true;
   return IsLinkReparse(info.FileAttributes, info.ReparseTag);
 }
 
 bool IsPlainFile(HANDLE file) {
-  BY_HANDLE_FILE_INFORMATION info;
+  BY_HANDLE_FILE_INFORMATION info{};
   return GetFileInformationByHandle(file, &info) && !(info.dwFileAttributes & kFolderBit) &&
          info.nNumberOfLinks == 1 && !IsLinkOnHandle(file);
 }
@@ -161,7 +171,7 @@ HANDLE HoldFolder(const std::string& folder) {
   if (!IsExistingFolder(folder) || IsLinkByName(folder)) return INVALID_HANDLE_VALUE;
   HANDLE held = CreateFileA(folder.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  BY_HANDLE_FILE_INFORMATION info;
+  BY_HANDLE_FILE_INFORMATION info{};
   if (held != INVALID_HANDLE_VALUE &&
       (!GetFileInformationByHandle(held, &info) || !(info.dwFileAttributes & kFolderBit) || IsLinkOnHandle(held))) {
     CloseHandle(held);

@@ -80,7 +80,7 @@ bool IsTrustedFolder(const std::string& path) {
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (folder == INVALID_HANDLE_VALUE) return false;
-  BY_HANDLE_FILE_INFORMATION info;
+  BY_HANDLE_FILE_INFORMATION info{};
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   bool trusted = GetFileInformationByHandle(folder, &info) &&
                  (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&

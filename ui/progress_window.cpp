@@ -60,7 +60,7 @@ void TDlg::SetCaption(const std::wstring& text) {
 
 bool TDlg::PumpMessages() {
   bool result = !Cancelled;
-  MSG message;
+  MSG message{};
   while (result && PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
     if (message.message == WM_QUIT) {
       // Consumed, not posted again: the run ends through the cancel mark instead.
