@@ -5,4 +5,3 @@ cabrun_wine_run(cabinet_tests_japanese cabinet_tests LOCALE japanese ARGS --gtes
 
 cabrun_wine_test(cabinet_fuzz_tests SOURCES cab_fuzz_test.cpp LIBS cabrun_cabinet cabrun_cabwriter)
 cabrun_wine_run(cabinet_fuzz_tests cabinet_fuzz_tests)
-set_tests_properties(cabinet_fuzz_tests${A} PROPERTIES TIMEOUT 120)

@@ -92,23 +92,9 @@ long long Distance(const TPixels& a, const TPixels& b) {
   return sum;
 }
 
-// The icon's MB_ bits. The icon handle belongs to the runner's process and cannot be drawn
-// here, so the icon is read off the screen and matched against the system icons drawn here.
-UINT IconOf(HWND box) {
-  HWND control = GetDlgItem(box, BoxIconId);
-  DWORD_PTR icon = 0;
-  if (!control || !IsWindowVisible(control) ||
-      !SendMessageTimeoutW(control, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 500, &icon) || !icon)
-    return 0;
-  RECT area;
-  GetWindowRect(control, &area);
-  int width = area.right - area.left, height = area.bottom - area.top;
-  if (width <= 0 || height <= 0) return 0;
-  TPixels shot(width, height);
-  if (!shot.Bits) return 0;
-  HDC screen = GetDC(nullptr);
-  BitBlt(shot.Dc, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
-  ReleaseDC(nullptr, screen);
+// The system icon closest to the pixels shot, as MB_ bits, and how far it is from them.
+UINT ClosestSystemIcon(const TPixels& shot, long long& bestDistance) {
+  const int width = shot.Width, height = shot.Height;
 
   const struct {
     UINT Type;
@@ -120,7 +106,7 @@ UINT IconOf(HWND box) {
       {MB_ICONASTERISK, MAKEINTRESOURCEW(32516)},     // IDI_ASTERISK
   };
   UINT best = MB_ICONMASK;  // an icon, but none of the system's
-  long long bestDistance = -1;
+  bestDistance = -1;
   for (const auto& candidate : candidates) {
     TPixels drawn(width, height);
     if (!drawn.Bits) continue;
@@ -133,6 +119,34 @@ UINT IconOf(HWND box) {
       bestDistance = distance;
       best = candidate.Type;
     }
+  }
+  return best;
+}
+
+// The icon's MB_ bits. The icon handle belongs to the runner's process and cannot be drawn
+// here, so the icon is read off the screen and matched against the system icons drawn here. A box
+// still being drawn on a loaded machine shows part of its icon: the screen is read again until it
+// shows one of the system's icons exactly, for up to ten seconds.
+UINT IconOf(HWND box) {
+  HWND control = GetDlgItem(box, BoxIconId);
+  DWORD_PTR icon = 0;
+  if (!control || !IsWindowVisible(control) ||
+      !SendMessageTimeoutW(control, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 500, &icon) || !icon)
+    return 0;
+  RECT area;
+  GetWindowRect(control, &area);
+  int width = area.right - area.left, height = area.bottom - area.top;
+  if (width <= 0 || height <= 0) return 0;
+  UINT best = MB_ICONMASK;
+  for (DWORD start = GetTickCount(); GetTickCount() - start < 10000; Sleep(50)) {
+    TPixels shot(width, height);
+    if (!shot.Bits) return 0;
+    HDC screen = GetDC(nullptr);
+    BitBlt(shot.Dc, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
+    ReleaseDC(nullptr, screen);
+    long long distance = -1;
+    best = ClosestSystemIcon(shot, distance);
+    if (distance == 0) break;
   }
   return best;
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdlib>
 #include <iterator>
 #include <set>
 #include <string>
@@ -167,6 +168,9 @@ enum class TSquat {
   // of the file LinkTarget as Work\file9.txt.
   FileLink,
   SecondName,
+  // While the payload runs: a symbolic link to the folder LinkTarget as "planted" in the payload's
+  // folder, which the probe's record (Work, for this kind) names.
+  FolderLinkWhileRunning,
 };
 
 class TSquatter {
@@ -196,6 +200,16 @@ class TSquatter {
   void Watch() {
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
     while (!Stop && Kind != TSquat::None) {
+      if (Kind == TSquat::FolderLinkWhileRunning) {
+        std::vector<TProbeRecord> records = ReadProbeRecords(Work);
+        if (records.empty()) {
+          Sleep(10);
+          continue;
+        }
+        std::string link = FolderOfPath(records[0]["Module"]) + "planted";
+        if (MakeUnixLink(LinkTarget, link)) Planted = link;
+        return;
+      }
       if (Kind == TSquat::FileLink || Kind == TSquat::SecondName) {
         if (!IsExistingFolder(Work)) continue;
         if (MakeUnixLink(LinkTarget, Work + "\\file9.txt", Kind == TSquat::FileLink)) Planted = Work + "\\file9.txt";
@@ -237,6 +251,16 @@ class RunTest : public ::testing::Test {
       SetEnvironmentVariableA(name, nullptr);
     WorkBefore = Tree(Work);
     ASSERT_TRUE(RunLeftovers(Work).empty()) << "an earlier run left its files in " << Work;
+  }
+
+  // A case that failed half-way leaves no payload running and nothing in the work folder for the
+  // next case to trip over.
+  void TearDown() override {
+    for (TProbeRecord& payload : Payloads()) AwaitProcessEnd(payload["ProcessId"]);
+    for (const std::string& name : RunLeftovers(Work)) {
+      DeleteFolderIfPresent(Work + "\\" + name);
+      DeleteFileIfPresent(Work + "\\" + name);
+    }
   }
 
   // A copy of the package NAME in the test's folder, or in its subfolder folder.
@@ -290,7 +314,7 @@ class RunTest : public ::testing::Test {
     char buffer[MAX_PATH + 1];
     GetTempPathA(sizeof buffer, buffer);
     std::set<std::string> names;
-    WIN32_FIND_DATAA entry;
+    WIN32_FIND_DATAA entry{};
     HANDLE search = FindFirstFileA((std::string(buffer) + "*").c_str(), &entry);
     if (search == INVALID_HANDLE_VALUE) return names;
     do names.insert(entry.cFileName);
@@ -312,14 +336,24 @@ class RunTest : public ::testing::Test {
 
   std::vector<TProbeRecord> Payloads() { return ReadProbeRecords(Record); }
 
-  // Waits until the payload of a run that did not wait for it has ended.
-  void AwaitPayloadEnd() {
-    for (int round = 0; round < 200; ++round) {
+  // The records once the payload of a run that did not wait for it has ended, its process too: it
+  // may not even have begun when the runner ends.
+  std::vector<TProbeRecord> AwaitPayloadEnd() {
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 120000; Sleep(50)) {
       std::vector<TProbeRecord> records = Payloads();
-      if (!records.empty() && records.back().count("end")) return;
-      Sleep(50);
+      if (records.empty() || !records.back().count("end")) continue;
+      AwaitProcessEnd(records.back()["ProcessId"]);
+      return records;
     }
     ADD_FAILURE() << "the payload did not end";
+    return Payloads();
+  }
+
+  static void AwaitProcessEnd(const std::string& processId) {
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(std::strtoul(processId.c_str(), nullptr, 10)));
+    if (!process) return;
+    WaitForSingleObject(process, 120000);
+    CloseHandle(process);
   }
 
   // A run in Japanese: languageArgument is empty on a Japanese system, else the switch.

@@ -108,15 +108,33 @@ TEST_F(RunTest, StartWithoutWaitingLeavesTheFolderToThePayload) {
   SetEnvironmentVariableA("PROBE_SLEEP", "2000");
   TRunOutcome outcome = Run(package, "");
   EXPECT_TRUE(outcome.Boxes.empty());
-  std::vector<TProbeRecord> payloads = Payloads();
+  std::vector<TProbeRecord> payloads = AwaitPayloadEnd();
   ASSERT_EQ(payloads.size(), 1u);
-  EXPECT_FALSE(payloads[0].count("end")) << "the runner waited for the payload";
+  EXPECT_GT(std::stoull(payloads[0]["end"]), outcome.EndedAt) << "the runner waited for the payload";
   std::string folder = WithoutTrailingBackslash(FolderOfPath(payloads[0]["Module"]));
   EXPECT_TRUE(IsExistingFolder(folder));
   EXPECT_EQ(RunLeftovers(Work), std::vector<std::string>{NameOfPath(folder)}) << "the temporary cabinet stayed";
-  AwaitPayloadEnd();
-  Sleep(500);  // the payload's process ends a little after its last record line
   DeleteFolderIfPresent(folder);
+  ExpectNothingLeft();
+}
+
+// A link that another process plants in the extract folder while the payload runs goes as itself
+// in the clean-up: the folder it leads to keeps its files.
+TEST_F(RunTest, CleanUpLeavesTheTargetOfAPlantedLinkAlone) {
+  TempFolder victim;
+  ASSERT_TRUE(WriteTextFile(victim / "keep.txt", "precious"));
+  SetEnvironmentVariableA("PROBE_AWAIT", "planted");
+  TSquatter squatter(Record, TSquat::FolderLinkWhileRunning, victim.Path);
+  TRunOutcome outcome = Run(Package("single"), "");
+  squatter.Finish();
+  EXPECT_TRUE(outcome.Boxes.empty());
+  ASSERT_FALSE(squatter.Planted.empty());
+  EXPECT_EQ(ReadWholeFile(victim / "keep.txt"), "precious");
+  // Wine cannot remove a link to a folder that is not empty: there the link and its folder stay.
+  if (ReadAttributes(squatter.Planted) != -1) {
+    RemoveUnixLink(squatter.Planted);
+    EXPECT_TRUE(RemoveEmptyFolder(WithoutTrailingBackslash(FolderOfPath(squatter.Planted)))) << "more than the link stayed";
+  }
   ExpectNothingLeft();
 }
 

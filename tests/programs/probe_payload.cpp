@@ -3,6 +3,8 @@
 //   PROBE_RECORD       file that the record is appended to (without it the probe does nothing)
 //   PROBE_HIDE_AFTER   ms after start at which the hide marker is made beside the probe
 //   PROBE_HIDE_FOR     ms the marker is kept before it is deleted again
+//   PROBE_AWAIT        a name in the probe's folder to wait for (up to two minutes), after the
+//                      record's first block: something that another process puts there
 //   PROBE_SLEEP        ms to wait before ending (after the marker's time)
 //   PROBE_EXIT         the exit code to end with (decimal; default 0)
 //   PROBE_BOX          text of a message box to show (caption PROBE_BOX_CAPTION, style
@@ -89,7 +91,7 @@ bool IsFolder(const std::string& path) {
 
 std::string NamesIn(const std::string& folder) {
   std::set<std::string> names;
-  WIN32_FIND_DATAA entry;
+  WIN32_FIND_DATAA entry{};
   HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &entry);
   if (search != INVALID_HANDLE_VALUE) {
     do names.insert(entry.cFileName);
@@ -146,6 +148,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCommand) {
   text += Line("FolderExists", IsFolder(folder) ? "1" : "0");
   text += reportFound ? Line("Report", reportBytes) : Line("ReportMissing", report);
   Append(record, text);
+
+  std::string await = Variable("PROBE_AWAIT");
+  for (DWORD start = GetTickCount(); !await.empty() && GetTickCount() - start < 120000;) {
+    if (GetFileAttributesA((folder + "\\" + await).c_str()) != INVALID_FILE_ATTRIBUTES) break;
+    Sleep(20);
+  }
 
   std::string box = Variable("PROBE_BOX");
   if (!box.empty()) {
