@@ -219,8 +219,9 @@ bool DeleteFolderTree(const std::string& folder) {
       int32_t a = ReadAttributes(child);
       WriteAttributes(child, static_cast<uint32_t>(a) & ~kReadOnlyBit);
     }
-    if (!ok) continue;
-    ok = (rec.EntryAttributes & kFolderBit) ? DeleteFolderTree(child) : RemoveFile(child);
+    // One entry that stays (a link Wine cannot remove, a file still open) keeps none of the others.
+    bool removed = (rec.EntryAttributes & kFolderBit) ? DeleteFolderTree(child) : RemoveFile(child);
+    ok = removed && ok;
   }
   ScanClose(rec);
   CloseHandle(held);

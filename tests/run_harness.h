@@ -247,7 +247,7 @@ class RunTest : public ::testing::Test {
   void SetUp() override {
     Record = Records / "record.txt";
     SetEnvironmentVariableA("PROBE_RECORD", Record.c_str());
-    for (const char* name : {"PROBE_SLEEP", "PROBE_HIDE_AFTER", "PROBE_HIDE_FOR", "PROBE_BOX", "PROBE_EXIT"})
+    for (const char* name : {"PROBE_SLEEP", "PROBE_HIDE_AFTER", "PROBE_HIDE_FOR", "PROBE_BOX", "PROBE_EXIT", "PROBE_AWAIT"})
       SetEnvironmentVariableA(name, nullptr);
     WorkBefore = Tree(Work);
     ASSERT_TRUE(RunLeftovers(Work).empty()) << "an earlier run left its files in " << Work;

@@ -190,7 +190,7 @@ TEST(Files, DeleteFolderTreeRemovesStubbornEntries) {
   EXPECT_FALSE(DeleteFolderTree(temp / "missing"));
 }
 
-TEST(Files, DeleteFolderTreeStopsAtAFileInUse) {
+TEST(Files, DeleteFolderTreeGoesOnPastAFileInUse) {
   TempFolder temp;
   std::string root = temp / "tree";
   CreateDirectoryA(root.c_str(), nullptr);
@@ -200,6 +200,7 @@ TEST(Files, DeleteFolderTreeStopsAtAFileInUse) {
   EXPECT_FALSE(DeleteFolderTree(root));
   EXPECT_TRUE(IsExistingFolder(root));
   EXPECT_TRUE(IsExistingFile(root + "\\b"));
+  EXPECT_FALSE(IsExistingFile(root + "\\a") || IsExistingFile(root + "\\c"));
   CloseHandle(busy);
   EXPECT_TRUE(DeleteFolderTree(root));
 }
