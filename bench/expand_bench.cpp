@@ -26,12 +26,20 @@ int MakeCabinet(const std::string& source, const std::string& cabinet, CabCompre
   return 0;
 }
 
-int ExpandCabinet(const std::string& cabinet, const std::string& folder) {
+// The cabinet is mapped, as the runner's own resource is mapped with its image.
+int ExpandCabinet(const std::string& path, const std::string& folder) {
   LARGE_INTEGER frequency, start, end;
   QueryPerformanceFrequency(&frequency);
   QueryPerformanceCounter(&start);
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE mapping = CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+  const void* view = mapping ? MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0) : nullptr;
+  TCabinetImage cabinet{static_cast<const uint8_t*>(view), GetFileSize(file, nullptr)};
   TCabReader reader;
-  bool expanded = reader.CheckCabinet(cabinet) > 0 && reader.Expand(cabinet, folder);
+  bool expanded = view && reader.CheckCabinet(cabinet) > 0 && reader.Expand(cabinet, folder);
+  if (view) UnmapViewOfFile(view);
+  if (mapping) CloseHandle(mapping);
+  CloseHandle(file);
   QueryPerformanceCounter(&end);
   PROCESS_MEMORY_COUNTERS memory{};
   memory.cb = sizeof memory;

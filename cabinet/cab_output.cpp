@@ -5,6 +5,7 @@
 #include "format/package_resources.h"
 #include "sys/number_text.h"
 #include "sys/paths.h"
+#include "sys/wide_text.h"
 
 namespace {
 
@@ -23,19 +24,41 @@ bool EnterFolders(TCabReader& reader, const std::string& name) {
   for (size_t end = name.find('\\'); end != std::string::npos; end = name.find('\\', end + 1)) {
     std::string folder = reader.DestFolder + name.substr(0, end);
     bool held = false;
-    for (const auto& entry : reader.HeldFolders) held |= entry.first == folder;
+    for (const THeldFolder& entry : reader.HeldFolders) held |= entry.Path == folder;
     if (held) continue;
     MakeFolder(folder);
     HANDLE handle = HoldFolder(folder);
     if (handle == INVALID_HANDLE_VALUE) return false;
-    reader.HeldFolders.push_back({folder, handle});
+    reader.HeldFolders.push_back({folder, handle, false});
   }
   return true;
 }
 
+// Whether the file goes when its handle is closed.
+void SetDeletedOnClose(HANDLE file, bool deleted) {
+  FILE_DISPOSITION_INFO disposition{deleted};
+  SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
+}
+
+// Until it is finished and checked, a new file goes with its handle: an expansion that gives up
+// inside it (damaged data, a cancel, the process's end) leaves no part of it behind.
 HANDLE CreateNewOutput(const std::string& target) {
-  return CreateFileA(target.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  HANDLE file = OpenPath(target, GENERIC_WRITE | DELETE, FILE_SHARE_READ, CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT);
+  if (file != INVALID_HANDLE_VALUE) SetDeletedOnClose(file, true);
+  return file;
+}
+
+// A handle on the written file that reads and lets others only read, reached through the writer,
+// never by the name. The first one must share what the writer holds (writing, deletion), so the
+// second is taken from it once the writer is closed; the folder lets nobody else in meanwhile.
+HANDLE HoldWrittenFile(HANDLE writer, int32_t& error) {
+  HANDLE reader = ReOpenFile(writer, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0);
+  RawClose(reinterpret_cast<intptr_t>(writer), error);
+  if (reader == INVALID_HANDLE_VALUE) return reader;
+  HANDLE held = ReOpenFile(reader, GENERIC_READ, FILE_SHARE_READ, 0);
+  CloseHandle(reader);
+  return held;
 }
 
 // Opens target for writing as a new file, made exclusively, so that nothing is ever written
@@ -46,8 +69,8 @@ HANDLE CreateNewOutput(const std::string& target) {
 HANDLE OpenOutputHandle(TCabReader& reader, const std::string& target, int32_t& error) {
   HANDLE file = CreateNewOutput(target);
   if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) {
-    HANDLE old = CreateFileA(target.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                             nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    HANDLE old = OpenPath(target, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                          OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT);
     bool plain = old != INVALID_HANDLE_VALUE && IsPlainFile(old) && !IsLinkByName(target);
     if (old != INVALID_HANDLE_VALUE) CloseHandle(old);
     if (!plain) {
@@ -71,64 +94,66 @@ bool PutReplacementInPlace(TCabReader& reader, const std::string& target) {
   std::string replacement = reader.Replacement;
   reader.Replacement.clear();
   if (replacement.empty()) return true;
-  bool moved = MoveFileExA(replacement.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING);
+  std::wstring from = WidePath(replacement), to = WidePath(target);
+  bool moved = MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING);
   int32_t attributes = moved ? -1 : ReadAttributes(target);
   if (attributes != -1 && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY |
                                          FILE_ATTRIBUTE_REPARSE_POINT)) == FILE_ATTRIBUTE_READONLY) {
     WriteAttributes(target, static_cast<uint32_t>(attributes) & ~FILE_ATTRIBUTE_READONLY);
-    moved = MoveFileExA(replacement.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING);
+    moved = MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING);
   }
   if (!moved) {
     CabLastError = static_cast<int32_t>(GetLastError());
-    DeleteFileA(replacement.c_str());
+    RemoveFile(replacement);
   }
   return moved;
 }
 
-unsigned Backslashes(const char* text) {
+unsigned Separators(const std::string& text) {
   unsigned count = 0;
-  while (*text) count += *text++ == '\\';
+  for (char c : text) count += c == '\\' || c == '/';
   return count;
 }
 
-// cabinet.dll passes a name flagged as UTF-8 on as stored, flag and all, and the A functions
-// would read it in the system's code page: it is spelled in that code page here, before any check
-// of it. A character that the code page cannot hold, or spells with a trail byte that the
-// byte-wise splitting here would take for a backslash, refuses the name rather than let it
-// become another.
-bool SpellInSystemCodePage(std::string& name) {
-  wchar_t wide[CB_MAX_FILENAME];
-  char spelled[2 * CB_MAX_FILENAME];
-  BOOL lost = FALSE;
-  if (!MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name.c_str(), -1, wide, CB_MAX_FILENAME)) return false;
-  // A system whose code page is UTF-8 takes the name as it is (asked about losses, it fails the call).
-  if (GetACP() == CP_UTF8) return true;
-  if (!WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, spelled, sizeof spelled, nullptr, &lost) ||
-      lost || Backslashes(spelled) != Backslashes(name.c_str()))
-    return false;
-  name = spelled;
-  return true;
+// The stored name in UTF-8, the form every path of the run takes: a name flagged as UTF-8 as it
+// is (cabinet.dll passes it on as stored, flag and all), any other read in the system's code page,
+// as it always was, and checked there as it always was. False for a flagged name that is not
+// UTF-8, or an unflagged one that leads elsewhere.
+bool TakeStoredName(const std::string& stored, bool utf8, std::string& name) {
+  name = utf8 ? stored : Utf8FromCodePage(stored, CP_ACP);
+  return utf8 ? !WidePath(stored).empty() : IsSafeStoredName(stored);
+}
+
+// Whether a program of the system's code page reads the name as the same path: its ANSI functions
+// spell names with best fit, so that "．．＼" would reach it as "..\\" on a Western system.
+bool ReadsAlikeInSystemCodePage(const std::string& name) {
+  std::string seen = Utf8FromCodePage(AsAnsiFunctionsSpellIt(WidePath(name)), CP_ACP);
+  return Separators(seen) == Separators(name) && IsSafeStoredName(seen);
+}
+
+// Refuses the name with error, logged as stored: control characters would let it forge lines.
+__attribute__((noinline)) INT_PTR RefuseName(TCabReader& reader, const std::string& name, int32_t error) {
+  reader.RefusedFile = name;
+  for (char& c : reader.RefusedFile) c = static_cast<unsigned char>(c) < ' ' ? '?' : c;
+  CabLastError = error;
+  return -1;
 }
 
 // Makes the folders of the target and opens it for writing; -1 when that fails.
 INT_PTR OpenOutputFile(TCabReader& reader, const FDINOTIFICATION& record) {
-  std::string name = record.psz1 ? record.psz1 : "";
-  if ((record.attribs & CabAttributeNameIsUtf8) && !SpellInSystemCodePage(name)) {
-    // Logged as stored; control characters would let the name forge lines of the log.
-    for (char& c : name) c = static_cast<unsigned char>(c) < ' ' ? '?' : c;
-    reader.RefusedFile = name;
-    CabLastError = ERROR_NO_UNICODE_TRANSLATION;
-    return -1;
-  }
+  std::string stored = record.psz1 ? record.psz1 : "", name;
+  bool utf8 = record.attribs & CabAttributeNameIsUtf8;
+  if (!TakeStoredName(stored, utf8, name))
+    return RefuseName(reader, utf8 ? stored : name, utf8 ? ERROR_NO_UNICODE_TRANSLATION : ERROR_INVALID_NAME);
   reader.FileName = name;
   std::string target = reader.DestFolder + name;
-  // A name that leads out of the destination folder is refused, and with it the rest of the copy.
+  // A name that leads out of the destination folder, or to a device, is refused, and with it the
+  // rest of the copy.
   std::string base = FullPathOf(reader.DestFolder);
   std::string full = FullPathOf(target);
-  if (!IsSafeStoredName(name) || base.empty() || full.compare(0, base.size(), base) != 0) {
-    CabLastError = ERROR_INVALID_NAME;
-    return -1;
-  }
+  if (!IsSafeStoredName(name) || base.empty() || full.compare(0, base.size(), base) != 0)
+    return RefuseName(reader, name, ERROR_INVALID_NAME);
+  if (utf8 && !ReadsAlikeInSystemCodePage(name)) return RefuseName(reader, name, ERROR_NO_UNICODE_TRANSLATION);
 
   reader.DoneBytes += record.cb;
   bool cancel = false;
@@ -184,8 +209,6 @@ INT_PTR FinishOutputFile(TCabReader& reader, const FDINOTIFICATION& record) {
   std::string name = reader.FileName;
   if (!DigestMatches(reader)) {
     // The file goes with its handle; a file it was to replace stays as it was.
-    FILE_DISPOSITION_INFO remove{TRUE};
-    SetFileInformationByHandle(file, FileDispositionInfo, &remove, sizeof remove);
     int32_t ignored = 0;
     RawClose(record.hf, ignored);
     reader.Replacement.clear();
@@ -193,15 +216,39 @@ INT_PTR FinishOutputFile(TCabReader& reader, const FDINOTIFICATION& record) {
     CabLastError = ERROR_CRC;
     return 0;
   }
+  SetDeletedOnClose(file, false);
   int32_t error = 0;
-  RawClose(record.hf, error);
+  // The flagged file is held from here on, unless it is to take another's name (extract-only).
+  bool launched = record.cb & 1;
+  if (launched && reader.LaunchFileHold != INVALID_HANDLE_VALUE) {
+    CloseHandle(reader.LaunchFileHold);
+    reader.LaunchFileHold = INVALID_HANDLE_VALUE;
+  }
+  if (launched && reader.Replacement.empty())
+    reader.LaunchFileHold = HoldWrittenFile(file, error);
+  else
+    RawClose(record.hf, error);
   if (!PutReplacementInPlace(reader, reader.DestFolder + name)) return 0;
-  if (record.cb & 1) reader.LaunchFileName = name;
+  if (launched) reader.LaunchFileName = name;
   return 1;
 }
 
 bool IsDotsAndBlanks(const std::string& segment) {
   return segment.find_first_not_of(". ") == std::string::npos;
+}
+
+// CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM and LPT with a digit or ¹ ² ³: whatever its extension,
+// in any folder, Windows opens the device for such a name (a file's data would go to a port).
+bool IsDeviceName(const std::string& segment) {
+  std::string base = segment.substr(0, segment.find('.'));
+  while (!base.empty() && base.back() == ' ') base.pop_back();
+  for (char& c : base) c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
+  for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
+    if (base == device) return true;
+  if (base.compare(0, 3, "COM") != 0 && base.compare(0, 3, "LPT") != 0) return false;
+  std::string number = base.substr(3);
+  return (number.size() == 1 && number[0] >= '0' && number[0] <= '9') ||
+         (number.size() == 2 && number[0] == '\xC2' && strchr("\xB9\xB2\xB3", number[1]));
 }
 
 }  // namespace
@@ -222,7 +269,7 @@ bool IsSafeStoredName(const std::string& name) {
     size_t end = name.find_first_of("\\/", start);
     std::string segment = name.substr(start, end == std::string::npos ? std::string::npos : end - start);
     // Empty segments cover absolute and UNC names; dots and blanks alone climb or vanish.
-    if (IsDotsAndBlanks(segment)) return false;
+    if (IsDotsAndBlanks(segment) || IsDeviceName(segment)) return false;
     if (end == std::string::npos) return true;
     start = end + 1;
   }

@@ -1,6 +1,8 @@
 #include "cabinet/cab_reader.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 #include "cabinet/cab_output.h"
 #include "cabinet/raw_file.h"
@@ -52,18 +54,32 @@ FNFREE(CabFree) {
   std::free(pv);
 }
 
+// The cabinet being read: cabinet.dll opens it once, by the name Expand gives it, and reads it
+// through these callbacks. The only other handles the library is given are the output files the
+// notifications open; it writes them and, when it gives up inside one, closes it.
+constexpr char CabinetName[] = "package";
+struct TCabinetCursor {
+  TCabinetImage Image;
+  uint32_t Position = 0;
+} Cabinet;
+
+bool IsCabinet(INT_PTR hf) { return hf == reinterpret_cast<INT_PTR>(&Cabinet); }
+
 FNOPEN(CabOpen) {
-  int32_t error = 0;
-  intptr_t result = RawOpen(pszFile, oflag, pmode, error);
-  NoteError(error);
-  return result;
+  if (std::string_view(pszFile) != CabinetName) {
+    NoteError(ERROR_FILE_NOT_FOUND);
+    return -1;
+  }
+  Cabinet.Position = 0;
+  return reinterpret_cast<INT_PTR>(&Cabinet);
 }
 
 FNREAD(CabRead) {
-  int32_t error = 0;
-  int32_t result = RawRead(hf, pv, cb, error);
-  NoteError(error);
-  return static_cast<UINT>(result);
+  if (!IsCabinet(hf)) return static_cast<UINT>(-1);
+  uint32_t count = std::min<uint32_t>(cb, Cabinet.Image.Size - Cabinet.Position);
+  memcpy(pv, Cabinet.Image.Data + Cabinet.Position, count);
+  Cabinet.Position += count;
+  return count;
 }
 
 FNWRITE(CabWrite) {
@@ -75,6 +91,7 @@ FNWRITE(CabWrite) {
 }
 
 FNCLOSE(CabClose) {
+  if (IsCabinet(hf)) return 0;
   int32_t error = 0;
   int32_t result = RawClose(hf, error);
   NoteError(error);
@@ -82,10 +99,14 @@ FNCLOSE(CabClose) {
 }
 
 FNSEEK(CabSeek) {
-  int32_t error = 0;
-  int32_t result = RawSeek(hf, dist, seektype, error);
-  NoteError(error);
-  return result;
+  int64_t base = seektype == SEEK_CUR ? Cabinet.Position : seektype == SEEK_END ? Cabinet.Image.Size : 0;
+  int64_t position = base + dist;
+  if (!IsCabinet(hf) || position < 0 || position > Cabinet.Image.Size) {
+    NoteError(ERROR_NEGATIVE_SEEK);
+    return -1;
+  }
+  Cabinet.Position = static_cast<uint32_t>(position);
+  return static_cast<LONG>(position);
 }
 
 FNFDINOTIFY(CabNotify) {
@@ -94,38 +115,9 @@ FNFDINOTIFY(CabNotify) {
   return HandleNotification(reader, fdint, *pfdin);
 }
 
-class TReadOnlyFile {
- public:
-  explicit TReadOnlyFile(const std::string& path)
-      : Handle(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
-                           nullptr)) {}
-  ~TReadOnlyFile() {
-    if (IsOpen()) CloseHandle(Handle);
-  }
-  TReadOnlyFile(const TReadOnlyFile&) = delete;
-  TReadOnlyFile& operator=(const TReadOnlyFile&) = delete;
-
-  bool IsOpen() const { return Handle != INVALID_HANDLE_VALUE; }
-  bool ReadExactly(void* buffer, DWORD count) {
-    DWORD done = 0;
-    return ReadFile(Handle, buffer, count, &done, nullptr) && done == count;
-  }
-  // INVALID_SET_FILE_POINTER is the failure value, also when it equals the position asked for.
-  bool MoveTo(uint32_t position) {
-    return position != INVALID_SET_FILE_POINTER &&
-           SetFilePointer(Handle, static_cast<LONG>(position), nullptr, FILE_BEGIN) == position;
-  }
-
- private:
-  HANDLE Handle;
-};
-
-// The number of files the cabinet's header lists; 0 when it cannot be read.
-unsigned ListedFiles(const std::string& cabinetPath) {
-  TReadOnlyFile file(cabinetPath);
-  unsigned char header[CfHeader::Size];
-  if (!file.IsOpen() || !file.ReadExactly(header, CfHeader::Size)) return 0;
-  return Get16(header + CfHeader::FileCount);
+// The number of files the cabinet's header lists; 0 when it has no header.
+unsigned ListedFiles(const TCabinetImage& cabinet) {
+  return cabinet.Size >= CfHeader::Size ? Get16(cabinet.Data + CfHeader::FileCount) : 0;
 }
 
 }  // namespace
@@ -139,75 +131,80 @@ TCabReader::TCabReader() : Context(nullptr), ErrorRecord(), TotalBytes(0), DoneB
 
 TCabReader::~TCabReader() {
   if (Context) FdiFunctions().Destroy(Context);
+  if (LaunchFileHold != INVALID_HANDLE_VALUE) CloseHandle(LaunchFileHold);
 }
 
-int32_t TCabReader::CheckCabinet(const std::string& cabinetPath) {
+int32_t TCabReader::CheckCabinet(const TCabinetImage& cabinet) {
   TotalBytes = 0;
-  if (!Context) return 0;
-  TReadOnlyFile file(cabinetPath);
-  if (!file.IsOpen()) return 0;
-  unsigned char header[CfHeader::Size];
-  if (!file.ReadExactly(header, CfHeader::Size) || Get32(header + CfHeader::Signature) != CabSignature) return 0;
-  if (!file.MoveTo(Get32(header + CfHeader::FilesOffset))) return 0;
+  if (!Context || !cabinet.Data || cabinet.Size < CfHeader::Size) return 0;
+  const uint8_t* header = cabinet.Data;
+  if (Get32(header + CfHeader::Signature) != CabSignature) return 0;
   const unsigned folders = Get16(header + CfHeader::FolderCount), count = Get16(header + CfHeader::FileCount);
   // The sum wraps like a signed 32-bit value, so a total of 2 GB or more shows as negative.
   uint32_t total = 0;
-  for (unsigned i = 0; i < count; ++i) {
-    unsigned char entry[CfFile::Name];
-    if (!file.ReadExactly(entry, CfFile::Name)) break;
+  for (uint32_t at = Get32(header + CfHeader::FilesOffset), i = 0; i < count; ++i) {
+    // A table cut off inside an entry or its name ends the scan.
+    if (at > cabinet.Size || cabinet.Size - at <= CfFile::Name) break;
+    const uint8_t* entry = cabinet.Data + at;
     // A file in a folder the cabinet does not have (or continued from or into another cabinet):
     // the library would take it from its last folder and report it extracted.
     if (Get16(entry + CfFile::FolderIndex) >= folders) {
       CabLastError = ERROR_INVALID_DATA;
       return 0;
     }
-    // The name is skipped a byte at a time; a table cut off inside it ends the scan.
-    bool named = true;
-    for (char c = 1; c != '\0' && named;) named = file.ReadExactly(&c, 1);
-    if (!named) break;
+    const void* end = memchr(entry + CfFile::Name, 0, cabinet.Size - at - CfFile::Name);
+    if (!end) break;
     total += Get32(entry + CfFile::Size);
+    at = static_cast<uint32_t>(static_cast<const uint8_t*>(end) - cabinet.Data) + 1;
   }
   TotalBytes = static_cast<int32_t>(total);
   return TotalBytes;
 }
 
-bool TCabReader::Expand(const std::string& cabinetPath, const std::string& destinationFolder) {
+bool TCabReader::Expand(const TCabinetImage& cabinet, const std::string& destinationFolder, HANDLE heldDestination) {
   DoneBytes = 0;
   FinishedFiles = 0;
   StartedFiles = 0;
   RefusedFile.clear();
-  std::string fullPath = FullPathOf(cabinetPath);
+  Cabinet.Image = cabinet;
   DestFolder = WithTrailingBackslash(destinationFolder);
   CabLastError = 0;
   if (!Context) {
     CabLastError = ERROR_MOD_NOT_FOUND;
     return false;
   }
-  MakeFolder(WithoutTrailingBackslash(DestFolder));
-  HANDLE destination = HoldFolder(WithoutTrailingBackslash(DestFolder));
+  HANDLE destination = heldDestination;
+  if (destination == INVALID_HANDLE_VALUE) {
+    MakeFolder(WithoutTrailingBackslash(DestFolder));
+    destination = HoldFolder(WithoutTrailingBackslash(DestFolder));
+  }
   if (destination == INVALID_HANDLE_VALUE) {
     CabLastError = ERROR_CANT_ACCESS_FILE;
     return false;
   }
-  HeldFolders.assign(1, {WithoutTrailingBackslash(DestFolder), destination});
+  HeldFolders.assign(1, {WithoutTrailingBackslash(DestFolder), destination, false});
+  // Digests that do not number the cabinet's files cannot vouch for them: nothing is expanded.
+  if (Digests && DigestCount != ListedFiles(cabinet)) CabLastError = ERROR_CRC;
   // Without the platform's SHA-256 the digests cannot be checked, and the files are not trusted.
-  if (Digests && !CryptAcquireContextA(&HashProvider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) {
+  if (CabLastError == 0 && Digests && !CryptAcquireContextA(&HashProvider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) {
     HashProvider = 0;
     CabLastError = static_cast<int32_t>(GetLastError());
   }
-  std::string name = NameOfPath(fullPath);
-  std::string folder = FolderOfPath(fullPath);
-  BOOL copied = CabLastError == 0 && FdiFunctions().Copy(Context, name.data(), folder.data(), 0, CabNotify, nullptr, this);
+  std::string name = CabinetName, folder;
+  BOOL copied =
+      CabLastError == 0 && FdiFunctions().Copy(Context, name.data(), folder.data(), 0, CabNotify, nullptr, this);
   // A replacement left unfinished goes; the file it was to replace stays as it was.
-  if (!Replacement.empty() && !IsLinkByName(Replacement)) DeleteFileA(Replacement.c_str());
+  if (!Replacement.empty() && !IsLinkByName(Replacement)) RemoveFile(Replacement);
   Replacement.clear();
-  for (const auto& held : HeldFolders) CloseHandle(held.second);
+  // A destination given held stays the caller's.
+  for (const THeldFolder& held : HeldFolders)
+    if (held.Handle != heldDestination) CloseHandle(held.Handle);
   HeldFolders.clear();
   // The library also gives up by itself (damaged data, bad checksum, unknown compression);
   // only a cancellation through the hook ends the copy early without being a failure.
   if (!copied && CabLastError == 0 && ErrorRecord.erfOper != FDIERROR_USER_ABORT) CabLastError = ERROR_INVALID_DATA;
   // The library passes over files whose folder does not exist: a whole copy finishes every file.
-  if (copied && CabLastError == 0 && FinishedFiles < ListedFiles(fullPath)) CabLastError = ERROR_INVALID_DATA;
+  if (copied && CabLastError == 0 && FinishedFiles < ListedFiles(cabinet)) CabLastError = ERROR_INVALID_DATA;
   EndDigest();
   if (HashProvider) CryptReleaseContext(HashProvider, 0);
   HashProvider = 0;

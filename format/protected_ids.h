@@ -46,6 +46,7 @@ enum ProtectedId : unsigned char {
   PsBatchHost,
   PsStartFolderKey,
   PsTitle,
+  PsUtf8KeySuffix,
 #define CABRUN_OPTION_KEY_ID(name, key, on, meaning) PsKey##name,
   CABRUN_PACKAGE_OPTIONS(CABRUN_OPTION_KEY_ID)
 #undef CABRUN_OPTION_KEY_ID

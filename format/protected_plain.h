@@ -34,6 +34,7 @@ inline constexpr ProtectedPlainEntry VocabularyPlain[] = {
     {PsBatteryHigh, "High"},
     {PsHideMarker, "cabrun.hide"},
     {PsBatteryFlagKey, "BatteryFlag"},
+    {PsUtf8KeySuffix, "Utf8"},
     {PsReportExtension, "env"},
     {PsBatteryCritical, "CriticalLow"},
     {PsBatteryNoFlag, "Normal"},

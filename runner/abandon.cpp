@@ -9,8 +9,7 @@ void AbandonRun(uint32_t exitCode) {
   static bool abandoning = false;
   if (!abandoning) {
     abandoning = true;
-    DeleteFileIfPresent(CabinetTempFile);
-    if (ExtractFolderMade) DeleteFolderIfPresent(ExtractFolder);
+    DeleteMadeFolders(ExtractChain);
   }
   ExitProcess(exitCode);
 }

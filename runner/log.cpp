@@ -10,6 +10,7 @@
 #include "sys/number_text.h"
 #include "sys/paths.h"
 #include "sys/security.h"
+#include "sys/wide_text.h"
 
 namespace {
 
@@ -25,9 +26,12 @@ HANDLE OpenLog() {
   const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
   SECURITY_ATTRIBUTES rights{sizeof rights, PrivateSecurity(), FALSE};
   if (!rights.lpSecurityDescriptor) return INVALID_HANDLE_VALUE;
-  HANDLE file = CreateFileA(LogPath.c_str(), access, FILE_SHARE_READ, &rights, CREATE_NEW, flags, nullptr);
+  HANDLE file = OpenPath(LogPath, access, FILE_SHARE_READ, CREATE_NEW, flags, &rights);
+  // A new log begins with the byte order mark of UTF-8, in which every line is written.
+  DWORD written = 0;
+  if (file != INVALID_HANDLE_VALUE) WriteFile(file, "\xEF\xBB\xBF", 3, &written, nullptr);
   if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS || IsLinkByName(LogPath)) return file;
-  file = CreateFileA(LogPath.c_str(), access, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags, nullptr);
+  file = OpenPath(LogPath, access, FILE_SHARE_READ, OPEN_EXISTING, flags);
   if (file == INVALID_HANDLE_VALUE) return file;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   bool trusted = IsPlainFile(file) &&
@@ -77,18 +81,14 @@ void LogRunStart() {
             ExtractOnlyMode ? std::string_view(ChosenFolder) : std::string_view()});
 }
 
-void LogFolders() {
-  WriteLog({"temporary cabinet ", CabinetTempFile});
-  WriteLog({"extract folder ", ExtractFolder});
-}
+void LogFolders() { WriteLog({"extract folder ", ExtractFolder}); }
 
 void LogExpansion(int32_t files, int32_t bytes, int32_t error) {
   WriteLog({"expanded ", DecimalText(files), " files, ", DecimalText(bytes), " bytes, error ", DecimalText(error)});
 }
 
 void LogCleanUp() {
-  WriteLog({"clean-up: extract folder ", Presence(IsExistingFolder(ExtractFolder)), ", temporary cabinet ",
-            Presence(IsExistingFile(CabinetTempFile))});
+  WriteLog({"clean-up: extract folder ", Presence(IsExistingFolder(ExtractFolder))});
 }
 
 void LogExit(uint32_t exitCode) { WriteLog({"exit code ", DecimalText(static_cast<int32_t>(exitCode))}); }

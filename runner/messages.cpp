@@ -2,7 +2,7 @@
 
 #include "runner/log.h"
 #include "runner/state.h"
-#include "ui/display_text.h"
+#include "sys/wide_text.h"
 
 namespace {
 
@@ -48,33 +48,31 @@ const TRunnerMessage MsgProgramMissing = {"Error", "An executable file is not fo
                                           MB_ICONERROR, 106};
 const TRunnerMessage MsgStartFailed = {"Error", "Could not execute the executable file!", nullptr, nullptr, nullptr,
                                        MB_ICONERROR, 107};
+const TRunnerMessage MsgArgumentRefused = {"Error", "An argument cannot be passed to the executable file!", nullptr,
+                                           nullptr, nullptr, MB_ICONERROR, 107};
 
-std::string MessageText(const TRunnerMessage& message, const std::string& folder) {
+// The texts are kept in code page 932 (the English ones are ASCII, which it shares); the folder
+// is a path, in UTF-8 as every path of the run.
+std::string MessageText(const TRunnerMessage& message, std::string_view folder) {
   bool japanese = IsJapanese(message);
-  std::string text = japanese ? message.JapaneseText : message.EnglishText;
+  std::string text = Utf8FromCodePage(japanese ? message.JapaneseText : message.EnglishText, 932);
   const char* after = japanese ? message.JapaneseAfter : message.EnglishAfter;
-  if (after) text += folder + after;
+  if (after) text.append(folder).append(Utf8FromCodePage(after, 932));
   return text;
 }
 
 std::string MessageCaption(const TRunnerMessage& message) {
-  return IsJapanese(message) ? kJapaneseCaption : message.EnglishCaption;
+  return Utf8FromCodePage(IsJapanese(message) ? kJapaneseCaption : message.EnglishCaption, 932);
 }
 
-int ShowRunnerMessage(const TRunnerMessage& message, HWND owner, const std::string& folder) {
+int ShowRunnerMessage(const TRunnerMessage& message, HWND owner, std::string_view folder) {
   RunExitCode = message.ExitCode;
-  WriteLog({QuietMode ? "message not shown: " : "message: ", MessageCaption(message), ": ",
-            MessageText(message, folder)});
+  std::string caption = MessageCaption(message), text = MessageText(message, folder);
+  WriteLog({QuietMode ? "message not shown: " : "message: ", caption, ": ", text});
   // Nobody is there to answer: a quiet run goes on as if OK were pressed, which confirms an
   // extraction without asking.
   if (QuietMode) return IDOK;
-  if (!IsJapanese(message) || SystemUsesCodePage932())
-    return MessageBoxA(owner, MessageText(message, folder).c_str(), MessageCaption(message).c_str(), message.Type);
-  // Another code page would garble the Japanese pieces; the folder name is in the system's own.
-  std::wstring text = message.JapaneseAfter
-                          ? WideFromCodePages({{message.JapaneseText, 932}, {folder, CP_ACP}, {message.JapaneseAfter, 932}})
-                          : WideFromCodePage(message.JapaneseText, 932);
-  return MessageBoxW(owner, text.c_str(), WideFromCodePage(kJapaneseCaption, 932).c_str(), message.Type);
+  return MessageBoxW(owner, WidePath(text).c_str(), WidePath(caption).c_str(), message.Type);
 }
 
 const char* ExtractingCaption() {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 struct TRunnerMessage {
   const char* EnglishCaption;  // "Error" for the English-only messages
@@ -16,16 +17,16 @@ struct TRunnerMessage {
 };
 
 extern const TRunnerMessage MsgConfirm, MsgDeclined, MsgFolderFailed, MsgNoPackageFile, MsgPackageNotWritten,
-    MsgExtractionFailed, MsgExtracted, MsgNoProgramNamed, MsgProgramMissing, MsgStartFailed;
+    MsgExtractionFailed, MsgExtracted, MsgNoProgramNamed, MsgProgramMissing, MsgStartFailed, MsgArgumentRefused;
 
-// The text as it is shown in the run's language, with the folder in double quotes where
-// the message names one.
-std::string MessageText(const TRunnerMessage& message, const std::string& folder);
+// The text as it is shown in the run's language, in UTF-8, with the folder (UTF-8) in double
+// quotes where the message names one.
+std::string MessageText(const TRunnerMessage& message, std::string_view folder);
 std::string MessageCaption(const TRunnerMessage& message);
 
 // Shows the message in the run's language, writes it to the log and makes its exit code the
-// run's. The result is MessageBoxA's; a quiet run shows nothing and answers IDOK.
-int ShowRunnerMessage(const TRunnerMessage& message, HWND owner, const std::string& folder = std::string());
+// run's. The result is MessageBoxW's; a quiet run shows nothing and answers IDOK.
+int ShowRunnerMessage(const TRunnerMessage& message, HWND owner, std::string_view folder = {});
 
 // The progress window's captions in the run's language.
 const char* ExtractingCaption();

@@ -1,6 +1,7 @@
 #include "runner/report.h"
 
 #include <windows.h>
+#include <winternl.h>
 
 #include "runner/log.h"
 #include "runner/machine_section.h"
@@ -8,6 +9,7 @@
 #include "sys/number_text.h"
 #include "sys/paths.h"
 #include "sys/system.h"
+#include "sys/wide_text.h"
 
 namespace {
 
@@ -21,7 +23,7 @@ HANDLE ReportFile = INVALID_HANDLE_VALUE;
   uintptr_t address = reinterpret_cast<uintptr_t>(__builtin_return_address(0));
   std::string text = RuntimeErrorText(error, address);
   WriteLog({QuietMode ? "message not shown: Error: " : "message: Error: ", text});
-  if (!QuietMode) MessageBoxA(nullptr, text.c_str(), "Error", MB_OK);
+  if (!QuietMode) MessageBoxW(nullptr, WidePath(text).c_str(), L"Error", MB_OK);
   LogExit(error);
   ExitProcess(error);
 }
@@ -36,6 +38,16 @@ void WriteReportLine(const std::string& line) {
 
 void WriteValueLine(ProtectedId key, const std::string& value) {
   WriteReportLine(Protected(key) + Protected(PsKeySeparator) + value);
+}
+
+// A path in the system's code page, in which the report is written. Where that cannot spell the
+// path, "?" stands for what it lacks (no path holds one, so a program can tell), and a second line,
+// the key with "Utf8" after it, has the path itself in UTF-8.
+void WritePathLines(ProtectedId key, const std::string& path) {
+  std::string spelled;
+  bool exact = SpellInSystemCodePage(path, spelled);
+  WriteValueLine(key, spelled);
+  if (!exact) WriteReportLine(Protected(key) + Protected(PsUtf8KeySuffix) + Protected(PsKeySeparator) + path);
 }
 
 bool AnyMachineOption() {
@@ -56,17 +68,20 @@ std::string RuntimeErrorText(uint32_t error, uintptr_t address) {
   return "Runtime error" + number + " at " + digits;
 }
 
+// The report is made below the extract folder's own handle, which the run holds: no rename of the
+// folder, nor anything put at its name, can send it elsewhere.
 void WriteEnvironmentReport() {
-  ReportPath = ReplaceExtension(WithTrailingBackslash(ExtractFolder) + PayloadName, "." + Protected(PsReportExtension));
-  ReportFile = CreateFileA(ReportPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  std::string name = ReplaceExtension(PayloadName, "." + Protected(PsReportExtension));
+  ReportPath = WithTrailingBackslash(ExtractFolder) + name;
+  ReportFile = OpenBelow(ExtractChain.back().Handle, name, GENERIC_WRITE, 0, FILE_OVERWRITE_IF, FILE_NON_DIRECTORY_FILE);
   if (ReportFile == INVALID_HANDLE_VALUE) FailReport();
 
   WriteReportLine("[" + Protected(PsRunnerSection) + "]");
-  WriteValueLine(PsRunnerPathKey, RunnerArguments[0]);
+  WritePathLines(PsRunnerPathKey, RunnerArguments[0]);
   WriteValueLine(PsLanguageIdKey, LanguageId);
   WriteValueLine(PsLanguageNameKey, LanguageName);
   WriteValueLine(PsAdministratorKey, IsUserAdministrator() ? "1" : "0");
-  WriteValueLine(PsStartFolderKey, CurrentFolder());
+  WritePathLines(PsStartFolderKey, CurrentFolder());
   if (AnyMachineOption()) WriteMachineSection(WriteReportLine);
 
   HANDLE file = ReportFile;

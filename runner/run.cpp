@@ -8,29 +8,22 @@
 #include "runner/log.h"
 #include "runner/messages.h"
 #include "runner/report.h"
+#include "runner/startup.h"
 #include "runner/state.h"
 #include "sys/number_text.h"
 #include "sys/paths.h"
 #include "sys/system.h"
-#include "ui/display_text.h"
+#include "sys/wide_text.h"
 #include "ui/progress_window.h"
 
 namespace {
 
-// The temporary cabinet, open since its making; the cabinet is written through this handle.
-HANDLE CabinetFile = INVALID_HANDLE_VALUE;
-bool CabinetWritten = false;
 // The payload's process when the user stopped waiting for it; its folder waits for its end.
 HANDLE RunningPayload = nullptr;
-// The extract-only target and every folder above it, held from their check to the expansion's end
-// so that none can be swapped for a link meanwhile.
-std::vector<HANDLE> TargetChain;
+// The flagged file, held since its writing (shared for reading only) until its program has started.
+HANDLE PayloadFile = INVALID_HANDLE_VALUE;
 
-// Japanese captions go through the wide window functions where the system's code page
-// is not the one they are stored in; a package's title is UTF-8, which no ANSI code page is.
-bool WideCaptions() { return (JapaneseMode && !SystemUsesCodePage932()) || !PackageOptions.Title.empty(); }
-
-// The caption, code page 932 or ASCII, after the title where the package has one.
+// The caption, code page 932 or ASCII, after the title (UTF-8) where the package has one.
 std::wstring WideCaption(const char* caption) {
   if (PackageOptions.Title.empty()) return WideFromCodePage(caption, 932);
   return WideFromCodePages({{PackageOptions.Title, CP_UTF8}, {" - " + std::string(caption), 932}});
@@ -41,16 +34,11 @@ void CreateProgressWindow() {
   if (QuietMode)
     ProgressWindow = new TDlg();
   else
-    ProgressWindow = WideCaptions() ? new TDlg(WideCaption(caption)) : new TDlg(caption);
+    ProgressWindow = new TDlg(WideCaption(caption));
   ProgressWindow->UpdateVisibility(true, true);
 }
 
-void SetWindowCaption(const char* caption) {
-  if (WideCaptions())
-    ProgressWindow->SetCaption(WideCaption(caption));
-  else
-    ProgressWindow->SetCaption(caption);
-}
+void SetWindowCaption(const char* caption) { ProgressWindow->SetCaption(WideCaption(caption)); }
 
 // The package's raw-data resource name, which stays mapped with the program; null when it is
 // missing or empty.
@@ -61,35 +49,14 @@ const uint8_t* PackageResource(const char* name, DWORD& size) {
   return resource ? static_cast<const uint8_t*>(LockResource(resource)) : nullptr;
 }
 
-// Writes the "CAB" resource into the temporary file, in one write, through the handle it was
-// made with: the file is never deleted and made again, so its name is never free for another user.
-void WriteCabinetFile() {
-  HANDLE file = CabinetFile;
-  CabinetFile = INVALID_HANDLE_VALUE;
-  DWORD size = 0, written = 0;
-  const uint8_t* data = PackageResource(CabinetResource, size);
-  CabinetWritten = data && WriteFile(file, data, size, &written, nullptr) && written == size;
-  CloseHandle(file);
-  if (!CabinetWritten) DeleteFileIfPresent(CabinetTempFile);
-}
-
-// A program that has just ended, or anyone looking into the folder, may hold it open a
-// moment longer, so the folder is tried again for up to a second before it is left behind.
-void DeleteExtractFolder() {
-  DeleteFolderIfPresent(ExtractFolder);
-  for (int attempt = 0; attempt < 10 && IsExistingFolder(ExtractFolder); ++attempt) {
-    Sleep(100);
-    DeleteFolderIfPresent(ExtractFolder);
-  }
-}
-
-// The extract folder exists before the expansion: whatever cannot be expanded removes it, unless
-// it is an extract-only target that was there before. A cancel is no failure.
-bool ExpandCabinet() {
+// The extract folder exists, held, before the expansion, which reads the cabinet straight from the
+// package: whatever cannot be expanded removes what the run made of the folder and those above it;
+// an extract-only target that was there before stays. A cancel is no failure.
+bool ExpandCabinet(const TCabinetImage& cabinet) {
   TCabReader reader;
   bool expanded = false;
   int32_t files = 0;
-  if (reader.CheckCabinet(CabinetTempFile) > 0) {
+  if (reader.CheckCabinet(cabinet) > 0) {
     reader.OnProgress = [](void* files, const std::string& target, int32_t done, int32_t total, bool& cancel) {
       ++*static_cast<int32_t*>(files);
       ProgressWindow->ExtractionProgress(target, done, total, cancel);
@@ -100,17 +67,19 @@ bool ExpandCabinet() {
     DWORD size = 0;
     reader.Digests = PackageResource(DigestsResource, size);
     reader.DigestCount = reader.Digests ? (size % DigestSize ? size_t(-1) : size / DigestSize) : 0;
-    expanded = reader.Expand(CabinetTempFile, ExtractFolder);
+    expanded = reader.Expand(cabinet, ExtractFolder, ExtractChain.back().Handle);
     PayloadName = reader.LaunchFileName;
-    if (CabLastError == ERROR_CRC || CabLastError == ERROR_NO_UNICODE_TRANSLATION)
-      WriteLog({CabLastError == ERROR_CRC ? "files do not match the package's digests"
-                                          : "the system's code page cannot hold the UTF-8 name of a file",
-                reader.RefusedFile.empty() ? "" : ": ", reader.RefusedFile});
+    PayloadFile = reader.LaunchFileHold;
+    reader.LaunchFileHold = INVALID_HANDLE_VALUE;
+    const char* why = CabLastError == ERROR_CRC ? "files do not match the package's digests"
+                      : CabLastError == ERROR_NO_UNICODE_TRANSLATION
+                          ? "a file's name is not UTF-8, or a program of the system's code page would read it as another path"
+                      : CabLastError == ERROR_INVALID_NAME ? "a file's name leads out of the extract folder or names a device"
+                                                           : nullptr;
+    if (why) WriteLog({why, reader.RefusedFile.empty() ? "" : ": ", reader.RefusedFile});
   }
-  ReleaseFolders(TargetChain);
   LogExpansion(files, reader.DoneBytes, CabLastError);
-  // An extract-only target that was there before holds the user's files: it stays.
-  if (!expanded && ExtractFolderMade) DeleteExtractFolder();
+  if (!expanded) DeleteMadeFolders(ExtractChain);
   return expanded;
 }
 
@@ -150,8 +119,36 @@ bool HasExtension(const std::string& path, ProtectedId first, ProtectedId second
   return EqualsIgnoringCase(extension, Protected(first)) || EqualsIgnoringCase(extension, Protected(second));
 }
 
-// The payload's arguments: the runner's own path, the package's fixed arguments as written, then
-// the runner's other arguments. False when one of them cannot be given to cmd.exe unchanged.
+// What a program of the system's code page reads of text, in UTF-8: spelled in that code page,
+// "?" for what it lacks. A payload reads its command line so, through the ANSI functions, which
+// would spell what the code page lacks with best fit instead (a fullwidth quote as a quote).
+std::string AsCodePageReadsIt(const std::string& text) {
+  std::string spelled;
+  SpellInSystemCodePage(text, spelled);
+  return Utf8FromCodePage(spelled, CP_ACP);
+}
+
+// Every argument must reach the payload as it was given: one that the system's code page cannot
+// spell is refused, before anything is extracted. The log's path is the runner's own business;
+// it is handed on with "?" where the code page lacks a character.
+bool ArgumentsReachThePayload() {
+  std::string spelled;
+  if (!SpellInSystemCodePage(PackageOptions.Arguments, spelled)) {
+    WriteLog({"not run: the system's code page cannot spell the package's fixed arguments"});
+    return false;
+  }
+  for (size_t i = 1; i < RunnerArguments.size(); ++i) {
+    if (IsLogSwitch(RunnerArguments[i]) || SpellInSystemCodePage(RunnerArguments[i], spelled)) continue;
+    WriteLog({"not run: the system's code page cannot spell argument ", DecimalText(static_cast<int32_t>(i)), ": ",
+              RunnerArguments[i]});
+    return false;
+  }
+  return true;
+}
+
+// The payload's arguments: the runner's own path (with "?" where the system's code page cannot
+// spell it, as in the report), the package's fixed arguments as written, then the runner's other
+// arguments. False when one of them cannot be given to cmd.exe unchanged.
 bool ComposeLaunchArguments(bool forCmd) {
   LaunchArguments.clear();
   auto append = [forCmd](const std::string& item) {
@@ -159,9 +156,9 @@ bool ComposeLaunchArguments(bool forCmd) {
     AppendArgument(LaunchArguments, item, " ");
     return true;
   };
-  bool safe = append("/" + Protected(PsRunnerSection) + Protected(PsKeySeparator) + RunnerArguments[0]);
-  if (!PackageOptions.Arguments.empty()) LaunchArguments += " " + PackageOptions.Arguments;
-  for (size_t i = 1; i < RunnerArguments.size(); ++i) safe = append(RunnerArguments[i]) && safe;
+  bool safe = append("/" + Protected(PsRunnerSection) + Protected(PsKeySeparator) + AsCodePageReadsIt(RunnerArguments[0]));
+  if (!PackageOptions.Arguments.empty()) LaunchArguments += " " + AsCodePageReadsIt(PackageOptions.Arguments);
+  for (size_t i = 1; i < RunnerArguments.size(); ++i) safe = append(AsCodePageReadsIt(RunnerArguments[i])) && safe;
   return safe;
 }
 
@@ -192,7 +189,10 @@ bool ChooseHostProgram() {
 
 void LaunchPayload() {
   PayloadPath = WithTrailingBackslash(ExtractFolder) + PayloadName;
-  if (!IsExistingFile(PayloadPath)) {
+  // The flagged file has been held since its writing; its name must still lead to it.
+  if (PayloadFile == INVALID_HANDLE_VALUE || !IsSameFile(PayloadFile, PayloadPath)) {
+    if (PayloadFile != INVALID_HANDLE_VALUE)
+      WriteLog({"not started: the file at ", PayloadPath, " is not the one extracted"});
     ShowRunnerMessage(MsgProgramMissing, ProgressWindow->Window);
     return;
   }
@@ -206,6 +206,8 @@ void LaunchPayload() {
   std::string launchFolder = PackageOptions.RunInStartFolder ? CurrentFolder() : ExtractFolder;
 
   TDlg& window = *ProgressWindow;
+  window.HeldProgramFile = PayloadFile;
+  PayloadFile = INVALID_HANDLE_VALUE;
   if (PackageOptions.HideWhileRunning) window.UpdateVisibility(true, false);
   window.HideMarkerFile = WithTrailingBackslash(ExtractFolder) + Protected(PsHideMarker);
   SetWindowCaption(ExecutingCaption());
@@ -231,21 +233,23 @@ void LaunchPayload() {
 
 // Everything between the window's creation and the clean-up.
 void RunWithWindow() {
-  ExtractFolder = ExtractOnlyMode ? ChosenFolder : FolderOfPath(CabinetTempFile) + "_" + NameOfPath(CabinetTempFile);
   LogFolders();
-  WriteCabinetFile();
   HWND owner = ProgressWindow->Window;
-  if (!CabinetWritten) {
+  DWORD size = 0;
+  const uint8_t* cabinet = PackageResource(CabinetResource, size);
+  if (!cabinet) {
+    DeleteMadeFolders(ExtractChain);
     ShowRunnerMessage(MsgPackageNotWritten, owner);
     return;
   }
-  bool expanded = ExpandCabinet();
-  DeleteFileIfPresent(CabinetTempFile);
+  bool expanded = ExpandCabinet({cabinet, size});
+  // An extract-only target is the user's once its files are in.
+  if (ExtractOnlyMode) ReleaseFolders(ExtractChain);
   if (ProgressWindow->Cancelled) return;
   // A cancel during the pause ends the run as well: a user who cancelled must not see
   // the payload start.
   if (!PauseAfterExpansion()) return;
-  if (!expanded || !IsExistingFolder(ExtractFolder)) {
+  if (!expanded) {
     ShowRunnerMessage(MsgExtractionFailed, owner);
     return;
   }
@@ -271,36 +275,41 @@ void CleanUp() {
     WaitForSingleObject(RunningPayload, INFINITE);
     CloseHandle(RunningPayload);
   }
-  if (ExtractFolderMade && !ExtractOnlyMode && !PackageOptions.StartWithoutWaiting) DeleteExtractFolder();
-  DeleteFileIfPresent(CabinetTempFile);
+  if (PayloadFile != INVALID_HANDLE_VALUE) CloseHandle(PayloadFile);
+  PayloadFile = INVALID_HANDLE_VALUE;
+  if (!PackageOptions.StartWithoutWaiting) DeleteMadeFolders(ExtractChain);
+  ReleaseFolders(ExtractChain);
   LogCleanUp();
 }
 
 }  // namespace
 
 void RunPackage() {
+  if (!ExtractOnlyMode && !ArgumentsReachThePayload()) {
+    ShowRunnerMessage(MsgArgumentRefused, nullptr);
+    return;
+  }
   if (ExtractOnlyMode) {
     if (ShowRunnerMessage(MsgConfirm, nullptr, ChosenFolder) != IDOK) {
       ShowRunnerMessage(MsgDeclined, nullptr);
       return;
     }
     // A link on the way would take the files, and a failed expansion's clean-up, elsewhere.
-    if (!HoldFolderChain(ChosenFolder, TargetChain, ExtractFolderMade)) {
-      ReleaseFolders(TargetChain);
+    if (!HoldFolderChain(ChosenFolder, ExtractChain)) {
+      DeleteMadeFolders(ExtractChain);
       ShowRunnerMessage(MsgFolderFailed, nullptr, ChosenFolder);
       return;
     }
-  }
-  CabinetTempFile = CreateCabinetTempFile(&CabinetFile, !ExtractOnlyMode);
-  if (!ExtractOnlyMode) ExtractFolderMade = !CabinetTempFile.empty();
-  if (CabinetTempFile.empty()) {
-    ReleaseFolders(TargetChain);
-    ShowRunnerMessage(MsgNoPackageFile, nullptr);
-    return;
+    ExtractFolder = ExtractChain.back().Path;
+  } else {
+    ExtractFolder = CreateWorkFolder(ExtractChain);
+    if (ExtractFolder.empty()) {
+      ShowRunnerMessage(MsgNoPackageFile, nullptr);
+      return;
+    }
   }
   CreateProgressWindow();
   RunWithWindow();
-  ReleaseFolders(TargetChain);
   if (ProgressWindow->Cancelled) NoteCancel();
   CleanUp();
 }

@@ -49,8 +49,8 @@ extern "C" int atexit(ExitFunction function) {
 }
 
 // The global objects' constructors, listed by the linker between the markers -1 and 0, run last
-// to first as libgcc's __main would; its object and the C library's strnlen bring unwind tables
-// that would take a section of their own.
+// to first as libgcc's __main would; its object and the C library's strnlen and wcsnlen bring
+// unwind tables that would take a section of their own.
 extern "C" ExitFunction __CTOR_LIST__[];
 
 static void ConstructGlobals() {
@@ -65,8 +65,14 @@ extern "C" size_t strnlen(const char* text, size_t capacity) {
   return length;
 }
 
+extern "C" size_t wcsnlen(const wchar_t* text, size_t capacity) {
+  size_t length = 0;
+  while (length < capacity && text[length]) ++length;
+  return length;
+}
+
 // The entry point. The loader's stack is aligned to 4 bytes only. The runner reads its command
-// line with GetCommandLineA, so WinMain gets none.
+// line with GetCommandLineW, so WinMain gets none.
 extern "C" [[noreturn]] __attribute__((force_align_arg_pointer)) void RunnerStart() {
   ConstructGlobals();
   int exitCode = WinMain(GetModuleHandleA(nullptr), nullptr, const_cast<char*>(""), SW_SHOWDEFAULT);

@@ -8,6 +8,7 @@
 #include "sys/number_text.h"
 #include "sys/paths.h"
 #include "sys/system.h"
+#include "sys/wide_text.h"
 
 namespace {
 
@@ -40,7 +41,7 @@ const unsigned char* TakeArgument(const unsigned char* p, std::string& argument)
 
 // The target's name. Windows drops trailing dots and blanks from a name, so "...exe" would name
 // the parent folder and "..exe" the chosen folder itself; such a name, and one that comes out
-// empty (".exe", a code page 932 name cut at a 0x5C trail byte), takes a fixed name instead.
+// empty (".exe"), takes a fixed name instead.
 std::string RunnerNameWithoutExtension() {
   std::string name = ReplaceExtension(NameOfPath(RunnerArguments[0]), "");
   while (!name.empty() && (name.back() == '.' || name.back() == ' ')) name.pop_back();
@@ -114,16 +115,22 @@ std::vector<std::string> SplitCommandLine(const char* commandLine) {
   }
 }
 
+// In UTF-8 from the wide form: the ANSI one spells characters of the package's name that the code
+// page lacks with best fit, so a fullwidth quote in a download's name would become a real quote.
 std::string OwnPath() {
-  char buffer[MAX_PATH + 1];
-  DWORD n = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
+  wchar_t buffer[MAX_PATH + 1];
+  DWORD n = GetModuleFileNameW(nullptr, buffer, MAX_PATH + 1);
   // A path that does not fit comes back cut, which still names the runner better than nothing.
-  return std::string(buffer, n < sizeof buffer ? n : sizeof buffer - 1);
+  return Utf8FromWide(buffer, n <= MAX_PATH ? n : MAX_PATH);
+}
+
+bool IsLogSwitch(const std::string& argument) {
+  const std::string& logSwitch = Protected(PsLogSwitch);
+  return StartsWithIgnoringCase(logSwitch, argument) && argument.find('=') == logSwitch.size();
 }
 
 void ReadCommandLine(const std::string& currentFolder) {
   const std::string& languageSwitch = Protected(PsLanguageSwitch);
-  const std::string& logSwitch = Protected(PsLogSwitch);
   bool folderPending = false;
   for (size_t i = 1; i < RunnerArguments.size(); ++i) {
     const std::string& a = RunnerArguments[i];
@@ -144,8 +151,8 @@ void ReadCommandLine(const std::string& currentFolder) {
       ApplyLanguageSwitch(a.substr(languageSwitch.size() + 1));
     } else if (PackageOptions.AllowQuietSwitch && EqualsIgnoringCase(a, Protected(PsQuietSwitch))) {
       QuietMode = true;
-    } else if (StartsWithIgnoringCase(logSwitch, a) && a.find('=') == logSwitch.size()) {
-      LogPath = a.substr(logSwitch.size() + 1);
+    } else if (IsLogSwitch(a)) {
+      LogPath = a.substr(Protected(PsLogSwitch).size() + 1);
     }
   }
 }
@@ -154,7 +161,7 @@ void ConfigureRun() {
   ChooseLanguage();
   DecodeProtectedStrings();
   ReadOptionResource();
-  RunnerArguments = SplitCommandLine(GetCommandLineA());
+  RunnerArguments = SplitCommandLine(Utf8FromWide(GetCommandLineW()).c_str());
   RunnerArguments.insert(RunnerArguments.begin(), OwnPath());
   ReadCommandLine(CurrentFolder());
 }

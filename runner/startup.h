@@ -10,8 +10,11 @@ void ChooseLanguage();
 void DecodeProtectedStrings();
 void ReadOptionList(const uint8_t* data, size_t size);
 void ReadOptionResource();
-// The arguments after the program's own name, split by the runner's rules.
+// The arguments after the program's own name (in UTF-8, as the runner reads its wide command
+// line), split by the runner's rules.
 std::vector<std::string> SplitCommandLine(const char* commandLine);
+// Whether the argument is the log switch with its path.
+bool IsLogSwitch(const std::string& argument);
 std::string OwnPath();
 // Reads switches from RunnerArguments (entry 0 is the runner's own path).
 void ReadCommandLine(const std::string& currentFolder);

@@ -6,6 +6,7 @@
 
 #include "format/package_options.h"
 #include "format/protected_ids.h"
+#include "sys/paths.h"
 
 extern std::string LanguageId;
 extern std::string LanguageName;
@@ -14,11 +15,11 @@ extern std::string ProtectedStrings[ProtectedCount];
 extern TPackageOptions PackageOptions;
 extern bool ExtractOnlyMode;
 extern std::string ChosenFolder;
-extern std::string CabinetTempFile;
 extern std::string ExtractFolder;
-// Whether this run made the extract folder (or the extract-only target): anything else at its
+// The extract folder (or the extract-only target) and every folder above it, held from their
+// making or check until the clean-up; each says whether this run made it: anything else at its
 // name may be another user's, or hold the user's own files.
-extern bool ExtractFolderMade;
+extern std::vector<THeldFolder> ExtractChain;
 extern std::string PayloadName;
 extern std::string PayloadPath;
 extern std::string LaunchArguments;

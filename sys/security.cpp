@@ -3,6 +3,9 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include "sys/paths.h"
+#include "sys/wide_text.h"
+
 // SYSTEM and Administrators only: another user can neither read the payload and its report nor
 // hold a file open that the clean-up must remove.
 const char PrivateSecurityText[] = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
@@ -72,13 +75,12 @@ bool IsTrustedSecurity(PSECURITY_DESCRIPTOR descriptor) {
 }
 
 bool IsTrustedFolder(const std::string& path) {
-  DWORD attributes = GetFileAttributesA(path.c_str());
+  DWORD attributes = GetFileAttributesW(WidePath(path).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
       (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
     return false;
-  HANDLE folder = CreateFileA(path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  HANDLE folder = OpenPath(path, READ_CONTROL | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
   if (folder == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION info{};
   PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -95,12 +97,6 @@ bool IsTrustedFolder(const std::string& path) {
 
 bool MakePrivateFolder(const std::string& path) {
   SECURITY_ATTRIBUTES attributes = PrivateAttributes();
-  return attributes.lpSecurityDescriptor && CreateDirectoryA(path.c_str(), &attributes);
+  return attributes.lpSecurityDescriptor && CreateDirectoryW(WidePath(path).c_str(), &attributes);
 }
 
-HANDLE CreatePrivateFile(const std::string& path) {
-  SECURITY_ATTRIBUTES attributes = PrivateAttributes();
-  if (!attributes.lpSecurityDescriptor) return INVALID_HANDLE_VALUE;
-  return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, &attributes, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                     nullptr);
-}

@@ -22,7 +22,3 @@ bool IsTrustedFolder(const std::string& path);
 
 // Creates a new folder with the private rights; false when anything of that name exists.
 bool MakePrivateFolder(const std::string& path);
-
-// Creates a new file with the private rights for writing; INVALID_HANDLE_VALUE when anything
-// of that name exists.
-HANDLE CreatePrivateFile(const std::string& path);

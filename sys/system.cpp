@@ -4,6 +4,7 @@
 
 #include "sys/paths.h"
 #include "sys/security.h"
+#include "sys/wide_text.h"
 
 namespace {
 
@@ -12,6 +13,11 @@ const char* const kMakerFolders[] = {"Morvane", "Common"};
 // The text of a buffer the platform filled, up to its first NUL.
 std::string BufferText(const char* buffer, size_t capacity) {
   return std::string(buffer, strnlen(buffer, capacity));
+}
+
+// The same of a wide buffer, in UTF-8.
+std::string WideBufferText(const wchar_t* buffer, size_t capacity) {
+  return Utf8FromWide(buffer, wcsnlen(buffer, capacity));
 }
 
 }  // namespace
@@ -58,7 +64,10 @@ std::string SystemLanguageAbbreviation() {
   return "ENU";
 }
 
-std::string CommonDataFolder() {
+namespace {
+
+// The common application-data folder; empty when the system cannot say.
+std::string CommonAppDataFolder() {
   std::string result;
   bool loadedHere = false;
   HMODULE shell = GetModuleHandleA("Shell32.dll");
@@ -67,97 +76,88 @@ std::string CommonDataFolder() {
     loadedHere = shell != nullptr;
   }
   if (!shell) return result;
-
-  using GetFolderPath = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPSTR);
-  auto getFolderPath = LookUpFunction<GetFolderPath>(shell, "SHGetFolderPathA");
-  char buffer[MAX_PATH];
-  if (getFolderPath && getFolderPath(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, buffer) == S_OK) {
-    std::string folder = BufferText(buffer, sizeof buffer);
-    // Every user may add folders here: one found must be beyond their reach, one made gets
-    // the private rights.
-    bool trusted = IsExistingFolder(folder);
-    for (const char* name : kMakerFolders) {
-      if (!trusted) break;
-      folder = WithTrailingBackslash(folder) + name;
-      if (!IsExistingFolder(folder)) MakePrivateFolder(folder);
-      trusted = IsTrustedFolder(folder);
-    }
-    if (trusted) result = folder;
-  }
+  using GetFolderPath = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPWSTR);
+  auto getFolderPath = LookUpFunction<GetFolderPath>(shell, "SHGetFolderPathW");
+  wchar_t buffer[MAX_PATH];
+  if (getFolderPath && getFolderPath(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, buffer) == S_OK)
+    result = WideBufferText(buffer, MAX_PATH);
   if (loadedHere) FreeLibrary(shell);
   return result;
+}
+
+}  // namespace
+
+std::string CommonDataFolder() {
+  std::string folder = CommonAppDataFolder();
+  // Every user may add folders here: one found must be beyond their reach, one made gets
+  // the private rights.
+  bool trusted = !folder.empty() && IsExistingFolder(folder);
+  for (const char* name : kMakerFolders) {
+    if (!trusted) break;
+    folder = WithTrailingBackslash(folder) + name;
+    if (!IsExistingFolder(folder)) MakePrivateFolder(folder);
+    trusted = IsTrustedFolder(folder);
+  }
+  return trusted ? folder : std::string();
 }
 
 namespace {
 
 // The temp folder; SYSTEM's, C:\Windows\Temp, lies open to every user, and systems that have
-// GetTempPath2A give SYSTEM one of its own.
+// GetTempPath2W give SYSTEM one of its own.
 std::string TempFolderPath() {
-  using TempPathFunction = DWORD(WINAPI*)(DWORD, LPSTR);
-  auto getTempPath = LookUpFunction<TempPathFunction>(GetModuleHandleA("kernel32.dll"), "GetTempPath2A");
-  char buffer[MAX_PATH + 1];
-  DWORD length = (getTempPath ? getTempPath : GetTempPathA)(sizeof buffer, buffer);
+  using TempPathFunction = DWORD(WINAPI*)(DWORD, LPWSTR);
+  auto getTempPath = LookUpFunction<TempPathFunction>(GetModuleHandleA("kernel32.dll"), "GetTempPath2W");
+  wchar_t buffer[MAX_PATH + 1];
+  DWORD length = (getTempPath ? getTempPath : GetTempPathW)(MAX_PATH + 1, buffer);
   // A length that does not fit is the size needed; the buffer then holds nothing.
-  return length != 0 && length < sizeof buffer ? std::string(buffer, length) : std::string();
+  return length != 0 && length <= MAX_PATH ? Utf8FromWide(buffer, length) : std::string();
 }
 
-// The platform makes the unique name; the file, and with withFolder the extract folder "_<name>"
-// beside it, are made here, exclusively and with private rights, so that neither name is ever
-// free between its making and its use. A number of which either name is taken is passed over.
-std::string CreateWorkFiles(const std::string& folder, HANDLE* file, bool withFolder) {
-  char buffer[MAX_PATH + 1];
-  UINT start = GetTickCount();
-  for (UINT step = 0; step < 0xFFFF; ++step) {
-    UINT unique = (start + step) % 0xFFFF + 1;
-    if (GetTempFileNameA(folder.c_str(), "cab", unique, buffer) == 0) break;
-    std::string path = BufferText(buffer, sizeof buffer);
-    std::string extract = FolderOfPath(path) + "_" + NameOfPath(path);
-    // The folder's name first: a name that is there is found at once, one that is not may cost a
-    // look through the whole folder.
-    if ((withFolder && ReadAttributes(extract) != -1) || ReadAttributes(path) != -1) continue;
-    HANDLE made = CreatePrivateFile(path);
-    if (made != INVALID_HANDLE_VALUE && withFolder && !MakePrivateFolder(extract)) {
-      CloseHandle(made);
-      RemoveFile(path);
-      made = INVALID_HANDLE_VALUE;
-      if (ReadAttributes(extract) == -1) break;  // the folder refuses, not another user
+// A new private folder "_cab<number>.tmp" in place, made by the handle of place (held, with the
+// folders above it, in chain) and held itself as the chain's last; a number whose name is taken is
+// passed over. Empty, with the chain released, when none can be made.
+__attribute__((noinline)) std::string MakeWorkFolderIn(const std::string& place, std::vector<THeldFolder>& chain) {
+  if (!place.empty() && IsExistingFolder(place) && HoldFolderChain(place, chain)) {
+    UINT start = GetTickCount();
+    for (UINT step = 0; step < 0xFFFF; ++step) {
+      char name[16];
+      wsprintfA(name, "_cab%x.tmp", (start + step) % 0xFFFF + 1);
+      HANDLE made = OpenBelow(chain.back().Handle, name, HeldFolderAccess, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              FILE_CREATE, FILE_DIRECTORY_FILE, PrivateSecurity());
+      if (made != INVALID_HANDLE_VALUE) {
+        std::string path = WithTrailingBackslash(place) + name;
+        chain.push_back({path, made, true});
+        return path;
+      }
+      if (GetLastError() != ERROR_ALREADY_EXISTS) break;  // the folder refuses, not another user
     }
-    if (made == INVALID_HANDLE_VALUE) {
-      if (ReadAttributes(path) == -1 && ReadAttributes(extract) == -1) break;
-      continue;
-    }
-    if (file)
-      *file = made;
-    else
-      CloseHandle(made);
-    return path;
   }
+  ReleaseFolders(chain);
   return std::string();
 }
 
 }  // namespace
 
-std::string CreateCabinetTempFile(HANDLE* file, bool withExtractFolder) {
-  // Where every pair of names in the maker's folder is taken, the temp folder serves as it does
-  // when that folder cannot be trusted.
-  std::string common = CommonDataFolder();
-  std::string made = common.empty() ? std::string() : CreateWorkFiles(common, file, withExtractFolder);
-  if (!made.empty()) return made;
-  std::string temp = TempFolderPath();
-  if (temp.empty() || !IsExistingFolder(temp)) return std::string();
-  return CreateWorkFiles(temp, file, withExtractFolder);
+std::string CreateWorkFolder(std::vector<THeldFolder>& chain) {
+  // Where every name in the maker's folder is taken, the next place serves as it does when that
+  // folder cannot be trusted.
+  std::string made = MakeWorkFolderIn(CommonDataFolder(), chain);
+  std::string appData = CommonAppDataFolder();
+  if (made.empty() && IsTrustedFolder(appData)) made = MakeWorkFolderIn(appData, chain);
+  return made.empty() ? MakeWorkFolderIn(TempFolderPath(), chain) : made;
 }
 
 std::string SystemFolder() {
-  char buffer[MAX_PATH + 1] = "";
-  GetSystemDirectoryA(buffer, sizeof buffer);
-  return BufferText(buffer, sizeof buffer);
+  wchar_t buffer[MAX_PATH + 1] = L"";
+  GetSystemDirectoryW(buffer, MAX_PATH + 1);
+  return WideBufferText(buffer, MAX_PATH + 1);
 }
 
 std::string CurrentFolder() {
-  char buffer[MAX_PATH + 1] = "";
-  GetCurrentDirectoryA(sizeof buffer, buffer);
-  return BufferText(buffer, sizeof buffer);
+  wchar_t buffer[MAX_PATH + 1] = L"";
+  GetCurrentDirectoryW(MAX_PATH + 1, buffer);
+  return WideBufferText(buffer, MAX_PATH + 1);
 }
 
 void RestrictDllSearchToSystemFolder() {

@@ -3,6 +3,9 @@
 #pragma once
 #include <windows.h>
 #include <string>
+#include <vector>
+
+#include "sys/paths.h"
 
 // Looks up an optional function by name; null when the module lacks it.
 template <typename Function>
@@ -17,10 +20,13 @@ bool IsUserAdministrator();
 bool IsNt6OrLater();
 std::string SystemLanguageAbbreviation();
 std::string CommonDataFolder();
-// A new empty file with private rights, in the maker's folder or else the temp folder; with file
-// given, it is handed over open for writing. With withExtractFolder, the empty private folder
-// "_<its name>" beside it is made too.
-std::string CreateCabinetTempFile(HANDLE* file = nullptr, bool withExtractFolder = false);
+// The run's work folder: a new empty private folder "_cab<number>.tmp", made and held through its
+// handle, the last of chain (the folders above it are held before it, so that none of them can be
+// renamed while the run uses it). It is made in the maker's folder where that is trusted; else in
+// the common application-data folder, where every user may add folders but none may rename or
+// delete another's, so that what the elevated run makes there stays its own; else in the temp
+// folder. Empty, with nothing held, when none of them serves.
+std::string CreateWorkFolder(std::vector<THeldFolder>& chain);
 std::string SystemFolder();
 std::string CurrentFolder();
 

@@ -31,7 +31,7 @@ struct HookRecord {
 // Expands with a hook that records its calls and cancels at call number `cancelAt` (1-based).
 bool ExpandRecording(TCabReader& reader, const std::string& cab, const std::string& dest,
                      std::vector<HookCall>& calls, size_t cancelAt = 0) {
-  reader.CheckCabinet(cab);
+  reader.CheckCabinet(CabinetBytes(cab));
   HookRecord record{calls, cancelAt};
   reader.OnProgress = [](void* context, const std::string& target, int32_t done, int32_t total, bool& cancel) {
     HookRecord& record = *static_cast<HookRecord*>(context);
@@ -40,7 +40,7 @@ bool ExpandRecording(TCabReader& reader, const std::string& cab, const std::stri
     if (record.Calls.size() == record.CancelAt) cancel = true;
   };
   reader.ProgressContext = &record;
-  return reader.Expand(cab, dest);
+  return reader.Expand(CabinetBytes(cab), dest);
 }
 
 TEST(ExtractionOutput, AttributesAreMaskedAndTheLastFlaggedFileIsRecorded) {
@@ -62,7 +62,7 @@ TEST(ExtractionOutput, AttributesAreMaskedAndTheLastFlaggedFileIsRecorded) {
   for (const auto& c : cases) files.push_back(MakeCabFile(c.Name, c.Name, c.Stored));
   ASSERT_EQ(MakeCabinet(folder / "a.cab", files), "");
   TCabReader reader;
-  ASSERT_TRUE(reader.Expand(folder / "a.cab", folder / "out"));
+  ASSERT_TRUE(reader.Expand(CabinetBytes(folder / "a.cab"), folder / "out"));
   for (const auto& c : cases) {
     std::string path = folder / ("out\\" + std::string(c.Name));
     EXPECT_EQ(ReadWholeFile(path), c.Name);
@@ -81,7 +81,7 @@ TEST(ExtractionOutput, DosTimeIsLocalTimeAndSetsCreationAndLastWrite) {
   TempFolder folder;
   ASSERT_EQ(MakeCabinet(folder / "t.cab", {MakeCabFile("t.txt", "t", 0x20, Jan1st2000, Noon)}), "");
   TCabReader reader;
-  ASSERT_TRUE(reader.Expand(folder / "t.cab", folder / "out"));
+  ASSERT_TRUE(reader.Expand(CabinetBytes(folder / "t.cab"), folder / "out"));
   SYSTEMTIME noon = {2000, 1, 6, 1, 12, 0, 0, 0};
   FILETIME local, expected;
   ASSERT_TRUE(SystemTimeToFileTime(&noon, &local));
@@ -103,7 +103,7 @@ TEST(ExtractionOutput, RejectedDateKeepsTheWritingTimeButSetsAttributes) {
   GetSystemTimeAsFileTime(&before);
   before.dwLowDateTime = 0;  // file systems may round down
   TCabReader reader;
-  ASSERT_TRUE(reader.Expand(folder / "t.cab", folder / "out"));
+  ASSERT_TRUE(reader.Expand(CabinetBytes(folder / "t.cab"), folder / "out"));
   FILETIME write = WriteTimeOf(folder / "out\\t.txt");
   EXPECT_GE(CompareFileTime(&write, &before), 0);
   EXPECT_EQ(ReadAttributes(folder / "out\\t.txt") & 0x27, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE);
@@ -121,7 +121,7 @@ TEST(ExtractionOutput, ExistingTargetsAreOverwrittenWholeEvenReadOnlyOrHidden) {
             "");
   for (int round = 0; round < 2; ++round) {
     TCabReader reader;
-    EXPECT_TRUE(reader.Expand(folder / "o.cab", folder / "out")) << round;
+    EXPECT_TRUE(reader.Expand(CabinetBytes(folder / "o.cab"), folder / "out")) << round;
     EXPECT_EQ(ReadWholeFile(folder / "out\\ro.txt"), "new");
     EXPECT_EQ(ReadWholeFile(folder / "out\\hidden.txt"), "new");
     EXPECT_TRUE(ReadAttributes(folder / "out\\ro.txt") & FILE_ATTRIBUTE_READONLY);  // read-only again
@@ -184,8 +184,8 @@ TEST(ExtractionOutput, WithoutAHookEverythingIsExtracted) {
   ASSERT_EQ(MakeCabinet(folder / "n.cab", {MakeCabFile("a.txt", "a"), MakeCabFile("b\\c.txt", "c")}), "");
   TCabReader reader;
   ASSERT_FALSE(reader.OnProgress);
-  EXPECT_EQ(reader.CheckCabinet(folder / "n.cab"), 2);
-  EXPECT_TRUE(reader.Expand(folder / "n.cab", folder / "out"));
+  EXPECT_EQ(reader.CheckCabinet(CabinetBytes(folder / "n.cab")), 2);
+  EXPECT_TRUE(reader.Expand(CabinetBytes(folder / "n.cab"), folder / "out"));
   EXPECT_EQ(reader.DoneBytes, 2);
   EXPECT_EQ(ReadWholeFile(folder / "out\\b\\c.txt"), "c");
 }
@@ -198,9 +198,9 @@ TEST(ExtractionOutput, FolderOrFileThatCannotBeMadeFailsTheExpansion) {
   ASSERT_EQ(MakeCabinet(folder / "f.cab", {MakeCabFile("blocker\\x.txt", "x")}), "");
   ASSERT_EQ(MakeCabinet(folder / "g.cab", {MakeCabFile("folder.txt", "x")}), "");
   TCabReader reader;
-  EXPECT_FALSE(reader.Expand(folder / "f.cab", folder / "out"));
+  EXPECT_FALSE(reader.Expand(CabinetBytes(folder / "f.cab"), folder / "out"));
   EXPECT_EQ(CabLastError, -1);
-  EXPECT_FALSE(reader.Expand(folder / "g.cab", folder / "out"));
+  EXPECT_FALSE(reader.Expand(CabinetBytes(folder / "g.cab"), folder / "out"));
   EXPECT_EQ(CabLastError, ERROR_CANT_ACCESS_FILE);  // not a plain file: never written into
 }
 
@@ -243,8 +243,9 @@ TEST(StoredNames, AnUnsafeNameAbandonsTheCopyAndNothingLeavesTheDestination) {
   }
 }
 
-// A name flagged as UTF-8 comes out in the system's code page (expected, in its bytes), or is
-// refused with error, nothing of it written; the code page's lookalikes never stand in.
+// A name flagged as UTF-8 comes out under its own name (expected, in UTF-8) on every system, or
+// is refused with error, nothing of it written: not UTF-8, or a name that a program of the system's
+// code page would read as another path (its ANSI functions spell names with best fit).
 struct Utf8NameCase {
   const char* Stored;
   const char* Expected;  // null: refused
@@ -259,7 +260,7 @@ void ExpectUtf8Names(UINT codePage, const std::vector<Utf8NameCase>& cases) {
                                              MakeCabFile("after.txt", "2")}),
               "");
     TCabReader reader;
-    bool expanded = reader.Expand(folder / "u.cab", folder / "out");
+    bool expanded = reader.Expand(CabinetBytes(folder / "u.cab"), folder / "out");
     std::map<std::string, bool> written;
     ListTree(folder / "out", written);
     if (c.Expected) {
@@ -270,7 +271,7 @@ void ExpectUtf8Names(UINT codePage, const std::vector<Utf8NameCase>& cases) {
     } else {
       EXPECT_FALSE(expanded) << c.Stored;
       EXPECT_EQ(CabLastError, c.Error) << c.Stored;
-      EXPECT_EQ(reader.RefusedFile, c.Error == ERROR_NO_UNICODE_TRANSLATION ? c.Stored : "") << c.Stored;
+      EXPECT_EQ(reader.RefusedFile, c.Stored) << c.Stored;
       EXPECT_EQ(written.size(), 1u) << c.Stored;
       EXPECT_EQ(written.count("first.txt"), 1u) << c.Stored;
       EXPECT_EQ(reader.LaunchFileName, "") << c.Stored;
@@ -280,30 +281,33 @@ void ExpectUtf8Names(UINT codePage, const std::vector<Utf8NameCase>& cases) {
 
 TEST(StoredNames, Utf8NamesInTheWesternCodePage) {
   ExpectUtf8Names(1252, {
-      {"café.txt", "caf\xE9.txt", 0},
-      {"ré\\sumé.txt", "r\xE9\\sum\xE9.txt", 0},
-      {"¥.txt", "\xA5.txt", 0},
-      {"ファーム.bin", nullptr, ERROR_NO_UNICODE_TRANSLATION},
-      // Best fit would make these "..\\evil.txt", and "Ā" an "A".
+      {"café.txt", "café.txt", 0},
+      {"ré\\sumé.txt", "ré\\sumé.txt", 0},
+      {"¥.txt", "¥.txt", 0},
+      {"ファーム.bin", "ファーム.bin", 0},
+      {"한국어.txt", "한국어.txt", 0},
+      {"Ā.txt", "Ā.txt", 0},  // a program of the code page reads "A.txt": another name, no other place
+      // Best fit would make this "..\\evil.txt".
       {"．．＼evil.txt", nullptr, ERROR_NO_UNICODE_TRANSLATION},
-      {"Ā.txt", nullptr, ERROR_NO_UNICODE_TRANSLATION},
       {"caf\xE9.txt", nullptr, ERROR_NO_UNICODE_TRANSLATION},     // not UTF-8
       {"caf\xC0\xA9.txt", nullptr, ERROR_NO_UNICODE_TRANSLATION},  // overlong
-      // Converted first, then checked like any other name.
       {"..\\café.txt", nullptr, ERROR_INVALID_NAME},
+      {"data\\com1.log", nullptr, ERROR_INVALID_NAME},
   });
 }
 
 TEST(StoredNames, Utf8NamesInTheJapaneseSystemCodePage) {
   ExpectUtf8Names(932, {
-      {"ファーム.bin", "\x83t\x83@\x81[\x83\x80.bin", 0},
-      {"データ\\ファーム.bin", "\x83" "f\x81[\x83^\\\x83t\x83@\x81[\x83\x80.bin", 0},
-      {"．．＼evil.txt", "\x81" "D\x81" "D\x81_evil.txt", 0},  // full-width: one plain name
-      {"café.txt", nullptr, ERROR_NO_UNICODE_TRANSLATION},
-      // Best fit would make "¥" a backslash; "ソ" is spelled with the byte of one.
+      {"ファーム.bin", "ファーム.bin", 0},
+      {"データ\\ファーム.bin", "データ\\ファーム.bin", 0},
+      {"．．＼evil.txt", "．．＼evil.txt", 0},  // full-width, spelled as such: one plain name
+      {"café.txt", "café.txt", 0},
+      {"ソフト.exe", "ソフト.exe", 0},  // its trail byte 0x5C is no separator to the wide functions
+      {"한국어.txt", "한국어.txt", 0},
+      // Best fit would make "¥" a backslash.
       {"a¥..¥..¥evil.txt", nullptr, ERROR_NO_UNICODE_TRANSLATION},
-      {"ソフト.exe", nullptr, ERROR_NO_UNICODE_TRANSLATION},
       {"..\\ファーム.bin", nullptr, ERROR_INVALID_NAME},
+      {"ＣＯＮ\\CON.txt", nullptr, ERROR_INVALID_NAME},
   });
 }
 
@@ -346,7 +350,7 @@ TEST(DamagedCabinets, AreNotReportedAsExtracted) {
   for (const Case& c : cases) {
     WriteTextFile(folder / "d.cab", c.Bytes);
     TCabReader reader;
-    EXPECT_FALSE(reader.Expand(folder / "d.cab", folder / "out")) << c.What;
+    EXPECT_FALSE(reader.Expand(CabinetBytes(folder / "d.cab"), folder / "out")) << c.What;
     EXPECT_NE(CabLastError, 0) << c.What;
     DeleteFolderIfPresent(folder / "out");
   }
@@ -371,7 +375,7 @@ TEST(DamagedCabinets, ARequestForANextCabinetFails) {
   WriteTextFile(folder / "first.cab", cab);
   CopyFileA((folder / "s.cab").c_str(), (folder / "next.cab").c_str(), FALSE);
   TCabReader reader;
-  EXPECT_FALSE(reader.Expand(folder / "first.cab", folder / "out"));
+  EXPECT_FALSE(reader.Expand(CabinetBytes(folder / "first.cab"), folder / "out"));
   EXPECT_NE(CabLastError, 0);
 }
 

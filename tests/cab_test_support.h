@@ -6,10 +6,24 @@
 #include <string>
 #include <vector>
 
+#include "cabinet/cab_reader.h"
 #include "format/byte_order.h"
 #include "format/cabinet.h"
 #include "packager/cab_writer.h"
 #include "tests/test_support.h"
+
+// A cabinet file's bytes in memory, as the runner holds its package's cabinet; a file that cannot
+// be read gives none.
+class CabinetBytes {
+ public:
+  explicit CabinetBytes(const std::string& path) : Bytes(ReadWholeFile(path)) {}
+  operator TCabinetImage() const {
+    return {reinterpret_cast<const uint8_t*>(Bytes.data()), static_cast<uint32_t>(Bytes.size())};
+  }
+
+ private:
+  std::string Bytes;
+};
 
 inline CabFile MakeCabFile(const std::string& name, const std::string& data, uint16_t attributes = 0x20,
                            uint16_t date = 0x2821, uint16_t time = 0x6000) {

@@ -104,12 +104,10 @@ cp "$probe" "$work/nested/bin/probe.exe"
 echo readme >"$work/nested/readme.txt"
 pack nested 'bin\probe.exe'
 
-# Names outside ASCII, stored in UTF-8 (no --codepage): one that code page 932 holds and 1252 does
-# not, and the other way round.
-source_folder utf8kana ファーム.bin
-pack utf8kana probe.exe
-source_folder utf8latin café.txt
-pack utf8latin probe.exe
+# A vendor's names, stored in UTF-8 (no --codepage): German, Japanese, and Korean, which neither
+# code page 1252 nor 932 holds.
+source_folder vendor Überprüfung.txt ファームウェア更新.txt 한국어/설명.txt
+pack vendor probe.exe
 
 for script in js:probe.js vbs:probe.vbs upper:PROBE.VBS cmd:probe.cmd bat:probe.bat; do
   name=script_${script%%:*} file=${script#*:}

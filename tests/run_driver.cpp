@@ -8,6 +8,7 @@
 
 #include "sys/paths.h"
 #include "sys/security.h"
+#include "sys/wide_text.h"
 
 namespace {
 
@@ -173,14 +174,20 @@ bool SameState(const TWindowState& a, const TWindowState& b) {
   return a.Caption == b.Caption && a.Visible == b.Visible && a.Marquee == b.Marquee && a.Position == b.Position;
 }
 
-// The extract folder of a run in folder: an _cab*.tmp folder; expanded once its cabinet is gone.
-std::string ExtractFolderIn(const std::string& folder, bool& expanded) {
-  for (const std::string& name : RunLeftovers(folder)) {
-    if (name[0] != '_' || !IsExistingFolder(folder + "\\" + name)) continue;
-    expanded = !IsExistingFile(folder + "\\" + name.substr(1));
-    return folder + "\\" + name;
-  }
+// The extract folder of a run in folder: an _cab*.tmp folder.
+std::string ExtractFolderIn(const std::string& folder) {
+  for (const std::string& name : RunLeftovers(folder))
+    if (name[0] == '_' && IsExistingFolder(folder + "\\" + name)) return folder + "\\" + name;
   return std::string();
+}
+
+// Whether the file is there and no longer being written: the runner writes each file letting
+// others only read, and holds the flagged one once it is written and checked letting nobody write.
+bool IsWritten(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(file);
+  return true;
 }
 
 class TDriver {
@@ -278,21 +285,20 @@ class TDriver {
   }
 
   void LookAtExtractFolder() {
-    bool expanded = false;
-    std::string folder = ExtractFolderIn(RunWorkFolder(), expanded);
-    Expanded = !folder.empty() && expanded;
+    std::string folder = ExtractFolderIn(RunWorkFolder());
     if (folder.empty()) return;
+    Expanded = Expanded || IsWritten(folder + "\\" + Script.FlaggedFile);
     Outcome.ExtractFolder = folder;
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &entry);
+    WIN32_FIND_DATAW entry{};
+    HANDLE search = FindFirstFileW(WidePath(folder + "\\*").c_str(), &entry);
     if (search != INVALID_HANDLE_VALUE) {
-      do Outcome.ExtractedNames.insert(entry.cFileName);
-      while (FindNextFileA(search, &entry));
+      do Outcome.ExtractedNames.insert(Utf8FromWide(entry.cFileName));
+      while (FindNextFileW(search, &entry));
       FindClose(search);
     }
-    if (Outcome.Removed) return;
-    if (Expanded && !Script.RemoveWhenExpanded.empty())
-      Outcome.Removed = DeleteFileA((folder + "\\" + Script.RemoveWhenExpanded).c_str()) != FALSE;
+    if (!Expanded || RemovalTried || Script.RemoveWhenExpanded.empty()) return;
+    RemovalTried = true;
+    Outcome.Removed = DeleteFileA((folder + "\\" + Script.RemoveWhenExpanded).c_str()) != FALSE;
   }
 
   const TRunScript& Script;
@@ -300,7 +306,8 @@ class TDriver {
   DWORD ProcessId;
   DWORD Start;
   int PositionChanges = 0;
-  bool Expanded = false;  // the extract folder exists and its temporary cabinet is gone
+  bool Expanded = false;  // the flagged file is written
+  bool RemovalTried = false;
   bool CancelDue = false;
   DWORD CancelAt = 0;
   std::set<HWND> Answered;
@@ -345,10 +352,10 @@ ULONGLONG WallClockMs() {
 
 TRunOutcome DriveRun(const std::string& commandLine, const std::string& folder, const TRunScript& script) {
   TRunOutcome outcome;
-  STARTUPINFOA startup{};
+  STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  std::string line = commandLine;
+  std::wstring line = WidePath(commandLine), where = WidePath(folder);
   outcome.StartedAt = WallClockMs();
   // The runner takes its environment from here: its temp folder is set for it.
   bool ownTemp = RunWorkFolder() != CommonWorkFolder() && TempVariable() == StartTemp;
@@ -356,8 +363,8 @@ TRunOutcome DriveRun(const std::string& commandLine, const std::string& folder, 
   GetEnvironmentVariableA("TMP", savedTmp, sizeof savedTmp);
   for (const char* name : {"TMP", "TEMP"})
     if (ownTemp) SetEnvironmentVariableA(name, RunWorkFolder().c_str());
-  BOOL started = CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr,
-                                folder.empty() ? nullptr : folder.c_str(), &startup, &process);
+  BOOL started = CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                folder.empty() ? nullptr : where.c_str(), &startup, &process);
   if (ownTemp) {
     SetEnvironmentVariableA("TMP", *savedTmp ? savedTmp : nullptr);
     SetEnvironmentVariableA("TEMP", StartTemp.c_str());

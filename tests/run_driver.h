@@ -32,7 +32,7 @@ enum class TCancelMoment {
   WhenShown,       // the window first became visible
   AfterPositions,  // the bar changed its position Positions times
   WhenMarquee,     // the bar turned into a marquee: the payload is being started
-  WhenExpanded,    // the expansion is over: the temporary cabinet is gone
+  WhenExpanded,    // the expansion is over: the flagged file (the last in the cabinet) is written
 };
 enum class TCancelWay { Command, EscapeKey };
 
@@ -42,8 +42,10 @@ struct TRunScript {
   int Positions = 1;
   DWORD CancelDelayMs = 0;  // how long after the moment the cancel is sent
   TCancelWay CancelWay = TCancelWay::Command;
-  // A name in the extract folder that is deleted as soon as the expansion is over (the
-  // temporary cabinet is gone), before the runner looks for it.
+  // The flagged file, the cabinet's last: the expansion is over once it is written.
+  std::string FlaggedFile = "probe.exe";
+  // A name in the extract folder that another program tries once to delete as soon as the
+  // expansion is over, before the runner starts it.
   std::string RemoveWhenExpanded;
   DWORD TimeLimitMs = 60000;
 };
@@ -57,7 +59,7 @@ struct TRunOutcome {
   std::vector<TWindowState> WindowStates;
   DWORD WindowGoneAtMs = 0;  // when the progress window was first missed after it had been seen
   bool CancelSent = false;
-  bool CancelledAfterExpansion = false;  // the cancel was sent once the temporary cabinet was gone
+  bool CancelledAfterExpansion = false;  // the cancel was sent once the expansion was over
   bool Removed = false;      // RemoveWhenExpanded was deleted
   std::string ExtractFolder;  // the extract folder seen beside the temporary cabinet, if any
   std::set<std::string> ExtractedNames;  // every name seen directly in the extract folder

@@ -17,7 +17,7 @@
 #include "sys/system.h"
 #include "tests/run_driver.h"
 #include "tests/test_support.h"
-#include "ui/display_text.h"
+#include "sys/wide_text.h"
 
 inline std::string WindowsPath(std::string path) {
   for (char& c : path)
@@ -42,7 +42,7 @@ inline const std::string PackagesFolder = WindowsPath(RUN_PACKAGES_DIR);
 
 inline std::string Plain(ProtectedId id) { return PlainText(id); }
 
-inline std::wstring Wide(const std::string& text) { return WideFromCodePage(text, CP_ACP); }
+inline std::wstring Wide(const std::string& path) { return WidePath(path); }
 
 // Every file and folder under folder, by relative path.
 inline std::set<std::string> Tree(const std::string& folder) {
@@ -159,11 +159,13 @@ inline void RemoveUnixLink(const std::string& link) {
   for (int round = 0; round < 300 && ReadAttributes(link) != -1; ++round) Sleep(10);
 }
 
-// Another user of the machine: watches the work folder for the run's temporary cabinet and, as
-// soon as its name is known, puts something of its own at a name that the run is about to use.
+// Another program of the machine: watches the work folder and, as soon as a name is known, puts
+// something of its own at a name that the run is about to use.
 enum class TSquat {
   None,
-  CabinetFile,  // creates the temporary cabinet's name in any moment it is free before the expansion
+  // Once the extract folder's flagged file probe.exe is written: renames the folder away and makes
+  // a folder of its own at its name, with its own probe.exe. Notes any cab*.tmp file it sees.
+  SwapExtractFolder,
   // Not in the work folder: as soon as the folder Work appears, a symbolic link or a second name
   // of the file LinkTarget as Work\file9.txt.
   FileLink,
@@ -190,6 +192,7 @@ class TSquatter {
   }
 
   std::string Planted;  // what was put in place before the run used the name; empty: the run was first
+  std::string CabinetFileSeen;
 
  private:
   static DWORD WINAPI Main(void* self) {
@@ -215,24 +218,25 @@ class TSquatter {
         if (MakeUnixLink(LinkTarget, Work + "\\file9.txt", Kind == TSquat::FileLink)) Planted = Work + "\\file9.txt";
         return;
       }
-      for (const std::string& name : RunLeftovers(Work))
-        if (name[0] != '_') return Plant(Work + "\\" + name, Work + "\\_" + name);
+      for (const std::string& name : RunLeftovers(Work)) {
+        std::string path = Work + "\\" + name;
+        if (name[0] != '_') CabinetFileSeen = name;
+        if (name[0] == '_' && IsWrittenFile(path + "\\probe.exe")) return Swap(path);
+      }
     }
   }
 
-  // A run that deletes its file and makes it again leaves the name free in between.
-  void Plant(const std::string& cabinet, const std::string& extract) {
-    for (DWORD start = GetTickCount(); !Stop && GetTickCount() - start < 5000 && !IsExistingFolder(extract);) {
-      HANDLE file = CreateFileA(cabinet.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-      if (file == INVALID_HANDLE_VALUE) continue;
-      CloseHandle(file);
-      if (IsExistingFolder(extract))
-        DeleteFileA(cabinet.c_str());  // too late: the run had already expanded its own
-      else
-        Planted = cabinet;
-      return;
-    }
+  static bool IsWrittenFile(const std::string& path) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    return file != INVALID_HANDLE_VALUE;
+  }
+
+  void Swap(const std::string& folder) {
+    if (!MoveFileA(folder.c_str(), (folder + ".away").c_str())) return;
+    Planted = folder;
+    CreateDirectoryA(folder.c_str(), nullptr);
+    CopyFileA(ProbePath.c_str(), (folder + "\\probe.exe").c_str(), FALSE);
   }
 
   std::string Work;
@@ -266,9 +270,9 @@ class RunTest : public ::testing::Test {
   // A copy of the package NAME in the test's folder, or in its subfolder folder.
   std::string Package(const std::string& name, const std::string& folder = std::string()) {
     std::string target = folder.empty() ? Temp.Path : Temp / folder;
-    CreateDirectoryA(target.c_str(), nullptr);
+    CreateDirectoryW(Wide(target).c_str(), nullptr);
     std::string path = target + "\\" + name + ".exe";
-    EXPECT_TRUE(CopyFileA((PackagesFolder + "\\" + name + ".exe").c_str(), path.c_str(), FALSE)) << name;
+    EXPECT_TRUE(CopyFileW(Wide(PackagesFolder + "\\" + name + ".exe").c_str(), Wide(path).c_str(), FALSE)) << name;
     return path;
   }
 
@@ -431,9 +435,11 @@ class RunTest : public ::testing::Test {
 };
 
 // The log's lines, each after its time stamp (local time, "YYYY-MM-DD hh:mm:ss.mmm ").
+// A log begins with UTF-8's byte order mark.
 inline std::vector<std::string> LogLines(const std::string& log) {
   std::vector<std::string> lines;
-  for (size_t start = 0, end; (end = log.find("\r\n", start)) != std::string::npos; start = end + 2) {
+  EXPECT_EQ(log.compare(0, 3, "\xEF\xBB\xBF"), 0) << "no UTF-8 byte order mark";
+  for (size_t start = 3, end; (end = log.find("\r\n", start)) != std::string::npos; start = end + 2) {
     std::string line = log.substr(start, end - start);
     const char pattern[] = "0000-00-00 00:00:00.000 ";  // 0: any digit
     bool stamped = line.size() > 24;

@@ -11,21 +11,25 @@ namespace {
 
 // --- Another user racing the run for its names
 
-// The temporary cabinet is made under its final name, exclusively, and written through the
-// handle it was made with: another user racing for the name never gets it while the run needs it,
-// so no cabinet but the run's own is ever expanded.
-TEST_F(RunTest, TemporaryCabinetNameIsNeverFreeForAnotherUser) {
-  for (int attempt = 0; attempt < 5; ++attempt) {
-    DeleteFileA(Record.c_str());
-    TSquatter squatter(Work, TSquat::CabinetFile, "");
-    TRunOutcome outcome = Run(Package("single"), "");
-    squatter.Finish();
-    EXPECT_EQ(squatter.Planted, "") << "the name was free while the run still needed it";
-    EXPECT_TRUE(outcome.Boxes.empty());
-    EXPECT_EQ(Payloads().size(), 1u);
-    if (!squatter.Planted.empty()) DeleteFileA(squatter.Planted.c_str());
-    ExpectNothingLeft();
+// The extract folder is held from its making to the clean-up: another program of the user's (the
+// temp folder is theirs) cannot rename it away after the expansion and put a folder of its own with
+// its own program at its name, to be started as administrator. The cabinet is read from the
+// package itself: no cabinet file ever lies in the work folder.
+TEST_F(RunTest, ExtractFolderCannotBeSwappedBeforeTheStart) {
+  TSquatter squatter(Work, TSquat::SwapExtractFolder, "");
+  TRunOutcome outcome = Run(Package("single"), "");
+  squatter.Finish();
+  EXPECT_EQ(squatter.Planted, "") << "the extract folder was renamed away";
+  EXPECT_EQ(squatter.CabinetFileSeen, "") << "a cabinet was written";
+  EXPECT_TRUE(outcome.Boxes.empty());
+  std::vector<TProbeRecord> payloads = Payloads();
+  ASSERT_EQ(payloads.size(), 1u);
+  EXPECT_EQ(payloads[0].count("Report"), 1u) << "a program other than the payload ran";
+  if (!squatter.Planted.empty()) {
+    DeleteFolderIfPresent(squatter.Planted);
+    DeleteFolderIfPresent(squatter.Planted + ".away");
   }
+  ExpectNothingLeft();
 }
 
 // Another user may take the extract folder's name of every number but one, as folders or as links:

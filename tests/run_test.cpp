@@ -62,12 +62,11 @@ TEST_F(RunTest, QuietRunLogsEachStep) {
       {"language 0409 ENU", ""},
       {"options ", " " + Plain(PsKeyAllowQuietSwitch) + on + " " + Plain(PsKeyPassExitCode) + off},
       {"quiet run", ""},
-      {"temporary cabinet " + Work + "\\cab", ".tmp"},
       {"extract folder " + extractFolder, ""},
       {"expanded 3 files, ", " bytes, error 0"},
       {"starting " + extractFolder + "\\probe.exe " + FirstLaunchItem(package), " x"},
       {"program ended, exit code 0", ""},
-      {"clean-up: extract folder gone, temporary cabinet gone", ""},
+      {"clean-up: extract folder gone", ""},
       {"exit code 0", ""},
   };
   std::vector<std::string> lines = LogLines(log);
@@ -220,6 +219,100 @@ INSTANTIATE_TEST_SUITE_P(
                       ArgumentCase{"LanguageSwitch", "LANG=enu", "LANG=enu", "LANG=enu"}),
     CaseName());
 
+// --- Paths and arguments in any script
+
+// What a program of the system's code page reads of text: spelled there ("?" where it cannot be).
+std::string InSystemCodePage(const std::string& text) {
+  std::string spelled;
+  SpellInSystemCodePage(text, spelled);
+  return spelled;
+}
+
+// A package in a folder whose name the system's code page cannot spell (Jürgen on a Japanese
+// system, ファーム on a Western one; this one has both) runs, and so does its log there. The payload
+// gets the package's path as a program of that code page can use it (the short form, or "?" where
+// the volume has none: never a lookalike), and the path itself in UTF-8 from the report. An
+// extract-only target may be named so as well.
+class UnspellablePathsTest : public RunTest {
+ protected:
+  void Check() {
+    const std::string folder = "Jürgen ファーム";
+    std::string package = Package("normal", folder), log = Temp / (folder + "\\run.log");
+    TRunOutcome outcome = Run(package, Plain(PsQuietSwitch) + " " + Plain(PsLogSwitch) + "=" + Quoted(log),
+                              TRunScript(), folder);
+    EXPECT_EQ(outcome.ExitCode, 0u);
+    std::vector<TProbeRecord> payloads = Payloads();
+    ASSERT_EQ(payloads.size(), 1u);
+    std::string report = payloads[0]["Report"], key = Plain(PsRunnerPathKey) + Plain(PsKeySeparator);
+    size_t at = report.find("\r\n" + key);
+    ASSERT_NE(at, std::string::npos) << report;
+    size_t start = at + 2 + key.size();
+    std::string given = report.substr(start, report.find("\r\n", start) - start);
+    EXPECT_TRUE(given.find('?') != std::string::npos || GetFileAttributesA(given.c_str()) != INVALID_FILE_ATTRIBUTES)
+        << given;
+    EXPECT_NE(report.find("\r\n" + Plain(PsRunnerPathKey) + "Utf8" + Plain(PsKeySeparator) + package + "\r\n"),
+              std::string::npos) << report;
+    EXPECT_EQ(payloads[0]["Argument0"], "/" + Plain(PsRunnerSection) + Plain(PsKeySeparator) + given);
+    EXPECT_EQ(payloads[0]["Argument2"], InSystemCodePage(Plain(PsLogSwitch) + "=" + log));
+    std::string text = ReadWholeFile(log);
+    EXPECT_EQ(text.substr(0, 3), "\xEF\xBB\xBF") << "no UTF-8 byte order mark";
+    EXPECT_NE(text.find(" start " + package + "\r\n"), std::string::npos) << text;
+
+    Run(package, Plain(PsQuietSwitch) + " " + Plain(PsExtractSwitch) + " " + Quoted(folder + "\\Ziel"), TRunScript(),
+        folder);
+    EXPECT_EQ(ReadWholeFile(Temp / (folder + "\\Ziel\\data\\one.txt")), "data/one.txt of normal\n");
+    ExpectNothingLeft();
+  }
+};
+
+TEST_F(UnspellablePathsTest, OnAWesternSystem) { Check(); }
+TEST_F(UnspellablePathsTest, JapaneseSystemToo) { Check(); }
+
+// A package named with fullwidth quotes and solidus, which best fit would spell as " and /: its
+// path stays one argument, and nothing of it becomes a switch of the runner's or an argument of
+// the payload's.
+class FullwidthNameTest : public RunTest {
+ protected:
+  void Check() {
+    std::string package = Temp / "update＂ --force ／quiet ＂x.exe";
+    ASSERT_TRUE(MoveFileW(Wide(Package("normal")).c_str(), Wide(package).c_str()));
+    TRunOutcome outcome = Run(package, "");
+    EXPECT_FALSE(outcome.WindowStates.empty()) << "the name was read as the quiet switch";
+    std::vector<TProbeRecord> payloads = Payloads();
+    ASSERT_EQ(payloads.size(), 1u);
+    EXPECT_EQ(payloads[0]["ArgumentCount"], "1") << payloads[0]["CommandLine"];
+    ExpectNothingLeft();
+  }
+};
+
+TEST_F(FullwidthNameTest, OnAWesternSystem) { Check(); }
+TEST_F(FullwidthNameTest, JapaneseSystemToo) { Check(); }
+
+// On a Japanese system the last character of "D:\ファーム 表" ends in the byte 0x5C, which is no
+// backslash: the argument is not doubled at its end into one with the next.
+TEST_F(RunTest, JapaneseSystemArgumentEndingInTheByte0x5C) {
+  Run(Package("normal"), "\"D:\\ファーム 表\" second");
+  std::vector<TProbeRecord> payloads = Payloads();
+  ASSERT_EQ(payloads.size(), 1u);
+  EXPECT_EQ(payloads[0]["ArgumentCount"], "3");
+  EXPECT_EQ(payloads[0]["Argument1"], InSystemCodePage("D:\\ファーム 表"));
+  EXPECT_EQ(payloads[0]["Argument2"], "second");
+  ExpectNothingLeft();
+}
+
+// An argument that the system's code page cannot spell would reach the payload as another one (a
+// program of that code page reads it with best fit): the run stops before anything is extracted.
+TEST_F(RunTest, ArgumentTheCodePageCannotSpellIsRefused) {
+  TRunOutcome outcome = Run(Package("normal"), "Ā");
+  EXPECT_EQ(outcome.ExitCode, 107u);
+  ASSERT_EQ(outcome.Boxes.size(), 1u);
+  ExpectBox(outcome.Boxes[0], L"Error", L"An argument cannot be passed to the executable file!", TBoxOwner::None,
+            MB_ICONERROR);
+  EXPECT_TRUE(outcome.WindowStates.empty());
+  EXPECT_TRUE(Payloads().empty());
+  ExpectNothingLeft();
+}
+
 TEST_F(RunTest, DisabledSwitchesAreOrdinaryArguments) {
   std::string package = Package("noswitch");
   std::string switches =
@@ -287,14 +380,15 @@ TEST_F(RunTest, JapaneseSystemTitleBeforeTheCaptions) {
   CheckTitle(Plain(PsLanguageSwitch) + "=ENU", false);
 }
 
-// 機能.exe: the second byte of 能 is 0x5C, so the byte-wise name rules leave nothing of the name.
-// The target gets a fixed name instead of being the current folder itself, which would be emptied.
+// 機能.exe: the second byte of 能 in code page 932 is 0x5C, which byte-wise name rules would
+// take for a separator, leaving nothing of the name; the target is named after it whole, never the
+// current folder itself, which would be emptied.
 TEST_F(RunTest, JapaneseSystemExtractOnlyNeverEmptiesTheCurrentFolder) {
-  std::string package = Temp / "\x8B\x40\x94\x5C.exe";
-  ASSERT_TRUE(MoveFileA(Package("normal").c_str(), package.c_str()));
+  std::string package = Temp / "機能.exe";
+  ASSERT_TRUE(MoveFileW(Wide(Package("normal")).c_str(), Wide(package).c_str()));
   ASSERT_TRUE(WriteTextFile(Temp / "mine.txt", "mine"));
-  std::string target = Temp / "package";
-  TRunOutcome outcome = Run(package, Plain(PsExtractSwitch), TRunScript(), "package");
+  std::string target = Temp / "機能";
+  TRunOutcome outcome = Run(package, Plain(PsExtractSwitch), TRunScript(), "機能");
   ASSERT_EQ(outcome.Boxes.size(), 2u);
   EXPECT_EQ(outcome.Boxes[1].Text, L"ファイルを \"" + Wide(target) + L"\" へ抽出しました。");
   EXPECT_EQ(ReadWholeFile(Temp / "mine.txt"), "mine");

@@ -40,11 +40,10 @@ TEST(Messages, TextsInBothLanguages) {
   EXPECT_EQ(MessageCaption(MsgDeclined), "Extracts of files");
   EXPECT_EQ(MessageCaption(MsgStartFailed), "Error");
 
+  // Kept in code page 932, given in UTF-8 like the folder in them, whatever the system's code page.
   JapaneseMode = true;
-  // "ファイルを "C:\o" へ抽出しますか？" in code page 932
-  EXPECT_EQ(MessageText(MsgConfirm, "C:\\o"),
-            "\x83t\x83@\x83" "C\x83\x8B\x82\xF0 \"C:\\o\" \x82\xD6\x92\x8A\x8Fo\x82\xB5\x82\xDC\x82\xB7\x82\xA9\x81H");
-  EXPECT_EQ(MessageCaption(MsgExtractionFailed), "\x83t\x83@\x83" "C\x83\x8B\x82\xCC\x92\x8A\x8Fo");
+  EXPECT_EQ(MessageText(MsgConfirm, "C:\\ファーム"), "ファイルを \"C:\\ファーム\" へ抽出しますか？");
+  EXPECT_EQ(MessageCaption(MsgExtractionFailed), "ファイルの抽出");
   // The English-only messages stay English in Japanese mode.
   EXPECT_EQ(MessageText(MsgProgramMissing, ""), "An executable file is not found!");
   EXPECT_EQ(MessageCaption(MsgProgramMissing), "Error");
@@ -57,10 +56,12 @@ class ReportTest : public ::testing::Test {
     DecodeProtectedStrings();
     PackageOptions = TPackageOptions();
     ExtractFolder = Folder.Path;
+    ASSERT_TRUE(HoldFolderChain(Folder.Path, ExtractChain));
     RunnerArguments = {"C:\\My Packages\\update.exe"};
     LanguageId = "0411";
     LanguageName = "JPN";
   }
+  void TearDown() override { ReleaseFolders(ExtractChain); }
   static std::string Plain(ProtectedId id) { return PlainText(id); }
   TempFolder Folder;
 };
@@ -98,27 +99,29 @@ TEST_F(ReportTest, OldReportIsReplaced) {
   EXPECT_LT(ReadWholeFile(report).size(), 500u);
 }
 
-// Without exceptions, running out of memory ends the process where it stands: the temporary
-// cabinet and the extract folder this run made go with it, and no box is shown (the child would
-// wait on it). A folder at the extract folder's name that the run did not make stays.
+// Without exceptions, running out of memory ends the process where it stands: the extract folder
+// this run made goes with it, and no box is shown (the child would wait on it). A folder at the
+// extract folder's name that the run did not make stays.
 TEST(AbandonRun, RemovesWhatTheRunMadeAndEnds) {
   char temp[MAX_PATH + 1];
   GetTempPathA(sizeof temp, temp);
   for (bool made : {true, false}) {
     SCOPED_TRACE(made ? "folder made by the run" : "folder found at the name");
     // Fixed names: the child process runs this body again and must meet the same files.
-    CabinetTempFile = std::string(temp) + "cabrun_abandon_test.tmp";
     ExtractFolder = std::string(temp) + "cabrun_abandon_test";
-    ExtractFolderMade = made;
-    ASSERT_TRUE(WriteTextFile(CabinetTempFile, "MSCF"));
     ASSERT_TRUE(MakeFolders(ExtractFolder + "\\sub"));
     ASSERT_TRUE(WriteTextFile(ExtractFolder + "\\sub\\setup.exe", "MZ"));
-    EXPECT_EXIT(AbandonRun(ERROR_NOT_ENOUGH_MEMORY), testing::ExitedWithCode(ERROR_NOT_ENOUGH_MEMORY), "");
-    EXPECT_FALSE(IsExistingFile(CabinetTempFile));
+    // Held in the child only: the parent's handles would keep the child from deleting.
+    EXPECT_EXIT(
+        {
+          HoldFolderChain(ExtractFolder, ExtractChain);
+          ExtractChain.back().Made = made;
+          AbandonRun(ERROR_NOT_ENOUGH_MEMORY);
+        },
+        testing::ExitedWithCode(ERROR_NOT_ENOUGH_MEMORY), "");
     EXPECT_EQ(IsExistingFolder(ExtractFolder), !made);
     DeleteFolderIfPresent(ExtractFolder);
   }
-  ExtractFolderMade = false;
 }
 
 }  // namespace

@@ -113,23 +113,38 @@ TEST(Files, HoldFolderChain) {
   TempFolder temp;
   std::string outer = temp / "new1";
   std::string inner = outer + "\\new2\\";
-  std::vector<HANDLE> held;
-  bool made = false;
-  EXPECT_TRUE(HoldFolderChain(inner, held, made));
-  EXPECT_TRUE(made);
+  std::vector<THeldFolder> held;
+  EXPECT_TRUE(HoldFolderChain(inner, held));
+  ASSERT_EQ(held.size(), size_t(std::count(inner.begin() + 3, inner.end() - 1, '\\') + 1));
+  EXPECT_TRUE(held.back().Made);
+  EXPECT_TRUE(held[held.size() - 2].Made);
+  EXPECT_FALSE(held[held.size() - 3].Made);
   EXPECT_TRUE(IsExistingFolder(inner));
-  EXPECT_EQ(held.size(), size_t(std::count(inner.begin() + 3, inner.end() - 1, '\\') + 1));
+  // Held: nobody may rename or delete a folder of the chain meanwhile.
+  EXPECT_FALSE(MoveFileA(outer.c_str(), (temp / "moved").c_str()));
   ReleaseFolders(held);
   EXPECT_TRUE(held.empty());
-  EXPECT_TRUE(HoldFolderChain(inner, held, made));  // present already
-  EXPECT_FALSE(made);
+  EXPECT_TRUE(HoldFolderChain(inner, held));  // present already
+  EXPECT_FALSE(held.back().Made);
   ReleaseFolders(held);
+
+  // What the run made goes, deepest first with what it holds; a folder made above it that holds
+  // anything else stays, and so do the folders found.
+  ASSERT_TRUE(HoldFolderChain(temp / "a\\b\\c", held));
+  ASSERT_TRUE(WriteTextFile(temp / "a\\b\\c\\extracted.txt", ""));
+  ASSERT_TRUE(WriteTextFile(temp / "a\\other.txt", ""));
+  DeleteMadeFolders(held);
+  EXPECT_TRUE(held.empty());
+  std::map<std::string, bool> left;
+  ListTree(temp.Path, left);
+  EXPECT_EQ(left.size(), 4u);  // a, a\other.txt, new1, new1\new2
+  EXPECT_EQ(left.count("a\\other.txt") + left.count("new1\\new2"), 2u);
 
   ASSERT_TRUE(WriteTextFile(temp / "file", ""));
   std::string link = std::string(LINK_FIXTURE_DIR) + "\\tree\\link";
   // Not a full path; a file in the way; a link on the way, even to a folder that is there.
   for (std::string path : {std::string(), std::string("single"), temp / "file\\sub", link + "\\sub"}) {
-    EXPECT_FALSE(HoldFolderChain(path, held, made)) << path;
+    EXPECT_FALSE(HoldFolderChain(path, held)) << path;
     ReleaseFolders(held);
   }
   EXPECT_FALSE(IsExistingFolder(std::string(LINK_FIXTURE_DIR) + "\\target\\sub"));
@@ -271,29 +286,41 @@ TEST(SystemQueries, JapaneseSystemLanguage) {
   EXPECT_EQ(SystemLanguageAbbreviation(), "JPN");
 }
 
-// Under Wine the maker's folder is the process user's, which is not trusted: the temp folder serves.
-TEST(SystemQueries, CabinetTempFileAndExtractFolderArePairedInTheWorkFolder) {
+// Under Wine the maker's folder and the common application-data folder are the process user's,
+// which is not trusted: the temp folder serves. The new folder is held by a handle that binds
+// every later opener: nobody can open it to delete or rename it while the run holds it.
+TEST(SystemQueries, WorkFolderIsNewPrivateAndHeld) {
   std::string folder = CommonDataFolder();
   char temp[MAX_PATH + 1];
   GetTempPathA(sizeof temp, temp);
   if (folder.empty()) folder = WithoutTrailingBackslash(temp);
-  EXPECT_TRUE(IsExistingFolder(folder));
 
-  HANDLE handle = INVALID_HANDLE_VALUE;
-  std::string file = CreateCabinetTempFile(&handle, true);
-  ASSERT_FALSE(file.empty());
-  CloseHandle(handle);
-  std::string extract = folder + "\\_" + NameOfPath(file);
-  EXPECT_EQ(FolderOfPath(file), folder + "\\");
-  EXPECT_TRUE(EqualsIgnoringCase(NameOfPath(file).substr(0, 3), "cab"));
-  EXPECT_EQ(ReadWholeFile(file), "");
-  EXPECT_TRUE(IsExistingFolder(extract));
-  std::string second = CreateCabinetTempFile();
-  EXPECT_NE(second, file);
-  EXPECT_FALSE(IsExistingFolder(folder + "\\_" + NameOfPath(second)));
-  RemoveFile(file);
-  RemoveFile(second);
-  RemoveEmptyFolder(extract);
+  std::vector<THeldFolder> chain, second;
+  std::string made = CreateWorkFolder(chain);
+  ASSERT_FALSE(made.empty());
+  EXPECT_EQ(FolderOfPath(made), folder + "\\");
+  EXPECT_TRUE(EqualsIgnoringCase(NameOfPath(made).substr(0, 4), "_cab"));
+  ASSERT_FALSE(chain.empty());
+  EXPECT_EQ(chain.back().Path, made);
+  EXPECT_TRUE(chain.back().Made);
+  EXPECT_FALSE(chain.front().Made);
+  EXPECT_TRUE(IsSameFile(chain.back().Handle, made));
+  for (const std::string& path : {made, folder}) {
+    HANDLE deleter = CreateFileA(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    EXPECT_EQ(deleter, INVALID_HANDLE_VALUE) << path;
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION)) << path;
+    if (deleter != INVALID_HANDLE_VALUE) CloseHandle(deleter);
+  }
+  std::string next = CreateWorkFolder(second);
+  EXPECT_NE(next, made);
+  ASSERT_TRUE(WriteTextFile(made + "\\inside.txt", "x"));
+  DeleteMadeFolders(chain);
+  EXPECT_TRUE(chain.empty());
+  EXPECT_FALSE(IsExistingFolder(made));
+  EXPECT_TRUE(IsExistingFolder(folder));
+  DeleteMadeFolders(second);
+  EXPECT_FALSE(IsExistingFolder(next));
 }
 
 // --- Rights of what the elevated run makes and finds
@@ -398,20 +425,14 @@ TEST(Security, PrivateRightsAsBuilt) {
   LocalFree(owned);
 }
 
-TEST(Security, PrivateFoldersAndFilesAreOnlyEverNew) {
+TEST(Security, PrivateFoldersAreOnlyEverNew) {
   TempFolder temp;
   EXPECT_TRUE(MakePrivateFolder(temp / "new"));
   EXPECT_TRUE(IsExistingFolder(temp / "new"));
   EXPECT_FALSE(MakePrivateFolder(temp / "new"));
   ASSERT_TRUE(WriteTextFile(temp / "file", "someone else's"));
   EXPECT_FALSE(MakePrivateFolder(temp / "file"));
-  EXPECT_EQ(CreatePrivateFile(temp / "file"), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(CreatePrivateFile(temp / "new"), INVALID_HANDLE_VALUE);
   EXPECT_EQ(ReadWholeFile(temp / "file"), "someone else's");
-  HANDLE made = CreatePrivateFile(temp / "made");
-  ASSERT_NE(made, INVALID_HANDLE_VALUE);
-  CloseHandle(made);
-  EXPECT_TRUE(IsExistingFile(temp / "made"));
 }
 
 // Under Wine every folder is the process user's, which is never trusted; a link or a file is never

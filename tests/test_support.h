@@ -1,4 +1,4 @@
-// Small helpers for tests that work with real files under Wine.
+// Small helpers for tests that work with real files under Wine. Paths are UTF-8, as the runner's.
 #pragma once
 #include <windows.h>
 
@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "sys/paths.h"
+#include "sys/wide_text.h"
 
 // A fresh folder under the temp folder, removed with everything in it afterwards.
 class TempFolder {
@@ -30,15 +31,15 @@ class TempFolder {
 
 // Makes path and whatever is missing above it.
 inline bool MakeFolders(const std::string& path) {
-  std::vector<HANDLE> held;
-  bool made;
-  bool ok = HoldFolderChain(FullPathOf(path), held, made);
+  std::vector<THeldFolder> held;
+  bool ok = HoldFolderChain(FullPathOf(path), held);
   ReleaseFolders(held);
   return ok;
 }
 
 inline bool WriteTextFile(const std::string& path, const std::string& text) {
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                         nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;
   BOOL ok = WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
@@ -47,7 +48,7 @@ inline bool WriteTextFile(const std::string& path, const std::string& text) {
 }
 
 inline std::string ReadWholeFile(const std::string& path) {
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE h = CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   if (h == INVALID_HANDLE_VALUE) return std::string();
   std::string text(GetFileSize(h, nullptr), '\0');
   DWORD read = 0;
@@ -59,15 +60,15 @@ inline std::string ReadWholeFile(const std::string& path) {
 
 // Every file and folder under folder, by path relative to it; true for a folder.
 inline void ListTree(const std::string& folder, std::map<std::string, bool>& entries, const std::string& prefix = "") {
-  WIN32_FIND_DATAA entry;
-  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &entry);
+  WIN32_FIND_DATAW entry{};
+  HANDLE search = FindFirstFileW(WidePath(folder + "\\*").c_str(), &entry);
   if (search == INVALID_HANDLE_VALUE) return;
   do {
-    std::string name = entry.cFileName;
+    std::string name = Utf8FromWide(entry.cFileName);
     if (name == "." || name == "..") continue;
     bool isFolder = entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
     entries[prefix + name] = isFolder;
     if (isFolder) ListTree(folder + "\\" + name, entries, prefix + name + "\\");
-  } while (FindNextFileA(search, &entry));
+  } while (FindNextFileW(search, &entry));
   FindClose(search);
 }

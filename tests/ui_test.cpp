@@ -9,7 +9,7 @@
 
 #include "res/resource.h"
 #include "tests/test_support.h"
-#include "ui/display_text.h"
+#include "sys/wide_text.h"
 #include "ui/progress_window.h"
 
 namespace {
@@ -97,7 +97,7 @@ class ProgressWindowTest : public testing::Test {
     DrainQueue();
   }
   TDlg& Open(const std::string& caption = "Extracting....") {
-    Dialog.reset(new TDlg(caption));
+    Dialog.reset(new TDlg(WideFromCodePage(caption, 932)));
     ProgressWindow = Dialog.get();
     return *Dialog;
   }
@@ -165,7 +165,7 @@ TEST(Resources, ManifestAsksForAdministratorAndCommonControls6) {
 #else
   const char* architecture = "x86";
 #endif
-  TDlg dialog("");
+  TDlg dialog(L"");
   HRSRC found = FindResourceA(nullptr, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
   ASSERT_NE(found, nullptr);
   std::string manifest(static_cast<const char*>(LockResource(LoadResource(nullptr, found))),
@@ -226,9 +226,9 @@ TEST_F(ProgressWindowTest, IsCreatedHiddenAndCentredWithTheBarAtZero) {
 
 TEST_F(ProgressWindowTest, CaptionIsReplaced) {
   TDlg& dialog = Open();
-  dialog.SetCaption("Executing....");
+  dialog.SetCaption(L"Executing....");
   EXPECT_EQ(WideWindowText(dialog.Window), L"Executing....");
-  dialog.SetCaption("");
+  dialog.SetCaption(L"");
   EXPECT_EQ(WideWindowText(dialog.Window), L"");
 }
 
@@ -240,7 +240,7 @@ TEST_F(ProgressWindowTest, ShowingBringsToFrontOnlyWhenItBecomesVisible) {
   EXPECT_EQ(GetForegroundWindow(), dialog.Window);
 
   // Another window takes the front; asking again for what already holds changes nothing.
-  TDlg other("other");
+  TDlg other(L"other");
   other.UpdateVisibility(true, true);
   ASSERT_EQ(GetForegroundWindow(), other.Window);
   {
@@ -275,7 +275,7 @@ TEST_F(ProgressWindowTest, MarkerFileHidesWhileItExists) {
   dialog.UpdateVisibility(true, true);
   EXPECT_FALSE(IsWindowVisible(dialog.Window)) << "the marker outweighs the request to show";
 
-  TDlg other("other");
+  TDlg other(L"other");
   other.UpdateVisibility(true, true);
   ASSERT_TRUE(DeleteFileA(dialog.HideMarkerFile.c_str()));
   dialog.UpdateVisibility(false, false);
@@ -441,25 +441,21 @@ TEST(DisplayText, WideFromCodePage) {
 
 // The runner's English-system rule for Japanese texts: wide captions come out whole.
 TEST_F(ProgressWindowTest, JapaneseCaptionOnAnEnglishSystem) {
-  ASSERT_FALSE(SystemUsesCodePage932());
+  ASSERT_NE(GetACP(), 932u);
   Dialog.reset(new TDlg(WideFromCodePage(kExtracting932, 932)));
   ProgressWindow = Dialog.get();
   EXPECT_EQ(WideWindowText(Dialog->Window), kExtractingWide);
   Dialog->SetCaption(WideFromCodePage(kExecuting932, 932));
   EXPECT_EQ(WideWindowText(Dialog->Window), kExecutingWide);
-  Dialog->SetCaption("Executing....");
+  Dialog->SetCaption(L"Executing....");
   EXPECT_EQ(WideWindowText(Dialog->Window), L"Executing....");
-
-  // The same bytes through the ANSI functions are read as code page 1252 here.
-  TDlg ansi{std::string(kExtracting932)};
-  EXPECT_NE(WideWindowText(ansi.Window), kExtractingWide);
 }
 
 TEST_F(ProgressWindowTest, JapaneseSystemShowsCodePage932Captions) {
-  ASSERT_TRUE(SystemUsesCodePage932());
+  ASSERT_EQ(GetACP(), 932u);
   TDlg& dialog = Open(kExtracting932);
   EXPECT_EQ(WideWindowText(dialog.Window), kExtractingWide);
-  dialog.SetCaption(kExecuting932);
+  dialog.SetCaption(WideFromCodePage(kExecuting932, 932));
   EXPECT_EQ(WideWindowText(dialog.Window), kExecutingWide);
 }
 

@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include "sys/system.h"
+#include "sys/wide_text.h"
 #include "ui/progress_window.h"
 
 namespace {
@@ -11,12 +12,14 @@ namespace {
 // Characters of a process's command line, its closing NUL included.
 constexpr size_t MaxCommandLine = 32767;
 
-// Closes the started process's handle on every way out of the wait.
+// Closes a handle (the started process's, the program file's) on every way out.
 class TProcessHandle {
  public:
   explicit TProcessHandle(HANDLE handle) : Handle(handle) {}
-  ~TProcessHandle() {
+  ~TProcessHandle() { Close(); }
+  void Close() {
     if (Handle) CloseHandle(Handle);
+    Handle = nullptr;
   }
   HANDLE Detach() {
     HANDLE handle = Handle;
@@ -33,24 +36,31 @@ class TProcessHandle {
 bool TDlg::LaunchProgram(const std::string& fileName, const std::string& parameters, const std::string& directory,
                          bool wait, int32_t showCommand, HWND ownerWindow, bool elevate, HANDLE* stillRunning) {
   ProgramEnded = false;
+  // The program's file stays held until it has started, or has not.
+  TProcessHandle heldFile(HeldProgramFile != INVALID_HANDLE_VALUE ? HeldProgramFile : nullptr);
+  HeldProgramFile = INVALID_HANDLE_VALUE;
   // The program's quoted path, a blank and the parameters, with the closing NUL; the platform
   // would refuse or cut a longer one.
-  if (fileName.size() + parameters.size() + 4 > MaxCommandLine) {
+  std::wstring file = WidePath(fileName), line = WidePath(parameters), folder = WidePath(directory);
+  if (file.size() + line.size() + 4 > MaxCommandLine) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return false;
   }
-  SHELLEXECUTEINFOA request{};
+  SHELLEXECUTEINFOW request{};
   static_assert(sizeof request == (sizeof(void*) == 4 ? 60 : 112), "the platform's record");
   UpdateVisibility(false, true);
   request.cbSize = sizeof request;
   request.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_DDEWAIT | SEE_MASK_FLAG_NO_UI;
   request.hwnd = ownerWindow;
-  request.lpVerb = elevate && IsNt6OrLater() ? "runas" : "open";
-  request.lpFile = fileName.c_str();
-  request.lpParameters = parameters.c_str();
-  request.lpDirectory = directory.c_str();
+  request.lpVerb = elevate && IsNt6OrLater() ? L"runas" : L"open";
+  request.lpFile = file.c_str();
+  request.lpParameters = line.c_str();
+  request.lpDirectory = folder.c_str();
   request.nShow = showCommand;
-  bool ok = ShellExecuteExA(&request) != FALSE;
+  bool ok = ShellExecuteExW(&request) != FALSE;
+  DWORD error = GetLastError();
+  heldFile.Close();
+  SetLastError(error);
   if (ok) {
     TProcessHandle process(request.hProcess);
     // Waited on 100 ms at a time: the window keeps answering and the marker file is obeyed, and

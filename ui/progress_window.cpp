@@ -9,23 +9,6 @@ TDlg* ProgressWindow = nullptr;
 
 namespace {
 
-// The template is not visible, so the window starts hidden. A Unicode window keeps a wide
-// caption whole; an ANSI one would pass it through the system code page.
-HWND CreateProgressDialog(bool unicode) {
-  HINSTANCE instance = GetModuleHandleA(nullptr);
-  if (unicode)
-    return CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_PROGRESS), nullptr, ProgressDialogProc, 0);
-  return CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, ProgressDialogProc, 0);
-}
-
-template <typename Text>
-void FinishConstruction(TDlg& dialog, const Text& caption) {
-  if (!dialog.Window) return;
-  dialog.SetCaption(caption);
-  dialog.SetProgress(0, ProgressPosition);
-  dialog.CenterOnWorkArea();
-  dialog.PumpMessages();
-}
 
 void ChangeStyle(HWND window, LONG set, LONG clear) {
   LONG style = GetWindowLongA(window, GWL_STYLE);
@@ -34,24 +17,21 @@ void ChangeStyle(HWND window, LONG set, LONG clear) {
 
 }  // namespace
 
-TDlg::TDlg(const std::string& caption) {
-  Window = CreateProgressDialog(false);
-  FinishConstruction(*this, caption);
-}
-
+// The template is not visible, so the window starts hidden. A Unicode window keeps its caption
+// whole whatever the system's code page.
 TDlg::TDlg(const std::wstring& caption) {
-  Window = CreateProgressDialog(true);
-  FinishConstruction(*this, caption);
+  Window = CreateDialogParamW(GetModuleHandleA(nullptr), MAKEINTRESOURCEW(IDD_PROGRESS), nullptr, ProgressDialogProc, 0);
+  if (!Window) return;
+  SetCaption(caption);
+  SetProgress(0, ProgressPosition);
+  CenterOnWorkArea();
+  PumpMessages();
 }
 
 TDlg::~TDlg() {
   if (Window) DestroyWindow(Window);
   // Message boxes shown after this must not reach a dead object.
   if (ProgressWindow == this) ProgressWindow = nullptr;
-}
-
-void TDlg::SetCaption(const std::string& text) {
-  if (Window) SendMessageA(Window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
 void TDlg::SetCaption(const std::wstring& text) {
@@ -105,19 +85,19 @@ void TDlg::UpdateVisibility(bool changeRequest, bool visible) {
 void TDlg::SetProgress(int32_t value, int32_t mode) {
   if (Window && !ProgressBar) {
     ProgressBar = GetDlgItem(Window, IDC_PROGRESS);
-    if (ProgressBar) SendMessageA(ProgressBar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+    if (ProgressBar) SendMessageW(ProgressBar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
   }
   if (ProgressBar) {
     if (mode == ProgressReset) {
       // The animation stops before the style goes, or the bar keeps a running timer.
-      SendMessageA(ProgressBar, PBM_SETMARQUEE, 0, 0);
+      SendMessageW(ProgressBar, PBM_SETMARQUEE, 0, 0);
       ChangeStyle(ProgressBar, 0, PBS_MARQUEE);
-      SendMessageA(ProgressBar, PBM_SETPOS, 0, 0);
+      SendMessageW(ProgressBar, PBM_SETPOS, 0, 0);
     } else if (mode == ProgressMarquee) {
       ChangeStyle(ProgressBar, PBS_MARQUEE, 0);
-      SendMessageA(ProgressBar, PBM_SETMARQUEE, 1, value);
+      SendMessageW(ProgressBar, PBM_SETMARQUEE, 1, value);
     } else {
-      SendMessageA(ProgressBar, PBM_SETPOS, value, 0);
+      SendMessageW(ProgressBar, PBM_SETPOS, value, 0);
     }
   }
   PumpMessages();

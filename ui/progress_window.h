@@ -13,16 +13,12 @@ constexpr int32_t ProgressReset = 0, ProgressMarquee = 1, ProgressPosition = -1;
 
 class TDlg : public TObject {
  public:
-  // Both create the window hidden and centred. The wide form takes a Japanese caption already
-  // converted from code page 932, for systems with another ANSI code page.
-  explicit TDlg(const std::string& caption);
+  // Creates the window hidden and centred, with a caption in any script.
   explicit TDlg(const std::wstring& caption);
   // No window at all, for a quiet run: every operation works and nothing shows.
   TDlg() = default;
   ~TDlg() override;
 
-  // A wide caption stays whole on a window made by the wide constructor.
-  void SetCaption(const std::string& text);
   void SetCaption(const std::wstring& text);
   bool PumpMessages();
   void CenterOnWorkArea();
@@ -34,6 +30,9 @@ class TDlg : public TObject {
   // False, starting nothing, when the command line would be longer than the platform takes.
   bool LaunchProgram(const std::string& fileName, const std::string& parameters, const std::string& directory,
                      bool wait, int32_t showCommand, HWND ownerWindow, bool elevate, HANDLE* stillRunning = nullptr);
+  // The program's file, held so that nobody can change or swap it until the program has started:
+  // LaunchProgram closes it then (or when the start fails).
+  HANDLE HeldProgramFile = INVALID_HANDLE_VALUE;
   // Set by a wait that saw the program end.
   bool ProgramEnded = false;
   DWORD ProgramExitCode = 0;

@@ -14,7 +14,9 @@
 // command is visible (WindowVisible, 0 or 1), as a GUI program's would be, and,
 // just before it ends, the names directly in its folder (NamesAtEnd, sorted, joined by "|").
 // The record is a block of name=value lines that starts with "begin" and ends with "end=";
-// backslash, CR and LF in values are written as \\, \r and \n.
+// backslash, CR and LF in values are written as \\, \r and \n. Paths and names are in UTF-8, read
+// through the wide functions; the command line is the ANSI one, as a program of the system's code
+// page reads it.
 #include <windows.h>
 
 #include <cstdlib>
@@ -24,6 +26,18 @@
 #include "format/protected_plain.h"
 
 namespace {
+
+std::wstring Wide(const std::string& utf8) {
+  std::wstring wide(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0), L'\0');
+  if (!wide.empty()) MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], static_cast<int>(wide.size()));
+  return wide;
+}
+
+std::string Utf8(const wchar_t* wide, int length) {
+  std::string utf8(WideCharToMultiByte(CP_UTF8, 0, wide, length, nullptr, 0, nullptr, nullptr), '\0');
+  if (!utf8.empty()) WideCharToMultiByte(CP_UTF8, 0, wide, length, &utf8[0], static_cast<int>(utf8.size()), nullptr, nullptr);
+  return utf8;
+}
 
 std::string Variable(const char* name) {
   char buffer[1024];
@@ -74,7 +88,7 @@ void Append(const std::string& record, const std::string& text) {
 }
 
 bool ReadFileBytes(const std::string& path, std::string& bytes) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   bytes.assign(GetFileSize(file, nullptr), '\0');
   DWORD read = 0;
@@ -85,17 +99,17 @@ bool ReadFileBytes(const std::string& path, std::string& bytes) {
 }
 
 bool IsFolder(const std::string& path) {
-  DWORD attributes = GetFileAttributesA(path.c_str());
+  DWORD attributes = GetFileAttributesW(Wide(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 std::string NamesIn(const std::string& folder) {
   std::set<std::string> names;
-  WIN32_FIND_DATAA entry{};
-  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &entry);
+  WIN32_FIND_DATAW entry{};
+  HANDLE search = FindFirstFileW(Wide(folder + "\\*").c_str(), &entry);
   if (search != INVALID_HANDLE_VALUE) {
-    do names.insert(entry.cFileName);
-    while (FindNextFileA(search, &entry));
+    do names.insert(Utf8(entry.cFileName, static_cast<int>(wcslen(entry.cFileName))));
+    while (FindNextFileW(search, &entry));
     FindClose(search);
   }
   std::string text;
@@ -122,12 +136,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCommand) {
   std::string record = Variable("PROBE_RECORD");
   if (record.empty()) return 1;
 
-  char buffer[MAX_PATH + 1];
-  DWORD length = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
-  std::string self(buffer, length);
+  wchar_t buffer[MAX_PATH + 1];
+  DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH + 1);
+  std::string self = Utf8(buffer, static_cast<int>(length));
   std::string folder = self.substr(0, self.find_last_of('\\'));
-  length = GetCurrentDirectoryA(sizeof buffer, buffer);
-  std::string current(buffer, length);
+  length = GetCurrentDirectoryW(MAX_PATH + 1, buffer);
+  std::string current = Utf8(buffer, static_cast<int>(length));
 
   // The report has the probe's own base name and the report extension.
   std::string name = self.substr(folder.size() + 1);
@@ -151,7 +165,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCommand) {
 
   std::string await = Variable("PROBE_AWAIT");
   for (DWORD start = GetTickCount(); !await.empty() && GetTickCount() - start < 120000;) {
-    if (GetFileAttributesA((folder + "\\" + await).c_str()) != INVALID_FILE_ATTRIBUTES) break;
+    if (GetFileAttributesW(Wide(folder + "\\" + await).c_str()) != INVALID_FILE_ATTRIBUTES) break;
     Sleep(20);
   }
 
@@ -165,11 +179,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCommand) {
   if (!hideAfter.empty()) {
     std::string marker = folder + "\\" + Plain(PsHideMarker);
     Sleep(Milliseconds("PROBE_HIDE_AFTER"));
-    HANDLE file = CreateFileA(marker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(Wide(marker).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
     Append(record, Line("MarkerMade", Now()));
     Sleep(Milliseconds("PROBE_HIDE_FOR"));
-    DeleteFileA(marker.c_str());
+    DeleteFileW(Wide(marker).c_str());
     Append(record, Line("MarkerGone", Now()));
   }
   Sleep(Milliseconds("PROBE_SLEEP"));

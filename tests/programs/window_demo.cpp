@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "ui/display_text.h"
+#include "sys/wide_text.h"
 #include "ui/progress_window.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
@@ -18,7 +18,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   // "実行しています...." in code page 932
   const std::string japanese = "\x8E\xC0\x8D\x73\x82\xB5\x82\xC4\x82\xA2\x82\xDC\x82\xB7....";
   TDlg dialog = mode == "japanese" ? TDlg(WideFromCodePage(japanese, 932))
-                                   : TDlg(std::string(mode == "extract" ? "Extracting...." : "Executing...."));
+                                   : TDlg(mode == "extract" ? L"Extracting...." : L"Executing....");
   ProgressWindow = &dialog;
   dialog.UpdateVisibility(true, true);
   if (mode == "extract") {
