@@ -138,8 +138,9 @@ bool Dress(const Settings& s, std::vector<ResourceItem>& items, Failure& failure
       return false;
     }
   }
-  if (!s.Version.Empty() && !ApplyVersion(items, s.Version, error)) {
-    failure.Message = error;
+  VersionResult version = s.Version.Empty() ? VersionResult::Applied : ApplyVersion(items, s.Version, error);
+  if (version != VersionResult::Applied) {
+    failure = {error, version == VersionResult::BadValue ? 2 : 1};
     return false;
   }
   return true;

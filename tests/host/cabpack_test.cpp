@@ -711,6 +711,11 @@ TEST_F(CabpackTest, RefusesBadInputLeavingNothingBehind) {
       {{"--source", src, "--run", "setup.exe", "--file-version", "1.2.3.65536", "-o", out}, 2, "a.b.c.d", ""},
       {{"--source", src, "--run", "setup.exe", "--company", "\xFF", "-o", out}, 2, "--company: the text is not UTF-8",
        ""},
+      // Every length in a version resource is 16 bits: one text too long, or several together.
+      {{"--source", src, "--run", "setup.exe", "--product-name", std::string(63000, 'x'), "-o", out}, 2,
+       "than its 16-bit lengths can say (65535): shorten --product-name (63000 characters)", ""},
+      {{"--source", src, "--run", "setup.exe", "--company", std::string(16000, 'c'), "--copyright",
+        std::string(17000, 'c'), "-o", out}, 2, "shorten --copyright (17000 characters)", ""},
   };
   const struct {
     std::string Stub, Message;
