@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <iomanip>
@@ -25,6 +26,16 @@ const char* const Usage =
     "       cabpack --save-cab PACKAGE.exe|FILE.cab -o OUT.cab\n";
 
 namespace {
+
+// A title is the start of a caption in a narrow window: a product's name and version fit.
+constexpr size_t MaxTitleCharacters = 64;
+
+// The runner hands the payload its quoted path, "/Runner=<the package's path>", the fixed
+// arguments and the package's own arguments, and Windows takes 32767 characters. The fixed
+// arguments may take 30000 bytes: the rest holds two paths of up to 260 characters (MAX_PATH:
+// the runner works through the ANSI calls) with their quotes and blanks, and about 2200 for the
+// arguments the package is started with (/quiet /log=PATH and the like).
+constexpr size_t MaxFixedArguments = 30000;
 
 // Levenshtein distance, ignoring case: how far a mistyped name is from a known one.
 size_t EditDistance(const std::string& a, const std::string& b) {
@@ -118,14 +129,32 @@ bool SetSignCommand(Settings&, const std::string& v, std::string& error) {
   return SplitSignCommand(v, words, error);
 }
 
+// A text Windows shows in one line (a caption, Explorer's properties): UTF-8, its characters
+// counted in `count`, without control characters, which would show as boxes.
+bool CheckShownText(const std::string& v, size_t& count, std::string& error) {
+  count = 0;
+  uint32_t code = 0;
+  for (size_t at = 0, length; at < v.size(); at += length, ++count) {
+    if ((length = Utf8CharLength(v, at, code)) == 0) {
+      error = "the text is not UTF-8, as cabpack takes every text";
+      return false;
+    }
+    if (code < 0x20 || (code >= 0x7F && code < 0xA0)) {
+      char shown[16];
+      std::snprintf(shown, sizeof shown, "U+%04X", unsigned(code));
+      error = std::string("the text holds the control character ") + shown + ", which Windows shows as a box";
+      return false;
+    }
+  }
+  return true;
+}
+
 // Sets one text of the version resource, checked here so that a package file's mistake is
 // told with its line.
 template <std::string VersionSettings::*Text>
 bool SetVersionText(Settings& s, const std::string& v, std::string& error) {
-  if (!IsUtf8(v)) {
-    error = "the text is not UTF-8, as cabpack takes every text";
-    return false;
-  }
+  size_t count = 0;
+  if (!CheckShownText(v, count, error)) return false;
   s.Version.*Text = v;
   return true;
 }
@@ -142,9 +171,26 @@ bool SetVersionNumber(Settings& s, const std::string& v, std::string& error) {
 
 // The runner converts the title from UTF-8 for the window; other bytes would show as garbage.
 bool SetTitle(Settings& s, const std::string& v, std::string& error) {
-  if (IsUtf8(v)) return s.Title = v, true;
-  error = "the text is not UTF-8, as cabpack takes every text";
-  return false;
+  size_t count = 0;
+  if (!CheckShownText(v, count, error)) return false;
+  if (count > MaxTitleCharacters) {
+    error = std::to_string(count) + " characters; a title heads the progress window's caption and may have at most " +
+            std::to_string(MaxTitleCharacters);
+    return false;
+  }
+  s.Title = v;
+  return true;
+}
+
+bool SetArguments(Settings& s, const std::string& v, std::string& error) {
+  if (v.size() > MaxFixedArguments) {
+    error = std::to_string(v.size()) + " bytes; at most " + std::to_string(MaxFixedArguments) +
+            " fit a Windows command line (32767 characters) beside the payload's path, the /Runner= argument and "
+            "the arguments the package is started with";
+    return false;
+  }
+  s.Arguments = v;
+  return true;
 }
 
 }  // namespace
@@ -165,12 +211,13 @@ extern const Switch Switches[] = {
     {"off", Takes::Text, "OPTION", false, nullptr,
      [](Settings& s, const std::string& v, std::string& e) { return SetOption(s, v, false, e); },
      "switch OPTION off (repeatable)"},
-    {"arguments", Takes::Text, "TEXT", false, nullptr,
-     [](Settings& s, const std::string& v, std::string&) { return s.Arguments = v, true; },
+    {"arguments", Takes::Text, "TEXT", false, nullptr, SetArguments,
      "fixed arguments for the payload, handed on as written after the /Runner= argument (\"\" writes an "
-     "empty entry)"},
+     "empty entry; at most 30000 bytes, which leaves room on the command line for the paths and the "
+     "package's own arguments)"},
     {"title", Takes::Text, "TEXT", false, nullptr, SetTitle,
-     "what is being installed, shown before the progress window's captions (\"TEXT - Extracting....\")"},
+     "what is being installed, shown before the progress window's captions (\"TEXT - Extracting....\"; at most "
+     "64 characters, no control characters)"},
     {"compression", Takes::Text, "none|mszip|lzx[:15..21]|lzx-optimal[:15..21]", false, nullptr, SetCompression,
      "how the cabinet is compressed (default mszip; lzx is lzx:21, a 2^21-byte window; lzx-optimal "
      "parses for the smallest cabinet, in about twice lzx's time)"},

@@ -711,6 +711,18 @@ TEST_F(CabpackTest, RefusesBadInputLeavingNothingBehind) {
       {{"--source", src, "--run", "setup.exe", "--file-version", "1.2.3.65536", "-o", out}, 2, "a.b.c.d", ""},
       {{"--source", src, "--run", "setup.exe", "--company", "\xFF", "-o", out}, 2, "--company: the text is not UTF-8",
        ""},
+      // Texts Windows shows in one line hold no control characters; a title fits a caption.
+      {{"--source", src, "--run", "setup.exe", "--title", "Board\nfirmware", "-o", out}, 2,
+       "--title: the text holds the control character U+000A, which Windows shows as a box", ""},
+      {{"--source", src, "--run", "setup.exe", "--company", "Morvane\tKK", "-o", out}, 2,
+       "--company: the text holds the control character U+0009", ""},
+      {{"--source", src, "--run", "setup.exe", "--description", "next\xC2\x85line", "-o", out}, 2,
+       "--description: the text holds the control character U+0085", ""},
+      {{"--source", src, "--run", "setup.exe", "--title", std::string(65, 't'), "-o", out}, 2,
+       "--title: 65 characters; a title heads the progress window's caption and may have at most 64", ""},
+      // The fixed arguments leave room on the payload's command line for the runner's own items.
+      {{"--source", src, "--run", "setup.exe", "--arguments", std::string(30001, 'a'), "-o", out}, 2,
+       "--arguments: 30001 bytes; at most 30000 fit a Windows command line", ""},
       // Every length in a version resource is 16 bits: one text too long, or several together.
       {{"--source", src, "--run", "setup.exe", "--product-name", std::string(63000, 'x'), "-o", out}, 2,
        "than its 16-bit lengths can say (65535): shorten --product-name (63000 characters)", ""},
@@ -828,6 +840,10 @@ TEST_F(CabpackTest, FollowsTheCommandLineConventions) {
        "--sign-command: the command has an unclosed '"},
       {{"--save-cab", Out, "--sign-command", "sign {in}", "-o", Out + ".cab"}, 2, "--sign-command go with --source or --cab"},
       {{"--source", src, "--run", "SETUP.EXE", "-o", Out}, 0, "2 files, 16 bytes in"},  // any case, as with --cab
+      // At the limits; the title's characters are counted, not its bytes (8 of them take two each).
+      {{"--source", src, "--run", "setup.exe", "--arguments", std::string(30000, 'a'), "--title",
+        std::string(56, 't') + "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9", "-o", Out},
+       0, "2 files, 16 bytes in"},
       {{"--source", src, "--run", "setup.exe", "-o", Folder.string() + "/out\\x.exe"}, 0,
        "cabpack: warning: --output \"" + Folder.string() + "/out\\x.exe\" holds a backslash, which is part of a name"},
   };
