@@ -7,6 +7,7 @@
 #include "format/package_options.h"
 #include "packager/package_options.h"
 #include "packager/switch_table.h"
+#include "packager/text.h"
 
 namespace {
 
@@ -44,16 +45,15 @@ const struct {
 
 // "NAME = VALUE" lines: which switches a package file cannot hold, from the table.
 std::string PackageFileText() {
-  std::string names;
   std::vector<std::string> only;
   for (const Switch& sw : SwitchRange())
     if (sw.Help && sw.CommandLineOnly) only.push_back(sw.Name);
-  for (size_t i = 0; i < only.size(); ++i) names += (i == 0 ? "" : i + 1 == only.size() ? " and " : ", ") + only[i];
-  return "A package file holds the same switches as \"NAME = VALUE\" lines (all but " + names +
-         "; on, off and exclude may repeat), comment lines starting with ; or #, paths relative to the file; "
-         "after any value, a ; that follows a blank starts a comment; there are no [sections]. "
-         "Switches on the command line come after it: they replace its values (on, off and exclude add to them). "
-         "Example:";
+  return "A package file holds the same switches as \"NAME = VALUE\" lines (all but " + Enumerated(only) +
+         "; only " + RepeatingNames() + " may be given more than once), comment lines starting with ; or #, "
+         "paths relative to the file; after any value, a ; that follows a blank starts a comment; a value in "
+         "double quotes loses them and keeps its blanks and any ; inside; there are no [sections]. "
+         "Switches on the command line come after it: they replace its values (" + RepeatingNames() +
+         " add to them). Example:";
 }
 
 std::string SwitchLeft(const Switch& sw) {

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <iomanip>
+#include <map>
 #include <sstream>
 
 #include "format/cabinet.h"
@@ -204,13 +205,14 @@ extern const Switch Switches[] = {
     {"exclude", Takes::Text, "GLOB", false, nullptr,
      [](Settings& s, const std::string& v, std::string&) { return s.Excludes.push_back(v), true; },
      "leave out the files and folders that match (repeatable; * and ? in any case; without / it "
-     "matches names at any depth, with / paths from DIR)"},
+     "matches names at any depth, with / paths from DIR)",
+     true},
     {"on", Takes::Text, "OPTION", false, nullptr,
      [](Settings& s, const std::string& v, std::string& e) { return SetOption(s, v, true, e); },
-     "switch OPTION on (repeatable; the last mention of an option wins)"},
+     "switch OPTION on (repeatable; the last mention of an option wins)", true},
     {"off", Takes::Text, "OPTION", false, nullptr,
      [](Settings& s, const std::string& v, std::string& e) { return SetOption(s, v, false, e); },
-     "switch OPTION off (repeatable)"},
+     "switch OPTION off (repeatable)", true},
     {"arguments", Takes::Text, "TEXT", false, nullptr, SetArguments,
      "fixed arguments for the payload, handed on as written after the /Runner= argument (\"\" writes an "
      "empty entry; at most 30000 bytes, which leaves room on the command line for the paths and the "
@@ -292,6 +294,13 @@ std::vector<std::string> SwitchNames(const std::string& prefix, bool commandLine
   for (const Switch& sw : Switches)
     if (sw.Help && (commandLine || !sw.CommandLineOnly)) names.push_back(prefix + sw.Name);
   return names;
+}
+
+std::string RepeatingNames() {
+  std::vector<std::string> names;
+  for (const Switch& sw : Switches)
+    if (sw.Repeats) names.push_back(sw.Name);
+  return Enumerated(names);
 }
 
 namespace {
@@ -385,9 +394,10 @@ bool ReadConfig(const std::string& file, Settings& s, std::string& error) {
             " --run FILE -o OUT.exe";
     return false;
   }
+  std::map<std::string, int> firstLine;
   return ReadPackageFile(
       file,
-      [&](const std::string& name, const std::string& value, std::string& message) {
+      [&](int line, const std::string& name, const std::string& value, std::string& message) {
         const Switch* sw = FindSwitch(name);
         if (!sw) {
           message = "unknown name \"" + name + "\"" + DidYouMean(name, SwitchNames("", false));
@@ -395,6 +405,13 @@ bool ReadConfig(const std::string& file, Settings& s, std::string& error) {
         }
         if (sw->CommandLineOnly) {
           message = "\"" + name + "\" goes on the command line only, not into a package file";
+          return false;
+        }
+        // A second value would silently win: a merge or a copy gone wrong, never meant.
+        int first = firstLine.insert({name, line}).first->second;
+        if (!sw->Repeats && first != line) {
+          message = "\"" + name + "\" is given on line " + std::to_string(first) + " already; only " + RepeatingNames() +
+                    " may be given more than once";
           return false;
         }
         if (value.empty()) {

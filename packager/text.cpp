@@ -6,6 +6,12 @@ std::string Upper(std::string s) {
   return s;
 }
 
+std::string Enumerated(const std::vector<std::string>& words) {
+  std::string text;
+  for (size_t i = 0; i < words.size(); ++i) text += (i == 0 ? "" : i + 1 == words.size() ? " and " : ", ") + words[i];
+  return text;
+}
+
 size_t Utf8CharLength(const std::string& s, size_t at, uint32_t& code) {
   unsigned char c = s[at];
   size_t length = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;

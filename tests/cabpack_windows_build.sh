@@ -67,4 +67,5 @@ same_mistake 'source = ../src\r\nproduct-version = 1.2.3\r\n' \
 same_mistake 'compression = zip ; smaller\n' 'the package file "bad.ini", line 1: compression: none, mszip'
 same_mistake 'source = ../src\nrun bin/payload.exe\n' 'the package file "bad.ini", line 2: "run bin/payload.exe" is not'
 same_mistake 'sorce = ../src\n' 'the package file "bad.ini", line 1: unknown name "sorce"; did you mean source?'
+same_mistake 'source = ../src\ntitle = A\ntitle = "B"\n' 'the package file "bad.ini", line 3: "title" is given on line 2 already'
 same_mistake 'source = ../src\nrun = bin/payload.exe\n' 'name the package to write: output = FILE in the package file'

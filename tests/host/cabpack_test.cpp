@@ -904,6 +904,8 @@ TEST_F(CabpackTest, PacksFromAPackageFile) {
             "on = HideWhileRunning ; hidden while it runs\n"
             "on = ReportPowerStatus\t; and on battery\n"
             "copyright = (c) Morvane;2026 ; a ';' without a blank before it stays\n"
+            "title = \"  Board; firmware \" ; one pair of quotes goes, what is inside stays\n"
+            "arguments = \"C:\\x y.ini\" /s ; not a quoted value: it does not end in the quote\n"
             "exclude = *.exe\n"
             "compression = none\n"
             "stub = stub.exe\n"
@@ -913,8 +915,10 @@ TEST_F(CabpackTest, PacksFromAPackageFile) {
             "icon = logo.ico\n"
             "output = out/package.exe\n");
   ASSERT_EQ(Run({"build", file.string()}), 0) << Error;
+  const std::string texts[] = {Plain(PsArguments) + "=\"C:\\x y.ini\" /s", Plain(PsTitle) + "=  Board; firmware "};
   EXPECT_EQ(FindRcData(Resources(Out), "OPT")->Data,
-            List({Plain(PsKeyHideWhileRunning) + "=" + Plain(PsOptionOn), Plain(PsKeyReportPowerStatus) + "=" + Plain(PsOptionOn)}));
+            List({Plain(PsKeyHideWhileRunning) + "=" + Plain(PsOptionOn), Plain(PsKeyReportPowerStatus) + "=" + Plain(PsOptionOn),
+                  texts[0], texts[1]}));
   std::set<std::string> read = ReadByPefile(Out);
   for (const std::string& line : dressed) EXPECT_EQ(read.count(line), 1u) << line;
   CabinetTable table = Cabinet(Out);
@@ -926,7 +930,8 @@ TEST_F(CabpackTest, PacksFromAPackageFile) {
   ASSERT_EQ(Run({"--config", file.string(), "--off", "HideWhileRunning", "--compression=mszip", "-o", other}), 0)
       << Error;
   EXPECT_EQ(FindRcData(Resources(other), "OPT")->Data,
-            List({Plain(PsKeyHideWhileRunning) + "=0", Plain(PsKeyReportPowerStatus) + "=" + Plain(PsOptionOn)}));
+            List({Plain(PsKeyHideWhileRunning) + "=0", Plain(PsKeyReportPowerStatus) + "=" + Plain(PsOptionOn), texts[0],
+                  texts[1]}));
   EXPECT_EQ(Cabinet(other).FolderCompression, std::vector<uint16_t>{1});
 
   const struct {
@@ -942,6 +947,8 @@ TEST_F(CabpackTest, PacksFromAPackageFile) {
       {"list = out/package.exe\n", "line 1: \"list\" goes on the command line only"},
       {"run = setup.exe\nsource =\n", "line 2: \"source\" needs a value"},
       {"on = HideWhileRuning\n", "line 1: on: unknown option \"HideWhileRuning\"; did you mean HideWhileRunning?"},
+      {"source = src\ntitle = A\n; a later change\ntitle = \"B\"\n",
+       "line 4: \"title\" is given on line 2 already; only exclude, on and off may be given more than once"},
   };
   fs::remove(Out);
   fs::remove(other);
