@@ -228,7 +228,8 @@ bool Pack(const Settings& s, PackStats& stats, std::ostream& err, Failure& failu
   if (!s.SignCommand.empty()) {
     // Signing is the last step: whatever the tool does happens to the staged file, never to the output.
     std::error_code ec;
-    if (!output.Close(failure.Message) || !SignStaged(s.SignCommand, output.StagedPath(), outputPath, failure.Message))
+    if (!output.Close(failure.Message) || !SignStaged(s.SignCommand, fs::u8path(s.SignFolder), output.StagedPath(), outputPath,
+                                                      failure.Message))
       return false;
     if (Interrupted()) {
       failure = {"interrupted", 130};

@@ -125,8 +125,11 @@ bool SetArch(Settings&, const std::string& v, std::string& error) {
   return false;
 }
 
-bool SetSignCommand(Settings&, const std::string& v, std::string& error) {
+// Given on the command line, the command runs in the current folder; ReadConfig moves it into the
+// package file's folder.
+bool SetSignCommand(Settings& s, const std::string& v, std::string& error) {
   std::vector<std::string> words;
+  s.SignFolder.clear();
   return SplitSignCommand(v, words, error);
 }
 
@@ -254,7 +257,11 @@ extern const Switch Switches[] = {
     {"sign-command", Takes::Text, "COMMAND", false, &Settings::SignCommand, SetSignCommand,
      "sign the package as the last step with the signing tool COMMAND, run without a shell: {in} "
      "is the package to sign, {out} the signed file to write (without {out}, {in} is signed in "
-     "place); for example 'osslsigncode sign -pkcs12 key.p12 -in {in} -out {out}'"},
+     "place); for example 'osslsigncode sign -pkcs12 key.p12 -in {in} -out {out}'. From a package "
+     "file it runs in the file's folder, like every path there"},
+    {"no-sign", Takes::Nothing, nullptr, true, nullptr,
+     [](Settings& s, const std::string&, std::string&) { return s.NoSign = true; },
+     "do not sign: leaves out the package file's sign-command (for builds without the keys)"},
     {"config", Takes::Path, "FILE", true, &Settings::Config, nullptr,
      "read the switches from a package file first (as cabpack build FILE)"},
     {"list", Takes::Path, "FILE", true, &Settings::List, nullptr,
@@ -420,6 +427,7 @@ bool ReadConfig(const std::string& file, Settings& s, std::string& error) {
         }
         if (!ApplySwitch(*sw, name, value, s, message)) return false;
         if (sw->Field && sw->Value == Takes::Path) s.*sw->Field = Beside(file, value);
+        if (sw->Field == &Settings::SignCommand) s.SignFolder = fs::u8path(file).parent_path().u8string();
         return true;
       },
       error);
@@ -434,9 +442,16 @@ bool ParseArguments(const std::vector<std::string>& args, Settings& s, Failure& 
   for (const Given& g : given)
     if (g.Sw->Field == &Settings::Config) s.Config = g.Value;
   if (!s.Config.empty() && !ReadConfig(s.Config, s, failure.Message)) return false;
+  bool signCommandGiven = false;
   for (const Given& g : given) {
     if (!ApplySwitch(*g.Sw, std::string("--") + g.Sw->Name, g.Value, s, failure.Message)) return false;
+    signCommandGiven = signCommandGiven || g.Sw->Field == &Settings::SignCommand;
   }
+  if (s.NoSign && signCommandGiven) {
+    failure.Message = "--no-sign and --sign-command do not go together";
+    return false;
+  }
+  if (s.NoSign) s.SignCommand.clear();
   if (s.Help || s.PrintVersion || s.ManPage || s.BashCompletion) return true;
   // What is missing is asked for where the user gives it: with a package file, in either place.
   auto ask = [&](const std::string& name, const std::string& value) {

@@ -487,6 +487,23 @@ TEST_F(CabpackTest, SignsAsTheLastStepAndReportsADroppedSignature) {
     EXPECT_EQ(OutFolder(), std::set<std::string>{"package.exe"}) << f.Command;
     EXPECT_EQ(ReadFile(Out), "old package");
   }
+
+  // From a package file the command runs in the file's folder, where its script and key lie, as
+  // every path in the file is taken; --no-sign leaves it out, for builds without the keys.
+  fs::path release = Folder / "release", ini = release / "update.ini";
+  fs::create_directories(release);
+  fs::copy_file(key, release / "key.p12");
+  WriteFile(release / "sign.sh", "#!/bin/sh\nexec osslsigncode sign -pkcs12 key.p12 -pass x -in \"$1\" -out \"$2\"\n");
+  fs::permissions(release / "sign.sh", fs::perms::owner_all);
+  WriteFile(ini, "source = ../src\nrun = setup.exe\nstub = ../stub.exe\noutput = ../out/package.exe\n"
+                 "sign-command = ./sign.sh {in} {out}\n");
+  ASSERT_NE(fs::current_path(), release);
+  ASSERT_EQ(Run({"build", ini.string()}), 0) << Error;
+  EXPECT_TRUE(verified(Out));
+  ASSERT_EQ(Run({"build", ini.string(), "--no-sign"}), 0) << Error;
+  EXPECT_FALSE(verified(Out));
+  EXPECT_EQ(Run({"build", ini.string(), "--no-sign", "--sign-command", "sign {in}"}), 2);
+  EXPECT_NE(Error.find("cabpack: --no-sign and --sign-command do not go together"), std::string::npos) << Error;
 }
 
 TEST_F(CabpackTest, StreamsALargeCabinetInAndOut) {
@@ -839,6 +856,8 @@ TEST_F(CabpackTest, FollowsTheCommandLineConventions) {
       {{"--source", src, "--run", "setup.exe", "--sign-command", "sign '{in}", "-o", Out}, 2,
        "--sign-command: the command has an unclosed '"},
       {{"--save-cab", Out, "--sign-command", "sign {in}", "-o", Out + ".cab"}, 2, "--sign-command go with --source or --cab"},
+      {{"--source", src, "--run", "setup.exe", "--sign-command=", "-o", Out}, 2,
+       "--sign-command: the command is empty (--no-sign packs without signing)"},
       {{"--source", src, "--run", "SETUP.EXE", "-o", Out}, 0, "2 files, 16 bytes in"},  // any case, as with --cab
       // At the limits; the title's characters are counted, not its bytes (8 of them take two each).
       {{"--source", src, "--run", "setup.exe", "--arguments", std::string(30000, 'a'), "--title",
@@ -868,7 +887,7 @@ TEST_F(CabpackTest, FollowsTheCommandLineConventions) {
   for (std::string name : {"--source", "--run", "--exclude", "--on", "--off", "--compression", "--codepage", "--stub",
                            "--cab", "--product-name", "--product-version", "--file-version", "--company", "--copyright",
                            "--description", "--original-filename", "--icon", "--output", "--config", "--list",
-                           "--save-cab", "--quiet", "--version", "--sign-command"}) {
+                           "--save-cab", "--quiet", "--version", "--sign-command", "--no-sign"}) {
     EXPECT_NE(help.find(name), std::string::npos) << name;
     EXPECT_NE(completion.find(" " + name + " "), std::string::npos) << name;
     std::string roff;
