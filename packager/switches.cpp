@@ -38,34 +38,6 @@ constexpr size_t MaxTitleCharacters = 64;
 // arguments the package is started with (/quiet /log=PATH and the like).
 constexpr size_t MaxFixedArguments = 30000;
 
-// Levenshtein distance, ignoring case: how far a mistyped name is from a known one.
-size_t EditDistance(const std::string& a, const std::string& b) {
-  std::string x = Upper(a), y = Upper(b);
-  std::vector<size_t> row(y.size() + 1);
-  for (size_t j = 0; j <= y.size(); ++j) row[j] = j;
-  for (size_t i = 1; i <= x.size(); ++i) {
-    size_t diagonal = row[0];
-    row[0] = i;
-    for (size_t j = 1; j <= y.size(); ++j) {
-      size_t above = row[j];
-      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (x[i - 1] == y[j - 1] ? 0 : 1)});
-      diagonal = above;
-    }
-  }
-  return row[y.size()];
-}
-
-// "; did you mean X?" for the known name nearest to `word`, when one is near enough.
-std::string DidYouMean(const std::string& word, const std::vector<std::string>& names) {
-  std::string best;
-  size_t bestDistance = std::max<size_t>(2, word.size() / 4) + 1;
-  for (const std::string& name : names) {
-    size_t d = EditDistance(word, name);
-    if (d < bestDistance) best = name, bestDistance = d;
-  }
-  return best.empty() ? std::string() : "; did you mean " + best + "?";
-}
-
 bool SetOption(Settings& s, const std::string& v, bool on, std::string& error) {
   int option = FindPackageOption(v);
   if (option < 0) {
