@@ -48,11 +48,12 @@ class TProgressLine {
 
 
 // The cabinet to embed, made from the source folder or taken from --cab (in `staged` when its run
-// flag is set here), checked that the runner can run it.
+// flag is set here), checked that the runner can run it. `stagedOutput` is where the package is
+// being written.
 // Stages the cabinet; digests gets the SHA-256 of each file in the cabinet's order (DigestSize bytes each)
 // when cabpack packs the files itself, and stays empty for a cabinet given with --cab.
-bool StageCabinet(const Settings& s, const fs::path& staged, FileSpan& cabinet, std::string& digests,
-                  PackStats& stats, std::ostream& err, Failure& failure) {
+bool StageCabinet(const Settings& s, const fs::path& stagedOutput, const fs::path& staged, FileSpan& cabinet,
+                  std::string& digests, PackStats& stats, std::ostream& err, Failure& failure) {
   std::string error;
   if (!s.Cab.empty()) {
     if (!WholeFileSpan(fs::u8path(s.Cab), cabinet)) {
@@ -78,6 +79,7 @@ bool StageCabinet(const Settings& s, const fs::path& staged, FileSpan& cabinet, 
     source.RunPath = s.Run;
     source.CodePage = s.CodePage;
     source.Output = s.Output;
+    source.OwnStaging = {stagedOutput.u8string(), staged.u8string()};
     source.Excludes = s.Excludes;
     if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH")) {
       char* end = nullptr;
@@ -205,7 +207,7 @@ bool Pack(const Settings& s, PackStats& stats, std::ostream& err, Failure& failu
   TTempFile staged(outputPath, ".cab");
   FileSpan cabinet;
   std::string digests;
-  if (!output.Create(failure.Message) || !StageCabinet(s, staged.Path, cabinet, digests, stats, err, failure))
+  if (!output.Create(failure.Message) || !StageCabinet(s, output.StagedPath(), staged.Path, cabinet, digests, stats, err, failure))
     return false;
   PutRcData(items, CabinetResource, cabinet);
   PutRcData(items, OptionsResource, BuildOptionList(s.Choices, s.Arguments, s.Title));

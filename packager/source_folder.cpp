@@ -8,6 +8,7 @@
 
 #include "format/cabinet.h"
 #include "packager/cabinet_table.h"
+#include "packager/file_span.h"
 #include "packager/package_host.h"
 #include "packager/staged_output.h"
 #include "packager/text.h"
@@ -110,6 +111,24 @@ bool Excluded(const std::vector<std::string>& globs, const std::string& relative
   return false;
 }
 
+// For a --run that names no file: the file meant, when one is near enough or has its name in
+// another folder, else the files there are.
+std::string WhatIsThere(const std::vector<Collected>& found, const std::string& run) {
+  constexpr size_t MaxListed = 8;
+  std::vector<std::string> names;
+  for (const Collected& c : found) names.push_back(c.Shown);
+  std::string nearest = DidYouMean(run, names);
+  if (!nearest.empty()) return nearest;
+  auto lastName = [](const std::string& path) { return Upper(path.substr(path.rfind('\\') + 1)); };
+  for (const std::string& name : names)
+    if (lastName(name) == lastName(run)) return "; did you mean " + name + "?";
+  if (names.size() <= MaxListed) return "; it holds " + Enumerated(names);
+  std::string more = std::to_string(names.size() - MaxListed) + " more";
+  names.resize(MaxListed);
+  names.push_back(more);
+  return "; it holds " + Enumerated(names);
+}
+
 // "<name>.cabpack-<hex digits>.tmp" or ".cab": a staging file of this or another cabpack run.
 bool IsStagingName(const std::string& name) {
   size_t mark = name.rfind(StagingMark);
@@ -185,7 +204,12 @@ bool CollectSourceFiles(const SourceSettings& settings, std::vector<CabFile>& fi
       continue;
     }
     if (IsStagingName(name)) {
-      report.Skipped.push_back("leaving out \"" + shown + "\": it is a staging file of cabpack");
+      // This run's own go without a word; another run's are left over from an interruption.
+      bool own = std::any_of(settings.OwnStaging.begin(), settings.OwnStaging.end(), [&](const std::string& staging) {
+        std::error_code same;
+        return fs::equivalent(path, fs::u8path(staging), same);
+      });
+      if (!own) report.Skipped.push_back("leaving out \"" + shown + "\": it is a staging file of cabpack");
       continue;
     }
     if (!fs::is_regular_file(status)) {
@@ -204,7 +228,7 @@ bool CollectSourceFiles(const SourceSettings& settings, std::vector<CabFile>& fi
     std::ifstream readable(path, std::ios::binary);
     int64_t modified = 0;
     if (ec || !readable || !ReadFileFacts(path, modified, c.File.Attributes)) {
-      error = "cannot read \"" + shown + "\" in the source folder";
+      error = "cannot read \"" + shown + "\" in the source folder: " + UnreadableReason(path);
       return false;
     }
     if (storedUtf8) c.File.Attributes |= CabAttributeNameIsUtf8;
@@ -247,7 +271,8 @@ bool CollectSourceFiles(const SourceSettings& settings, std::vector<CabFile>& fi
     std::string slashed = run;
     std::replace(slashed.begin(), slashed.end(), '\\', '/');
     error = "--run \"" + settings.RunPath + "\" " +
-            (Excluded(settings.Excludes, slashed) ? "is left out by --exclude" : "is not a file under \"" + settings.Folder + "\"");
+            (Excluded(settings.Excludes, slashed) ? "is left out by --exclude"
+                                                  : "is not a file under \"" + settings.Folder + "\"" + WhatIsThere(found, run));
     return false;
   }
   flagged->File.Attributes |= CabAttributeRunAfterExtraction;

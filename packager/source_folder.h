@@ -14,6 +14,7 @@ struct SourceSettings {
   bool FixedTime = false;   // SOURCE_DATE_EPOCH: every file gets FixedSeconds (read as UTC)
   int64_t FixedSeconds = 0;
   std::string Output;       // the package being made: never packed, nor cabpack's staging files
+  std::vector<std::string> OwnStaging;  // this run's staging files, left out without a word
   std::vector<std::string> Excludes;  // globs of files and folders to leave out
 };
 

@@ -683,7 +683,10 @@ TEST_F(CabpackTest, RefusesBadInputLeavingNothingBehind) {
   } cases[] = {
       {{"--source", folder + "/missing", "--run", "a", "-o", out}, 1, "does not exist", ""},
       {{"--source", folder + "/text.exe", "--run", "a", "-o", out}, 1, "not a folder", ""},
-      {{"--source", src, "--run", "nothere.exe", "-o", out}, 1, "is not a file under", ""},
+      {{"--source", src, "--run", "nothere.exe", "-o", out}, 1,
+       "--run \"nothere.exe\" is not a file under \"" + src + "\"; it holds data\\table.txt and setup.exe\n", ""},
+      {{"--source", src, "--run", "setup.ex", "-o", out}, 1, "; did you mean setup.exe?\n", ""},
+      {{"--source", src, "--run", "bin/table.txt", "-o", out}, 1, "; did you mean data\\table.txt?\n", ""},
       {{"--source", src, "--run", "data", "-o", out}, 1, "is not a file under", ""},
       {{"--source", src, "--run", "../stub.exe", "-o", out}, 1, "is not a file under", ""},
       {{"--source", folder + "/empty", "--run", "a", "-o", out}, 1, "cabinet would be empty", ""},
@@ -794,16 +797,26 @@ TEST_F(CabpackTest, RefusesAnOutputThatCannotBeWritten) {
   EXPECT_EQ(OutFolder(), std::set<std::string>{"package.exe"});
 }
 
-TEST_F(CabpackTest, RefusesAnUnreadableSource) {
-  if (geteuid() == 0) {
-    // Root reads everything; a link to nowhere is what cannot be read then.
-    fs::create_symlink(Folder / "nowhere", Source / "dangling");
-  } else {
-    fs::permissions(Source / "data", fs::perms::none);
+TEST_F(CabpackTest, RefusesAnUnreadableSourceSayingWhy) {
+  // The real cabpack, without root's power to read everything.
+  const std::string cabpack = (OwnExecutablePath().parent_path() / "cabpack").string(), errors = (Folder / "errors").string();
+  const std::string asUser = geteuid() == 0 ? "setpriv --bounding-set=-dac_override,-dac_read_search " : "";
+  const struct {
+    fs::path Unreadable;
+    std::string Message;
+  } cases[] = {
+      {Source / "data" / "table.txt", "cabpack: cannot read \"data\\table.txt\" in the source folder: permission denied\n"},
+      {Source / "data", "cabpack: cannot read the source folder \"" + Source.string() + "\": Permission denied\n"},
+  };
+  for (const auto& c : cases) {
+    fs::permissions(c.Unreadable, fs::perms::none);
+    int status = std::system((asUser + "'" + cabpack + "' --source '" + Source.string() + "' --run setup.exe --stub '" +
+                              Stub + "' -o '" + Out + "' 2> '" + errors + "'").c_str());
+    fs::permissions(c.Unreadable, fs::perms::owner_all);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    EXPECT_EQ(ReadFile(errors), c.Message);
+    EXPECT_EQ(OutFolder(), std::set<std::string>{});
   }
-  EXPECT_EQ(Pack(), 1);
-  EXPECT_NE(Error.find("cabpack: "), std::string::npos);
-  EXPECT_EQ(OutFolder(), std::set<std::string>{});
 }
 
 TEST_F(CabpackTest, RefusesFilesAddingUpTo2GiB) {
@@ -1000,6 +1013,7 @@ TEST_F(CabpackTest, NeverPacksTheOutputLinksOrStagingFiles) {
   EXPECT_NE(Error.find("cabpack: leaving out \"package.exe\": it is the output"), std::string::npos) << Error;
   EXPECT_NE(Error.find("cabpack: leaving out \"old.exe.cabpack-1f2e.tmp\": it is a staging file"), std::string::npos)
       << Error;
+  EXPECT_EQ(Error.find("package.exe.cabpack-"), std::string::npos) << "its own staging file named: " << Error;
 
   // Links are refused whether they point in, out or nowhere, unless excluded.
   fs::remove(inside);
