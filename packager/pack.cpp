@@ -8,12 +8,14 @@
 #include "format/package_resources.h"
 #include "packager/cabinet_table.h"
 #include "packager/icon_resource.h"
+#include "packager/package_options.h"
 #include "packager/package_host.h"
 #include "packager/pe_resources.h"
 #include "packager/read_package.h"
 #include "packager/signing.h"
 #include "packager/source_folder.h"
 #include "packager/staged_output.h"
+#include "packager/text.h"
 
 namespace fs = std::filesystem;
 
@@ -46,6 +48,24 @@ class TProgressLine {
   std::chrono::steady_clock::time_point Last = std::chrono::steady_clock::now();
 };
 
+// What the user may not expect of the source folder: what is left out, what goes in unawares, and
+// a payload whose window the runner hides.
+void TellAboutSource(const Settings& s, const SourceReport& report, std::ostream& err) {
+  for (const std::string& skipped : report.Skipped) err << "cabpack: " << skipped << "\n";
+  if (!report.Packages.empty()) {
+    std::vector<std::string> quoted;
+    for (const std::string& name : report.Packages) quoted.push_back("\"" + name + "\"");
+    bool one = quoted.size() == 1;
+    err << "cabpack: warning: " << Enumerated(quoted)
+        << (one ? " is a package made earlier (a program carrying a cabinet); it goes in like any other file unless "
+                  "--exclude leaves it out\n"
+                : " are packages made earlier (programs carrying a cabinet); they go in like any other file unless "
+                  "--exclude leaves them out\n");
+  }
+  if (report.RunsGuiProgram && !OptionOn(s.Choices, &TPackageOptions::ShowPayloadWindow))
+    err << "cabpack: warning: \"" << s.Run << "\" is a GUI program and ShowPayloadWindow is off: the runner starts "
+        << "it hidden, so its window will not show (--on ShowPayloadWindow shows it)\n";
+}
 
 // The cabinet to embed, made from the source folder or taken from --cab (in `staged` when its run
 // flag is set here), checked that the runner can run it. `stagedOutput` is where the package is
@@ -96,8 +116,7 @@ bool StageCabinet(const Settings& s, const fs::path& stagedOutput, const fs::pat
       failure.Message = error;
       return false;
     }
-    if (!s.Quiet)
-      for (const std::string& skipped : report.Skipped) err << "cabpack: " << skipped << "\n";
+    if (!s.Quiet) TellAboutSource(s, report, err);
     stats.Excluded = report.Excluded;
     CabOptions options;
     options.Compression = s.Compression;

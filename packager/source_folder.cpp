@@ -7,9 +7,13 @@
 #include <set>
 
 #include "format/cabinet.h"
+#include "format/package_resources.h"
+#include "format/pe.h"
 #include "packager/cabinet_table.h"
 #include "packager/file_span.h"
 #include "packager/package_host.h"
+#include "packager/pe_image.h"
+#include "packager/resource_tree.h"
 #include "packager/staged_output.h"
 #include "packager/text.h"
 
@@ -139,6 +143,14 @@ bool IsStagingName(const std::string& name) {
          tail.find_first_not_of("0123456789abcdef") == dot;
 }
 
+// A program carrying a cabinet: a package that cabpack made.
+bool IsPackage(const fs::path& file) {
+  PeImage image;
+  std::vector<ResourceItem> items;
+  std::string error;
+  return ReadPeImage(file, image, error) && ReadResources(image, items, error) && FindRcData(items, CabinetResource);
+}
+
 }  // namespace
 
 bool MatchesGlob(const std::string& glob, const std::string& path) { return MatchHere(glob.c_str(), path.c_str()); }
@@ -232,6 +244,7 @@ bool CollectSourceFiles(const SourceSettings& settings, std::vector<CabFile>& fi
       return false;
     }
     if (storedUtf8) c.File.Attributes |= CabAttributeNameIsUtf8;
+    if (name.size() > 4 && Upper(name.substr(name.size() - 4)) == ".EXE" && IsPackage(path)) report.Packages.push_back(shown);
     c.File.SourcePath = path.u8string();
     DosDateTime(settings.FixedTime ? settings.FixedSeconds : modified, settings.FixedTime, c.File.Date,
                 c.File.Time);
@@ -276,6 +289,7 @@ bool CollectSourceFiles(const SourceSettings& settings, std::vector<CabFile>& fi
     return false;
   }
   flagged->File.Attributes |= CabAttributeRunAfterExtraction;
+  report.RunsGuiProgram = ProgramSubsystem(fs::u8path(flagged->File.SourcePath)) == PeSubsystemGui;
   for (Collected& c : found) files.push_back(std::move(c.File));
   return true;
 }

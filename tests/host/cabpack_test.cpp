@@ -576,6 +576,43 @@ TEST_F(CabpackTest, SetsTheVendorsVersionAndIcon) {
   }
 }
 
+TEST_F(CabpackTest, WarnsOfAHiddenWindowAndOfPackagesMadeEarlier) {
+  std::string gui = MakeImage({{".text", std::string(0x300, '\xC3')}}), console = gui;
+  Put16(console, Opt + PeOptional::Subsystem, PeSubsystemConsole);
+  ASSERT_EQ(Pack(), 0) << Error;
+  const std::string package = ReadFile(Out);
+  fs::remove(Out);
+  const std::string hidden = "cabpack: warning: \"setup.exe\" is a GUI program and ShowPayloadWindow is off: the runner "
+                             "starts it hidden, so its window will not show (--on ShowPayloadWindow shows it)\n";
+  const struct {
+    std::string Setup;  // the program to run
+    std::vector<std::pair<std::string, std::string>> Files;  // more in the source folder
+    std::vector<std::string> Args;
+    std::string Warned;  // all of stderr
+  } cases[] = {
+      {gui, {}, {}, hidden},
+      {gui, {}, {"--on", "showpayloadwindow"}, ""},
+      {gui, {}, {"--on", "ShowPayloadWindow", "--off", "ShowPayloadWindow"}, hidden},
+      {gui, {}, {"--quiet"}, ""},
+      {console, {}, {}, ""},
+      {"MZ payload", {}, {}, ""},
+      {console, {{"old/update.exe", package}, {"tools/gui.exe", gui}}, {},
+       "cabpack: warning: \"old\\update.exe\" is a package made earlier (a program carrying a cabinet); it goes in "
+       "like any other file unless --exclude leaves it out\n"},
+      {console, {{"old/update.exe", package}}, {"--exclude", "old"}, ""},
+      {console, {{"a.EXE", package}, {"b.exe", package}, {"c.bin", package}}, {},
+       "cabpack: warning: \"a.EXE\" and \"b.exe\" are packages made earlier (programs carrying a cabinet); they go in "
+       "like any other file unless --exclude leaves them out\n"},
+  };
+  for (const auto& c : cases) {
+    WriteFile(Source / "setup.exe", c.Setup);
+    for (const auto& file : c.Files) WriteFile(Source / file.first, file.second);
+    EXPECT_EQ(Pack(c.Args), 0) << Error;
+    EXPECT_EQ(Error, c.Warned);
+    for (const auto& file : c.Files) fs::remove(Source / file.first);
+  }
+}
+
 TEST_F(CabpackTest, ListsAndRunsACabinetMadeByAnotherTool) {
   std::string gcab = (Folder / "other.cab").string();
   ASSERT_EQ(std::system(("cd '" + Source.string() + "' && gcab -c '" + gcab + "' setup.exe data/table.txt").c_str()), 0);
