@@ -103,20 +103,23 @@ std::string Roff(const std::string& text) {
   return out;
 }
 
-// The values a switch takes, when they are few: "a|b|lzx:15..21" gives a, b, lzx:15 ... lzx:21.
+// Whether the switch takes an option's name, which cabpack reads in any case.
+bool TakesOption(const Switch& sw) { return sw.ValueName && std::string(sw.ValueName) == "OPTION"; }
+
+// The values a switch takes, when they are few: "a|b[:15..21]" gives a, b, b:15 ... b:21.
 std::vector<std::string> Choices(const Switch& sw) {
   std::vector<std::string> choices;
-  if (sw.ValueName && std::string(sw.ValueName) == "OPTION") return PackageOptionNameList();
+  if (TakesOption(sw)) return PackageOptionNameList();
   if (!sw.ValueName || !std::strchr(sw.ValueName, '|')) return choices;
   std::istringstream alternatives(sw.ValueName);
   for (std::string a; std::getline(alternatives, a, '|');) {
-    size_t dots = a.find(".."), digits = a.find_first_of("0123456789");
-    if (dots == std::string::npos || digits > dots) {
-      choices.push_back(a);
-      continue;
-    }
-    for (int n = std::stoi(a.substr(digits)); n <= std::stoi(a.substr(dots + 2)); ++n)
-      choices.push_back(a.substr(0, digits) + std::to_string(n));
+    size_t open = a.find('[');
+    choices.push_back(a.substr(0, open));
+    if (open == std::string::npos) continue;
+    std::string range = a.substr(0, open) + a.substr(open + 1, a.find(']') - open - 1);
+    size_t digits = range.find_first_of("0123456789", open), dots = range.find("..");
+    for (int n = std::stoi(range.substr(digits)); n <= std::stoi(range.substr(dots + 2)); ++n)
+      choices.push_back(range.substr(0, digits) + std::to_string(n));
   }
   return choices;
 }
@@ -162,7 +165,14 @@ std::string BashCompletionText() {
   std::ostringstream script;
   script << "# bash completion for cabpack; made by cabpack --bash-completion from its switch table.\n"
             "_cabpack() {\n"
-            "  local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}\n"
+            "  local i=$COMP_CWORD cur=${COMP_WORDS[COMP_CWORD]} word\n"
+            "  # bash splits lzx:15 at its colon: the pieces are joined again here, and only what follows the\n"
+            "  # last colon is handed back, since only that is replaced.\n"
+            "  while [[ $COMP_WORDBREAKS == *:* ]] && ((i > 1)) && [[ ${COMP_WORDS[i]} == : || ${COMP_WORDS[i-1]} == : ]]; do\n"
+            "    cur=${COMP_WORDS[i-1]}$cur\n"
+            "    ((i--))\n"
+            "  done\n"
+            "  local prev=${COMP_WORDS[i-1]}\n"
             "  COMPREPLY=()\n"
             "  case $prev in\n";
   for (const Switch& sw : SwitchRange()) {
@@ -171,8 +181,11 @@ std::string BashCompletionText() {
     std::string name = std::string("--") + sw.Name;
     for (const auto& s : ShortSwitchRange())
       if (name == std::string("--") + s.Name) name += std::string("|") + s.Short;
-    if (!choices.empty())
-      script << "    " << name << ") COMPREPLY=($(compgen -W '" << Joined(choices, " ") << "' -- \"$cur\")); return ;;\n";
+    if (TakesOption(sw))  // in any case, as cabpack takes them
+      script << "    " << name << ") for word in " << Joined(choices, " ")
+             << "; do [[ ${word,,} == \"${cur,,}\"* ]] && COMPREPLY+=(\"$word\"); done ;;\n";
+    else if (!choices.empty())
+      script << "    " << name << ") COMPREPLY=($(compgen -W '" << Joined(choices, " ") << "' -- \"$cur\")) ;;\n";
     else if (sw.Value == Takes::Path && std::string(sw.ValueName) == "DIR")
       folders.push_back(name);
     else if (sw.Value == Takes::Path)
@@ -184,11 +197,12 @@ std::string BashCompletionText() {
   script << "    " << Joined(folders, "|") << ") compopt -o filenames; COMPREPLY=($(compgen -d -- \"$cur\")); return ;;\n"
          << "    " << Joined(paths, "|") << ") return ;;  # a file name: readline's own completion\n"
          << "    " << Joined(texts, "|") << ") return ;;\n"
+         << "    *) case $cur in\n"
+         << "         -*) COMPREPLY=($(compgen -W '" << Joined(names, " ") << "' -- \"$cur\")) ;;\n"
+         << "         *) [ \"$COMP_CWORD\" -eq 1 ] && COMPREPLY=($(compgen -W 'build' -- \"$cur\")) ;;\n"
+         << "       esac ;;\n"
          << "  esac\n"
-         << "  case $cur in\n"
-         << "    -*) COMPREPLY=($(compgen -W '" << Joined(names, " ") << "' -- \"$cur\")) ;;\n"
-         << "    *) [ \"$COMP_CWORD\" -eq 1 ] && COMPREPLY=($(compgen -W 'build' -- \"$cur\")) ;;\n"
-         << "  esac\n"
+         << "  if [[ $cur == *:* && $COMP_WORDBREAKS == *:* ]]; then COMPREPLY=(\"${COMPREPLY[@]#\"${cur%\"${cur##*:}\"}\"}\"); fi\n"
          << "}\n"
          << "complete -o default -F _cabpack cabpack\n";
   return script.str();

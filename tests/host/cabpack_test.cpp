@@ -958,6 +958,41 @@ TEST_F(CabpackTest, FollowsTheCommandLineConventions) {
   EXPECT_EQ(completion.find("--man-page"), std::string::npos);
 }
 
+TEST_F(CabpackTest, CompletesWhatCabpackTakes) {
+  ASSERT_EQ(Run({"--bash-completion"}), 0);
+  const std::string script = (Folder / "cabpack.bash").string();
+  WriteFile(script, Output);
+  // What completing the last word offers, the words split as bash splits them (at a colon too).
+  auto offered = [&](const std::vector<std::string>& words) {
+    std::string command = "bash -c '. \"$1\"; shift; COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1)); _cabpack; "
+                          "echo \"${COMPREPLY[*]}\"' sh '" + script + "'";
+    for (const std::string& w : words) command += " '" + w + "'";
+    std::set<std::string> lines = CommandLines(command);
+    return lines.size() == 1 ? *lines.begin() : std::string("(no single line)");
+  };
+  const std::string windows = "15 16 17 18 19 20 21";
+  const struct {
+    std::vector<std::string> Words;
+    std::string Offered;
+  } cases[] = {
+      {{"cabpack", "--compression", "lzx-"}, "lzx-optimal lzx-optimal:15 lzx-optimal:16 lzx-optimal:17 lzx-optimal:18 "
+                                             "lzx-optimal:19 lzx-optimal:20 lzx-optimal:21"},
+      {{"cabpack", "--compression", "lzx", ":"}, windows},
+      {{"cabpack", "--compression", "lzx-optimal", ":", "2"}, "20 21"},
+      {{"cabpack", "--on", "hide"}, "HideWhileRunning"},
+      {{"cabpack", "--source", ".", "--off", "REPORTBIDT"}, "ReportBidText8 ReportBidText4"},
+      {{"cabpack", "--arch", ""}, "x86 x64"},
+      {{"cabpack", "--no"}, "--no-sign"},
+      {{"cabpack", "bu"}, "build"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(offered(c.Words), c.Offered) << c.Words.back();
+  // Every value offered for --compression is one that cabpack takes.
+  std::istringstream values(offered({"cabpack", "--compression", ""}));
+  int count = 0;
+  for (std::string value; values >> value; ++count) EXPECT_EQ(Pack({"--compression", value}), 0) << value << Error;
+  EXPECT_EQ(count, 2 + 2 * 8);
+}
+
 TEST_F(CabpackTest, PacksFromAPackageFile) {
   // Paths in the file are relative to it (the icon too); the command line comes after it. Saved
   // by Notepad (a byte order mark, CR LF) it reads the same; " ;" starts a comment after any name.
