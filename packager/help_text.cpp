@@ -1,7 +1,9 @@
 // The texts made from the switch table: --help, the manual page (cabpack.1) and the bash
-// completion, so that none of them can miss a switch.
+// completion, so that none of them can miss a switch; and the package's own command line, which
+// the manual page documents too.
 #include <cstring>
 #include <iomanip>
+#include <iterator>
 #include <sstream>
 
 #include "format/package_options.h"
@@ -42,6 +44,90 @@ const struct {
     {2, "a mistake on the command line or in the package file"},
     {130, "interrupted (Ctrl+C, SIGINT, SIGTERM): nothing was written"},
 };
+
+// The package's own command line, which IT departments deploy it with, for the manual page: its
+// switches, its exit codes and its log, as the README's sections on them tell it. A row with a
+// Term is an item (the switch, the code); one without is a paragraph of its topic.
+enum class PackageTopic { Switches, ExitCodes, Log };
+const struct {
+  PackageTopic Topic;
+  const char* Term;
+  const char* Text;
+} PackageCommandLine[] = {
+    {PackageTopic::Switches, nullptr,
+     "A package is a Windows program, started as PACKAGE.exe [SWITCH]... [ARGUMENT].... Every argument, its "
+     "switches included, is handed on to the payload after /Runner= with the package's own path and the package's "
+     "fixed arguments; a switch whose option is off is an ordinary argument. A deployment tool's install command, "
+     "with 0 (and, for a package with PassExitCode, 3010) as success: update.exe /quiet "
+     "/log=C:\\Windows\\Temp\\update.log"},
+    {PackageTopic::Switches, "/extract [FOLDER]",
+     "only extract, after a confirmation, into FOLDER (relative to the current folder). An existing FOLDER gets a "
+     "subfolder named after the package; without FOLDER the target is that subfolder of the current folder. A "
+     "target that exists already is extracted into, never emptied: files of the package's names are replaced "
+     "whole, everything else in it stays. Honoured unless the option AllowExtractSwitch is off."},
+    {PackageTopic::Switches, "/lang=ENU, /lang=JPN",
+     "English or Japanese texts, whatever the system's language. Honoured unless AllowLanguageSwitch is off."},
+    {PackageTopic::Switches, "/quiet",
+     "no progress window and no message box: a run that would show a box ends with that box's exit code instead "
+     "and writes its text to the log; with /extract the files are extracted without asking. Nobody can cancel a "
+     "quiet run. The payload sees /quiet among its arguments and should then show nothing either. Honoured "
+     "unless AllowQuietSwitch is off."},
+    {PackageTopic::Switches, "/log=PATH", "append a log of the run to PATH (relative to the current folder)."},
+    {PackageTopic::ExitCodes, nullptr, "Every way a run ends has its own exit code:"},
+    {PackageTopic::ExitCodes, "0",
+     "The run did what it was asked: the payload was started and, unless the package starts it without waiting "
+     "(StartWithoutWaiting), has ended; in extract-only mode the files were written. With PassExitCode on: the "
+     "payload's own exit code instead."},
+    {PackageTopic::ExitCodes, "101", "The extract-only target folder could not be made (\"Could not create ... folder!\")."},
+    {PackageTopic::ExitCodes, "102", "No temporary file could be made for the cabinet (\"Could not create package!\")."},
+    {PackageTopic::ExitCodes, "103",
+     "The cabinet could not be written out: the package carries none, or the disk is full (\"Could not extract "
+     "package!\")."},
+    {PackageTopic::ExitCodes, "104",
+     "The expansion failed: a damaged or cut-short cabinet, a file that could not be written, a name stored in "
+     "UTF-8 that the system's code page cannot hold, or a link or second name of another file met in an "
+     "extract-only target (\"Could not extract files!\")."},
+    {PackageTopic::ExitCodes, "105", "The cabinet flags no program to run (\"An executable file is not specified!\")."},
+    {PackageTopic::ExitCodes, "106", "The flagged program is not in the extract folder (\"An executable file is not found!\")."},
+    {PackageTopic::ExitCodes, "107",
+     "The program could not be started, its command line would be too long, or a batch payload's argument holds "
+     "a % or a line break (\"Could not execute the executable file!\")."},
+    {PackageTopic::ExitCodes, "1223",
+     "The user cancelled (the progress window's button or Escape) or declined the extract-only confirmation "
+     "(ERROR_CANCELLED). A cancel while the payload runs ends the wait only, and the run still ends with 1223."},
+    {PackageTopic::ExitCodes, "8",
+     "Memory ran out (ERROR_NOT_ENOUGH_MEMORY): the run ended where it stood, removed what it had made and showed "
+     "nothing."},
+    {PackageTopic::ExitCodes, "1359", "The C++ library found a fault in the runner (ERROR_INTERNAL_ERROR); ends like 8."},
+    {PackageTopic::ExitCodes, "any other",
+     "The environment report could not be written: the Windows error number (for example 5, access denied; 112, "
+     "disk full), after the box \"Runtime error NNN at XXXXXXXX\" (not shown in a quiet run). The extract folder "
+     "stays."},
+    {PackageTopic::ExitCodes, nullptr,
+     "A payload's own code counts only with PassExitCode: it should return 0 on success, 3010 when it succeeded "
+     "and a restart is needed, 1641 when it has started the restart itself, and another code on failure, but "
+     "none of 101 to 107 and 1223, which are the runner's own."},
+    {PackageTopic::Log, nullptr,
+     "With /log=PATH the package writes plain lines with a local time stamp, opened once per run: from \"start\" "
+     "with its own path, its arguments, language and options, the temporary cabinet and the extract folder, what "
+     "was expanded, the payload's command line and how it ended, to the clean-up and \"exit code N\". A failure "
+     "shows as \"message not shown: CAPTION: TEXT\" (or \"message:\" when the box was shown), followed by the "
+     "clean-up and the exit code."},
+    {PackageTopic::Log, nullptr,
+     "A new log is made with private rights (SYSTEM and Administrators only: read it from an elevated prompt). An "
+     "existing one is appended to only when it is a plain file with one name that SYSTEM, Administrators or "
+     "TrustedInstaller own and nobody else controls; otherwise, and when it cannot be written (a folder, a "
+     "missing folder, no rights), there is no log, and the run goes on unchanged."},
+};
+
+const char* TopicHeading(PackageTopic topic) {
+  switch (topic) {
+    case PackageTopic::Switches: return "THE PACKAGE'S COMMAND LINE";
+    case PackageTopic::ExitCodes: return "THE PACKAGE'S EXIT STATUS";
+    case PackageTopic::Log: return "THE PACKAGE'S LOG";
+  }
+  return "";
+}
 
 // "NAME = VALUE" lines: which switches a package file cannot hold, from the table.
 std::string PackageFileText() {
@@ -134,8 +220,10 @@ std::string Joined(const std::vector<std::string>& words, const char* between) {
 
 std::string ManPageText() {
   std::ostringstream man;
-  man << ".\\\" Made by cabpack --man-page from its switch table (packager/switches.cpp).\n"
+  man << ".\\\" Made by cabpack --man-page from its switch table (packager/switches.cpp) and the table of the\n"
+      << ".\\\" package's own command line (packager/help_text.cpp).\n"
       << ".TH CABPACK 1 \"\" \"cabpack " << CABPACK_VERSION << "\" \"User Commands\"\n"
+      << ".nh\n"  // file names and switches are not to be hyphenated
       << ".SH NAME\ncabpack \\- " << Roff(Summary) << "\n.SH SYNOPSIS\n.nf\n";
   std::istringstream usage(Usage);
   for (std::string line; std::getline(usage, line);)
@@ -155,6 +243,13 @@ std::string ManPageText() {
   for (const char* line : PackageFileExample) man << Roff(line) << "\n";
   man << ".fi\n.RE\n.SH ENVIRONMENT\n.TP\n.B SOURCE_DATE_EPOCH\n" << Roff(SourceDateEpochText) << "\n.SH \"EXIT STATUS\"\n";
   for (const auto& e : ExitCodes) man << ".TP\n.B " << e.Code << "\n" << Roff(e.Meaning) << "\n";
+  for (size_t i = 0; i < std::size(PackageCommandLine); ++i) {
+    const auto& row = PackageCommandLine[i];
+    if (i == 0 || row.Topic != PackageCommandLine[i - 1].Topic) man << ".SH \"" << TopicHeading(row.Topic) << "\"\n";
+    else if (!row.Term) man << ".PP\n";
+    if (row.Term) man << ".TP\n.B " << Roff(row.Term) << "\n";
+    man << Roff(row.Text) << "\n";
+  }
   man << ".SH \"SEE ALSO\"\n.BR cabextract (1),\n.BR gcab (1),\n.BR osslsigncode (1)\n";
   return man.str();
 }

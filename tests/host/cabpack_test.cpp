@@ -954,6 +954,14 @@ TEST_F(CabpackTest, FollowsTheCommandLineConventions) {
   EXPECT_NE(help.find("\n  2    a mistake"), std::string::npos) << help;
   EXPECT_NE(help.find("\n  130  interrupted"), std::string::npos) << help;
   EXPECT_NE(man.find(".SH \"EXIT STATUS\"\n.TP\n.B 0\n"), std::string::npos) << man;
+  // The package's own command line too, for those who deploy it: the runner's switches as it spells
+  // them, its exit codes, its log.
+  for (ProtectedId id : {PsExtractSwitch, PsLanguageSwitch, PsQuietSwitch, PsLogSwitch})
+    EXPECT_NE(man.find(".TP\n.B " + Plain(id)), std::string::npos) << Plain(id);
+  for (const char* code : {"101", "102", "103", "104", "105", "106", "107", "1223", "8", "1359"})
+    EXPECT_NE(man.find(std::string(".TP\n.B ") + code + "\n"), std::string::npos) << code;
+  for (const char* heading : {"COMMAND LINE", "EXIT STATUS", "LOG"})
+    EXPECT_NE(man.find(std::string(".SH \"THE PACKAGE'S ") + heading + "\"\n"), std::string::npos) << heading;
   EXPECT_EQ(help.find("--man-page"), std::string::npos);
   EXPECT_EQ(completion.find("--man-page"), std::string::npos);
 }
