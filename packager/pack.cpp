@@ -226,7 +226,8 @@ bool Pack(const Settings& s, PackStats& stats, std::ostream& err, Failure& failu
   TTempFile staged(outputPath, ".cab");
   FileSpan cabinet;
   std::string digests;
-  if (!output.Create(failure.Message) || !StageCabinet(s, output.StagedPath(), staged.Path, cabinet, digests, stats, err, failure))
+  if (!output.Create(failure.Message) ||
+      !StageCabinet(s, output.StagedPath(), staged.Path, cabinet, digests, stats, err, failure))
     return false;
   PutRcData(items, CabinetResource, cabinet);
   PutRcData(items, OptionsResource, BuildOptionList(s.Choices, s.Arguments, s.Title));
@@ -249,8 +250,8 @@ bool Pack(const Settings& s, PackStats& stats, std::ostream& err, Failure& failu
   if (!s.SignCommand.empty()) {
     // Signing is the last step: whatever the tool does happens to the staged file, never to the output.
     std::error_code ec;
-    if (!output.Close(failure.Message) || !SignStaged(s.SignCommand, fs::u8path(s.SignFolder), output.StagedPath(), outputPath,
-                                                      failure.Message))
+    if (!output.Close(failure.Message) ||
+        !SignStaged(s.SignCommand, fs::u8path(s.SignFolder), output.StagedPath(), outputPath, failure.Message))
       return false;
     if (Interrupted()) {
       failure = {"interrupted", 130};

@@ -244,7 +244,8 @@ bool CollectSourceFiles(const SourceSettings& settings, std::vector<CabFile>& fi
       return false;
     }
     if (storedUtf8) c.File.Attributes |= CabAttributeNameIsUtf8;
-    if (name.size() > 4 && Upper(name.substr(name.size() - 4)) == ".EXE" && IsPackage(path)) report.Packages.push_back(shown);
+    bool program = name.size() > 4 && Upper(name.substr(name.size() - 4)) == ".EXE";
+    if (program && IsPackage(path)) report.Packages.push_back(shown);
     c.File.SourcePath = path.u8string();
     DosDateTime(settings.FixedTime ? settings.FixedSeconds : modified, settings.FixedTime, c.File.Date,
                 c.File.Time);
@@ -284,8 +285,9 @@ bool CollectSourceFiles(const SourceSettings& settings, std::vector<CabFile>& fi
     std::string slashed = run;
     std::replace(slashed.begin(), slashed.end(), '\\', '/');
     error = "--run \"" + settings.RunPath + "\" " +
-            (Excluded(settings.Excludes, slashed) ? "is left out by --exclude"
-                                                  : "is not a file under \"" + settings.Folder + "\"" + WhatIsThere(found, run));
+            (Excluded(settings.Excludes, slashed)
+                 ? "is left out by --exclude"
+                 : "is not a file under \"" + settings.Folder + "\"" + WhatIsThere(found, run));
     return false;
   }
   flagged->File.Attributes |= CabAttributeRunAfterExtraction;
