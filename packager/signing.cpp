@@ -201,7 +201,8 @@ bool SignStaged(const std::string& command, const fs::path& folder, const fs::pa
                 std::string& error) {
   std::vector<std::string> words;
   if (!SplitSignCommand(command, words, error)) return false;
-  // A tool named by a relative path lies in that folder too; Windows would look for it in cabpack's own.
+  // A tool named by a relative path lies in that folder too (Windows would look for it from cabpack's
+  // own working folder).
   std::error_code ec;
   fs::path tool = fs::u8path(words[0]);
   if (!folder.empty() && tool.is_relative() && tool.has_parent_path()) words[0] = fs::absolute(folder / tool, ec).u8string();

@@ -1,6 +1,5 @@
 #include "packager/switches.h"
 
-#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
