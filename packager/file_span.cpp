@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <system_error>
 #include <fstream>
+#include <system_error>
 #include <vector>
 
 namespace {

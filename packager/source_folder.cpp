@@ -116,7 +116,7 @@ bool Excluded(const std::vector<std::string>& globs, const std::string& relative
 }
 
 // For a --run that names no file: the file meant, when one is near enough or has its name in
-// another folder, else the files there are.
+// another folder, else what the folder holds.
 std::string WhatIsThere(const std::vector<Collected>& found, const std::string& run) {
   constexpr size_t MaxListed = 8;
   std::vector<std::string> names;
@@ -216,7 +216,7 @@ bool CollectSourceFiles(const SourceSettings& settings, std::vector<CabFile>& fi
       continue;
     }
     if (IsStagingName(name)) {
-      // This run's own go without a word; another run's are left over from an interruption.
+      // This run's own staging files go without a word; another run's were left by an interruption.
       bool own = std::any_of(settings.OwnStaging.begin(), settings.OwnStaging.end(), [&](const std::string& staging) {
         std::error_code same;
         return fs::equivalent(path, fs::u8path(staging), same);
