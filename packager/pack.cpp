@@ -64,7 +64,7 @@ void TellAboutSource(const Settings& s, const SourceReport& report, std::ostream
   }
   if (report.RunsGuiProgram && !OptionOn(s.Choices, &TPackageOptions::ShowPayloadWindow))
     err << "cabpack: warning: \"" << s.Run << "\" is a GUI program and ShowPayloadWindow is off: the runner starts "
-        << "it hidden, so its window will not show (--on ShowPayloadWindow shows it)\n";
+        << "it hidden, so its window will not show, only its message boxes (--on ShowPayloadWindow shows it)\n";
 }
 
 // The cabinet to embed, made from the source folder or taken from --cab (in `staged` when its run

@@ -583,7 +583,8 @@ TEST_F(CabpackTest, WarnsOfAHiddenWindowAndOfPackagesMadeEarlier) {
   const std::string package = ReadFile(Out);
   fs::remove(Out);
   const std::string hidden = "cabpack: warning: \"setup.exe\" is a GUI program and ShowPayloadWindow is off: the runner "
-                             "starts it hidden, so its window will not show (--on ShowPayloadWindow shows it)\n";
+                             "starts it hidden, so its window will not show, only its message boxes (--on "
+                             "ShowPayloadWindow shows it)\n";
   const struct {
     std::string Setup;  // the program to run
     std::vector<std::pair<std::string, std::string>> Files;  // more in the source folder
