@@ -1,7 +1,10 @@
 #include "packager/file_span.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <fstream>
+#include <system_error>
 #include <vector>
 
 namespace {
@@ -30,7 +33,12 @@ std::string UnreadableReason(const std::filesystem::path& file) {
   if (ec) return ec.message();
   if (std::filesystem::is_directory(status)) return "it is a folder, not a file";
   if (!std::filesystem::is_regular_file(status)) return "it is not a plain file";
-  return "it cannot be opened (no permission to read it?)";
+  // The system's own reason, as the C library leaves it when opening fails.
+  errno = 0;
+  if (std::ifstream(file, std::ios::binary).is_open() || errno == 0) return "it cannot be opened";
+  std::string reason = std::generic_category().message(errno);
+  if (!reason.empty()) reason[0] = char(std::tolower(static_cast<unsigned char>(reason[0])));
+  return reason;
 }
 
 bool ReadSpan(const FileSpan& span, uint64_t count, std::string& bytes) {

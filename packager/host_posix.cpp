@@ -62,12 +62,17 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv) {
   return std::vector<std::string>(argv + 1, argv + argc);
 }
 
-bool RunProgram(const std::vector<std::string>& words, int& exitCode, std::string& error) {
+bool RunProgram(const std::vector<std::string>& words, const std::filesystem::path& folder, int& exitCode,
+                std::string& error) {
   std::vector<char*> argv;
   for (const std::string& w : words) argv.push_back(const_cast<char*>(w.c_str()));
   argv.push_back(nullptr);
   pid_t child = 0;
-  int failed = words.empty() ? ENOENT : posix_spawnp(&child, argv[0], nullptr, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  int failed = folder.empty() ? 0 : posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+  if (failed == 0) failed = words.empty() ? ENOENT : posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
   if (failed != 0) {
     error = "cannot start \"" + (words.empty() ? std::string() : words[0]) + "\": " + std::strerror(failed);
     return false;

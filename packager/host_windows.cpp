@@ -91,13 +91,15 @@ std::wstring QuotedArgument(const std::wstring& arg) {
 
 }  // namespace
 
-bool RunProgram(const std::vector<std::string>& words, int& exitCode, std::string& error) {
+bool RunProgram(const std::vector<std::string>& words, const std::filesystem::path& folder, int& exitCode,
+                std::string& error) {
   std::wstring line;
   for (const std::string& w : words) line += (line.empty() ? L"" : L" ") + QuotedArgument(Wide(w));
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  if (words.empty() || !CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+  if (words.empty() || !CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                       folder.empty() ? nullptr : folder.c_str(), &startup, &process)) {
     error = "cannot start \"" + (words.empty() ? std::string() : words[0]) + "\" (error " +
             std::to_string(GetLastError()) + ")";
     return false;

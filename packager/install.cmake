@@ -15,16 +15,23 @@ install(FILES ${CMAKE_BINARY_DIR}/cabpack.1.gz DESTINATION share/man/man1)
 install(FILES ${CMAKE_BINARY_DIR}/cabpack.bash DESTINATION share/bash-completion/completions RENAME cabpack)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/copyright DESTINATION share/doc/cabpack)
 
-# The maintainer as the project's history names it.
+# The maintainer is whoever ships the package: a build setting, not the identity of a commit.
+set(CABPACK_MAINTAINER "Morvane cabrun maintainers <cabrun@morvane.example>" CACHE STRING
+  "The maintainer the Debian package of cabpack names: \"Name <address>\"")
+if(NOT CABPACK_MAINTAINER MATCHES "^[^<>]+ <[^<>@ ]+@[^<>@ ]+>$")
+  message(FATAL_ERROR "CABPACK_MAINTAINER must read \"Name <address>\", not \"${CABPACK_MAINTAINER}\"")
+endif()
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME cabpack)
 set(CPACK_PACKAGE_VERSION ${CABRUN_VERSION})
-set(CPACK_PACKAGE_CONTACT "Seed f759b965 maintainers <maintainers@users.noreply.c-seed-f759b965.example>")
+set(CPACK_PACKAGE_CONTACT ${CABPACK_MAINTAINER})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "makes cabrun packages: self-extracting cabinet runners for Windows (x86 and x64)")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The completion it installs works without bash-completion, which loads it on demand.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS bash-completion)
 # The same sources make the same .deb: cpack takes every file's time from SOURCE_DATE_EPOCH,
 # which (unless given) is the time of the commit packed, read when cpack runs.
 configure_file(${CMAKE_CURRENT_LIST_DIR}/cpack_source_date.cmake.in ${CMAKE_BINARY_DIR}/cpack_source_date.cmake @ONLY)

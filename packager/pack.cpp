@@ -8,12 +8,14 @@
 #include "format/package_resources.h"
 #include "packager/cabinet_table.h"
 #include "packager/icon_resource.h"
+#include "packager/package_options.h"
 #include "packager/package_host.h"
 #include "packager/pe_resources.h"
 #include "packager/read_package.h"
 #include "packager/signing.h"
 #include "packager/source_folder.h"
 #include "packager/staged_output.h"
+#include "packager/text.h"
 
 namespace fs = std::filesystem;
 
@@ -46,13 +48,32 @@ class TProgressLine {
   std::chrono::steady_clock::time_point Last = std::chrono::steady_clock::now();
 };
 
+// What the user may not expect of the source folder: what is left out, what goes in unawares, and
+// a payload whose window the runner hides.
+void TellAboutSource(const Settings& s, const SourceReport& report, std::ostream& err) {
+  for (const std::string& skipped : report.Skipped) err << "cabpack: " << skipped << "\n";
+  if (!report.Packages.empty()) {
+    std::vector<std::string> quoted;
+    for (const std::string& name : report.Packages) quoted.push_back("\"" + name + "\"");
+    bool one = quoted.size() == 1;
+    err << "cabpack: warning: " << Enumerated(quoted)
+        << (one ? " is a package made earlier (a program carrying a cabinet); it goes in like any other file unless "
+                  "--exclude leaves it out\n"
+                : " are packages made earlier (programs carrying a cabinet); they go in like any other file unless "
+                  "--exclude leaves them out\n");
+  }
+  if (report.RunsGuiProgram && !OptionOn(s.Choices, &TPackageOptions::ShowPayloadWindow))
+    err << "cabpack: warning: \"" << s.Run << "\" is a GUI program and ShowPayloadWindow is off: the runner starts "
+        << "it hidden, so its window will not show, only its message boxes (--on ShowPayloadWindow shows it)\n";
+}
 
 // The cabinet to embed, made from the source folder or taken from --cab (in `staged` when its run
-// flag is set here), checked that the runner can run it.
+// flag is set here), checked that the runner can run it. `stagedOutput` is where the package is
+// being written.
 // Stages the cabinet; digests gets the SHA-256 of each file in the cabinet's order (DigestSize bytes each)
 // when cabpack packs the files itself, and stays empty for a cabinet given with --cab.
-bool StageCabinet(const Settings& s, const fs::path& staged, FileSpan& cabinet, std::string& digests,
-                  PackStats& stats, std::ostream& err, Failure& failure) {
+bool StageCabinet(const Settings& s, const fs::path& stagedOutput, const fs::path& staged, FileSpan& cabinet,
+                  std::string& digests, PackStats& stats, std::ostream& err, Failure& failure) {
   std::string error;
   if (!s.Cab.empty()) {
     if (!WholeFileSpan(fs::u8path(s.Cab), cabinet)) {
@@ -78,6 +99,7 @@ bool StageCabinet(const Settings& s, const fs::path& staged, FileSpan& cabinet, 
     source.RunPath = s.Run;
     source.CodePage = s.CodePage;
     source.Output = s.Output;
+    source.OwnStaging = {stagedOutput.u8string(), staged.u8string()};
     source.Excludes = s.Excludes;
     if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH")) {
       char* end = nullptr;
@@ -94,8 +116,7 @@ bool StageCabinet(const Settings& s, const fs::path& staged, FileSpan& cabinet, 
       failure.Message = error;
       return false;
     }
-    if (!s.Quiet)
-      for (const std::string& skipped : report.Skipped) err << "cabpack: " << skipped << "\n";
+    if (!s.Quiet) TellAboutSource(s, report, err);
     stats.Excluded = report.Excluded;
     CabOptions options;
     options.Compression = s.Compression;
@@ -138,8 +159,9 @@ bool Dress(const Settings& s, std::vector<ResourceItem>& items, Failure& failure
       return false;
     }
   }
-  if (!s.Version.Empty() && !ApplyVersion(items, s.Version, error)) {
-    failure.Message = error;
+  VersionResult version = s.Version.Empty() ? VersionResult::Applied : ApplyVersion(items, s.Version, error);
+  if (version != VersionResult::Applied) {
+    failure = {error, version == VersionResult::BadValue ? 2 : 1};
     return false;
   }
   return true;
@@ -204,7 +226,8 @@ bool Pack(const Settings& s, PackStats& stats, std::ostream& err, Failure& failu
   TTempFile staged(outputPath, ".cab");
   FileSpan cabinet;
   std::string digests;
-  if (!output.Create(failure.Message) || !StageCabinet(s, staged.Path, cabinet, digests, stats, err, failure))
+  if (!output.Create(failure.Message) ||
+      !StageCabinet(s, output.StagedPath(), staged.Path, cabinet, digests, stats, err, failure))
     return false;
   PutRcData(items, CabinetResource, cabinet);
   PutRcData(items, OptionsResource, BuildOptionList(s.Choices, s.Arguments, s.Title));
@@ -227,7 +250,8 @@ bool Pack(const Settings& s, PackStats& stats, std::ostream& err, Failure& failu
   if (!s.SignCommand.empty()) {
     // Signing is the last step: whatever the tool does happens to the staged file, never to the output.
     std::error_code ec;
-    if (!output.Close(failure.Message) || !SignStaged(s.SignCommand, output.StagedPath(), outputPath, failure.Message))
+    if (!output.Close(failure.Message) ||
+        !SignStaged(s.SignCommand, fs::u8path(s.SignFolder), output.StagedPath(), outputPath, failure.Message))
       return false;
     if (Interrupted()) {
       failure = {"interrupted", 130};

@@ -77,3 +77,10 @@ std::vector<OptionListEntry> ReadOptionList(const std::string& data) {
 
 bool DefaultOptionState(int option) { return TPackageOptions().*PackageOptionKeys[option].Member; }
 
+bool OptionOn(const std::vector<OptionChoice>& choices, bool TPackageOptions::*option) {
+  bool on = TPackageOptions().*option;
+  for (const OptionChoice& c : choices)
+    if (PackageOptionKeys[c.Option].Member == option) on = c.On;
+  return on;
+}
+

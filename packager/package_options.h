@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "format/package_options.h"
+
 // A choice made on the command line: option index in the option table, on or off.
 struct OptionChoice {
   int Option = 0;
@@ -37,3 +39,6 @@ std::vector<OptionListEntry> ReadOptionList(const std::string& data);
 
 // The runner's defaults, by option index.
 bool DefaultOptionState(int option);
+
+// Whether the option will be on in the package: as the last choice says, else by default.
+bool OptionOn(const std::vector<OptionChoice>& choices, bool TPackageOptions::*option);

@@ -134,6 +134,21 @@ bool ReadPeImage(const std::filesystem::path& file, PeImage& image, std::string&
   return true;
 }
 
+uint32_t ProgramSubsystem(const std::filesystem::path& file) {
+  FileSpan whole;
+  std::string b;
+  if (!WholeFileSpan(file, whole) || !ReadSpan(whole, HeadReadSize, b) || b.size() < PeDos::Size ||
+      b.compare(PeDos::Magic, 2, "MZ") != 0)
+    return 0;
+  uint64_t header = uint64_t(Get32(b, PeDos::NewHeader)) + PeSignatureSize, optional = header + PeFileHeader::Size;
+  if (optional + PeOptional::Subsystem + 2 > b.size() ||
+      b.compare(size_t(header - PeSignatureSize), PeSignatureSize, std::string("PE\0\0", 4)) != 0 ||
+      Get16(b, size_t(header + PeFileHeader::OptionalHeaderSize)) < PeOptional::Subsystem + 2 ||
+      (Get16(b, size_t(header + PeFileHeader::Characteristics)) & PeFileIsDll))
+    return 0;
+  return Get16(b, size_t(optional + PeOptional::Subsystem));
+}
+
 bool CheckRunnerImage(const PeImage& image, std::string& error) {
   uint32_t characteristics = Get16(image.Head, image.FileHeader + PeFileHeader::Characteristics);
   uint32_t subsystem = Get16(image.Head, image.OptionalHeader + PeOptional::Subsystem);

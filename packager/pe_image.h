@@ -28,6 +28,9 @@ struct PeImage {
 bool ReadPeImage(const std::filesystem::path& file, PeImage& image, std::string& error);
 // Whether the image can be a runner: a GUI program, not a DLL or a console program.
 bool CheckRunnerImage(const PeImage& image, std::string& error);
+// The subsystem a program's header names (PeSubsystemGui, PeSubsystemConsole, ...), whatever its
+// machine; 0 for a DLL or a file that is no program.
+uint32_t ProgramSubsystem(const std::filesystem::path& file);
 
 struct PeSectionPlace {
   uint32_t VirtualSize, VirtualAddress, RawSize, RawPointer;

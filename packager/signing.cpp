@@ -170,7 +170,7 @@ bool SplitSignCommand(const std::string& command, std::vector<std::string>& word
   if (quote)
     error = std::string("the command has an unclosed ") + quote;
   else if (words.empty())
-    error = "the command is empty";
+    error = "the command is empty (--no-sign packs without signing)";
   else if (!namesIn)
     error = "the command must name the package to sign as {in} (and the signed one as {out})";
   else
@@ -197,18 +197,23 @@ std::string Substituted(const std::string& word, const std::string& in, const st
 
 }  // namespace
 
-bool SignStaged(const std::string& command, const fs::path& staged, const fs::path& beside, std::string& error) {
+bool SignStaged(const std::string& command, const fs::path& folder, const fs::path& staged, const fs::path& beside,
+                std::string& error) {
   std::vector<std::string> words;
   if (!SplitSignCommand(command, words, error)) return false;
+  // A tool named by a relative path lies in that folder too (Windows would look for it from cabpack's
+  // own working folder).
+  std::error_code ec;
+  fs::path tool = fs::u8path(words[0]);
+  if (!folder.empty() && tool.is_relative() && tool.has_parent_path()) words[0] = fs::absolute(folder / tool, ec).u8string();
   TTempFile signedFile(beside, ".tmp");
   // Absolute names: one starting with "-" would read as a switch.
-  std::error_code ec;
   std::string in = fs::absolute(staged, ec).u8string(), out = fs::absolute(signedFile.Path, ec).u8string();
   bool namesOut = false;
   for (std::string& w : words) w = Substituted(w, in, out, namesOut);
   int code = 0;
   std::string runError;
-  if (!RunProgram(words, code, runError)) {
+  if (!RunProgram(words, folder, code, runError)) {
     error = "the signing command: " + runError;
     return false;
   }

@@ -25,8 +25,9 @@ std::string SignerName(const std::string& table);
 // word; nothing else is special (a backslash stays, for Windows paths). It must name {in}.
 bool SplitSignCommand(const std::string& command, std::vector<std::string>& words, std::string& error);
 
-// Runs the signing command on the staged package `staged`: {in} is it, {out} a second staging
-// file that then takes its place (a command without {out} signs {in} in place). The result must
-// be a program with a signature. `beside` is the output, whose folder and name the staging file takes.
-bool SignStaged(const std::string& command, const std::filesystem::path& staged, const std::filesystem::path& beside,
-                std::string& error);
+// Runs the signing command in `folder` (the current one when empty) on the staged package
+// `staged`: {in} is it, {out} a second staging file that then takes its place (a command without
+// {out} signs {in} in place). The result must be a program with a signature. `beside` is the
+// output, whose folder and name the staging file takes.
+bool SignStaged(const std::string& command, const std::filesystem::path& folder, const std::filesystem::path& staged,
+                const std::filesystem::path& beside, std::string& error);

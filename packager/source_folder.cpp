@@ -7,8 +7,13 @@
 #include <set>
 
 #include "format/cabinet.h"
+#include "format/package_resources.h"
+#include "format/pe.h"
 #include "packager/cabinet_table.h"
+#include "packager/file_span.h"
 #include "packager/package_host.h"
+#include "packager/pe_image.h"
+#include "packager/resource_tree.h"
 #include "packager/staged_output.h"
 #include "packager/text.h"
 
@@ -110,6 +115,24 @@ bool Excluded(const std::vector<std::string>& globs, const std::string& relative
   return false;
 }
 
+// For a --run that names no file: the file meant, when one is near enough or has its name in
+// another folder, else what the folder holds.
+std::string WhatIsThere(const std::vector<Collected>& found, const std::string& run) {
+  constexpr size_t MaxListed = 8;
+  std::vector<std::string> names;
+  for (const Collected& c : found) names.push_back(c.Shown);
+  std::string nearest = DidYouMean(run, names);
+  if (!nearest.empty()) return nearest;
+  auto lastName = [](const std::string& path) { return Upper(path.substr(path.rfind('\\') + 1)); };
+  for (const std::string& name : names)
+    if (lastName(name) == lastName(run)) return "; did you mean " + name + "?";
+  if (names.size() <= MaxListed) return "; it holds " + Enumerated(names);
+  std::string more = std::to_string(names.size() - MaxListed) + " more";
+  names.resize(MaxListed);
+  names.push_back(more);
+  return "; it holds " + Enumerated(names);
+}
+
 // "<name>.cabpack-<hex digits>.tmp" or ".cab": a staging file of this or another cabpack run.
 bool IsStagingName(const std::string& name) {
   size_t mark = name.rfind(StagingMark);
@@ -118,6 +141,14 @@ bool IsStagingName(const std::string& name) {
   size_t dot = tail.find('.');
   return dot > 0 && dot != std::string::npos && (tail.substr(dot) == ".tmp" || tail.substr(dot) == ".cab") &&
          tail.find_first_not_of("0123456789abcdef") == dot;
+}
+
+// A program carrying a cabinet: a package that cabpack made.
+bool IsPackage(const fs::path& file) {
+  PeImage image;
+  std::vector<ResourceItem> items;
+  std::string error;
+  return ReadPeImage(file, image, error) && ReadResources(image, items, error) && FindRcData(items, CabinetResource);
 }
 
 }  // namespace
@@ -185,7 +216,12 @@ bool CollectSourceFiles(const SourceSettings& settings, std::vector<CabFile>& fi
       continue;
     }
     if (IsStagingName(name)) {
-      report.Skipped.push_back("leaving out \"" + shown + "\": it is a staging file of cabpack");
+      // This run's own staging files go without a word; another run's were left by an interruption.
+      bool own = std::any_of(settings.OwnStaging.begin(), settings.OwnStaging.end(), [&](const std::string& staging) {
+        std::error_code same;
+        return fs::equivalent(path, fs::u8path(staging), same);
+      });
+      if (!own) report.Skipped.push_back("leaving out \"" + shown + "\": it is a staging file of cabpack");
       continue;
     }
     if (!fs::is_regular_file(status)) {
@@ -204,10 +240,12 @@ bool CollectSourceFiles(const SourceSettings& settings, std::vector<CabFile>& fi
     std::ifstream readable(path, std::ios::binary);
     int64_t modified = 0;
     if (ec || !readable || !ReadFileFacts(path, modified, c.File.Attributes)) {
-      error = "cannot read \"" + shown + "\" in the source folder";
+      error = "cannot read \"" + shown + "\" in the source folder: " + UnreadableReason(path);
       return false;
     }
     if (storedUtf8) c.File.Attributes |= CabAttributeNameIsUtf8;
+    bool program = name.size() > 4 && Upper(name.substr(name.size() - 4)) == ".EXE";
+    if (program && IsPackage(path)) report.Packages.push_back(shown);
     c.File.SourcePath = path.u8string();
     DosDateTime(settings.FixedTime ? settings.FixedSeconds : modified, settings.FixedTime, c.File.Date,
                 c.File.Time);
@@ -247,10 +285,13 @@ bool CollectSourceFiles(const SourceSettings& settings, std::vector<CabFile>& fi
     std::string slashed = run;
     std::replace(slashed.begin(), slashed.end(), '\\', '/');
     error = "--run \"" + settings.RunPath + "\" " +
-            (Excluded(settings.Excludes, slashed) ? "is left out by --exclude" : "is not a file under \"" + settings.Folder + "\"");
+            (Excluded(settings.Excludes, slashed)
+                 ? "is left out by --exclude"
+                 : "is not a file under \"" + settings.Folder + "\"" + WhatIsThere(found, run));
     return false;
   }
   flagged->File.Attributes |= CabAttributeRunAfterExtraction;
+  report.RunsGuiProgram = ProgramSubsystem(fs::u8path(flagged->File.SourcePath)) == PeSubsystemGui;
   for (Collected& c : found) files.push_back(std::move(c.File));
   return true;
 }

@@ -14,14 +14,18 @@ struct SourceSettings {
   bool FixedTime = false;   // SOURCE_DATE_EPOCH: every file gets FixedSeconds (read as UTC)
   int64_t FixedSeconds = 0;
   std::string Output;       // the package being made: never packed, nor cabpack's staging files
+  std::vector<std::string> OwnStaging;  // this run's staging files, left out without a word
   std::vector<std::string> Excludes;  // globs of files and folders to leave out
 };
 
-// What was found besides the files: the bytes they hold, and what was left out.
+// What was found besides the files: the bytes they hold, what was left out, and what the user
+// may not expect to go in or to happen.
 struct SourceReport {
   uint64_t Bytes = 0;
-  int Excluded = 0;                  // files and folders matched by an exclude glob
-  std::vector<std::string> Skipped;  // sentences about the output and staging files left out
+  int Excluded = 0;                   // files and folders matched by an exclude glob
+  std::vector<std::string> Skipped;   // sentences about the output and staging files left out
+  std::vector<std::string> Packages;  // programs (.exe) carrying a cabinet: packages made earlier
+  bool RunsGuiProgram = false;        // the file to run is a Windows GUI program
 };
 
 // The cabinet's files in a fixed order (by stored name), with times, attributes and the run flag.

@@ -11,9 +11,9 @@
 enum class Takes { Nothing, Text, Path };
 
 // One switch: --NAME on the command line, and NAME = value in a package file unless it is for
-// the command line only. A plain value goes into Field; Apply reads the others, its message
-// following "--NAME: " or the package file's "NAME: ". Without Help it is hidden: left out of the
-// help, the manual page and the completion (the build uses them).
+// the command line only; there only once, unless it Repeats. A plain value goes into Field; Apply
+// reads the others, its message following "--NAME: " or the package file's "NAME: ". Without Help
+// it is hidden: left out of the help, the manual page and the completion (the build uses them).
 struct Switch {
   const char* Name;
   Takes Value;
@@ -22,6 +22,7 @@ struct Switch {
   std::string Settings::*Field;
   bool (*Apply)(Settings& s, const std::string& value, std::string& error);
   const char* Help;
+  bool Repeats = false;
 };
 
 extern const Switch Switches[];
@@ -47,3 +48,5 @@ struct ShortSwitchRange {
 // The switches' names with `prefix`, those a package file can hold unless `commandLine`; hidden
 // ones left out.
 std::vector<std::string> SwitchNames(const std::string& prefix, bool commandLine);
+// "on, off and exclude": the names a package file may give more than once.
+std::string RepeatingNames();

@@ -1,10 +1,11 @@
 #include "packager/switches.h"
 
-#include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <iomanip>
+#include <map>
 #include <sstream>
 
 #include "format/cabinet.h"
@@ -26,33 +27,15 @@ const char* const Usage =
 
 namespace {
 
-// Levenshtein distance, ignoring case: how far a mistyped name is from a known one.
-size_t EditDistance(const std::string& a, const std::string& b) {
-  std::string x = Upper(a), y = Upper(b);
-  std::vector<size_t> row(y.size() + 1);
-  for (size_t j = 0; j <= y.size(); ++j) row[j] = j;
-  for (size_t i = 1; i <= x.size(); ++i) {
-    size_t diagonal = row[0];
-    row[0] = i;
-    for (size_t j = 1; j <= y.size(); ++j) {
-      size_t above = row[j];
-      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (x[i - 1] == y[j - 1] ? 0 : 1)});
-      diagonal = above;
-    }
-  }
-  return row[y.size()];
-}
+// A title is the start of a caption in a narrow window: a product's name and version fit.
+constexpr size_t MaxTitleCharacters = 64;
 
-// "; did you mean X?" for the known name nearest to `word`, when one is near enough.
-std::string DidYouMean(const std::string& word, const std::vector<std::string>& names) {
-  std::string best;
-  size_t bestDistance = std::max<size_t>(2, word.size() / 4) + 1;
-  for (const std::string& name : names) {
-    size_t d = EditDistance(word, name);
-    if (d < bestDistance) best = name, bestDistance = d;
-  }
-  return best.empty() ? std::string() : "; did you mean " + best + "?";
-}
+// The runner hands the payload its quoted path, "/Runner=<the package's path>", the fixed
+// arguments and the package's own arguments, and Windows takes 32767 characters. The fixed
+// arguments may take 30000 bytes: the rest holds two paths of up to 260 characters (MAX_PATH:
+// the runner works through the ANSI calls) with their quotes and blanks, and about 2200 for the
+// arguments the package is started with (/quiet /log=PATH and the like).
+constexpr size_t MaxFixedArguments = 30000;
 
 bool SetOption(Settings& s, const std::string& v, bool on, std::string& error) {
   int option = FindPackageOption(v);
@@ -113,19 +96,40 @@ bool SetArch(Settings&, const std::string& v, std::string& error) {
   return false;
 }
 
-bool SetSignCommand(Settings&, const std::string& v, std::string& error) {
+// Given on the command line, the command runs in the current folder; ReadConfig moves it into the
+// package file's folder.
+bool SetSignCommand(Settings& s, const std::string& v, std::string& error) {
   std::vector<std::string> words;
+  s.SignFolder.clear();
   return SplitSignCommand(v, words, error);
+}
+
+// A text Windows shows in one line (a caption, Explorer's properties): UTF-8, its characters
+// counted in `count`, without control characters, which would show as boxes.
+bool CheckShownText(const std::string& v, size_t& count, std::string& error) {
+  count = 0;
+  uint32_t code = 0;
+  for (size_t at = 0, length; at < v.size(); at += length, ++count) {
+    if ((length = Utf8CharLength(v, at, code)) == 0) {
+      error = "the text is not UTF-8, as cabpack takes every text";
+      return false;
+    }
+    if (code < 0x20 || (code >= 0x7F && code < 0xA0)) {
+      char shown[16];
+      std::snprintf(shown, sizeof shown, "U+%04X", unsigned(code));
+      error = std::string("the text holds the control character ") + shown + ", which Windows shows as a box";
+      return false;
+    }
+  }
+  return true;
 }
 
 // Sets one text of the version resource, checked here so that a package file's mistake is
 // told with its line.
 template <std::string VersionSettings::*Text>
 bool SetVersionText(Settings& s, const std::string& v, std::string& error) {
-  if (!IsUtf8(v)) {
-    error = "the text is not UTF-8, as cabpack takes every text";
-    return false;
-  }
+  size_t count = 0;
+  if (!CheckShownText(v, count, error)) return false;
   s.Version.*Text = v;
   return true;
 }
@@ -142,9 +146,26 @@ bool SetVersionNumber(Settings& s, const std::string& v, std::string& error) {
 
 // The runner converts the title from UTF-8 for the window; other bytes would show as garbage.
 bool SetTitle(Settings& s, const std::string& v, std::string& error) {
-  if (IsUtf8(v)) return s.Title = v, true;
-  error = "the text is not UTF-8, as cabpack takes every text";
-  return false;
+  size_t count = 0;
+  if (!CheckShownText(v, count, error)) return false;
+  if (count > MaxTitleCharacters) {
+    error = std::to_string(count) + " characters; a title heads the progress window's caption and may have at most " +
+            std::to_string(MaxTitleCharacters);
+    return false;
+  }
+  s.Title = v;
+  return true;
+}
+
+bool SetArguments(Settings& s, const std::string& v, std::string& error) {
+  if (v.size() > MaxFixedArguments) {
+    error = std::to_string(v.size()) + " bytes; at most " + std::to_string(MaxFixedArguments) +
+            " fit a Windows command line (32767 characters) beside the payload's path, the /Runner= argument and "
+            "the arguments the package is started with";
+    return false;
+  }
+  s.Arguments = v;
+  return true;
 }
 
 }  // namespace
@@ -158,19 +179,21 @@ extern const Switch Switches[] = {
     {"exclude", Takes::Text, "GLOB", false, nullptr,
      [](Settings& s, const std::string& v, std::string&) { return s.Excludes.push_back(v), true; },
      "leave out the files and folders that match (repeatable; * and ? in any case; without / it "
-     "matches names at any depth, with / paths from DIR)"},
+     "matches names at any depth, with / paths from DIR)",
+     true},
     {"on", Takes::Text, "OPTION", false, nullptr,
      [](Settings& s, const std::string& v, std::string& e) { return SetOption(s, v, true, e); },
-     "switch OPTION on (repeatable; the last mention of an option wins)"},
+     "switch OPTION on (repeatable; the last mention of an option wins)", true},
     {"off", Takes::Text, "OPTION", false, nullptr,
      [](Settings& s, const std::string& v, std::string& e) { return SetOption(s, v, false, e); },
-     "switch OPTION off (repeatable)"},
-    {"arguments", Takes::Text, "TEXT", false, nullptr,
-     [](Settings& s, const std::string& v, std::string&) { return s.Arguments = v, true; },
+     "switch OPTION off (repeatable)", true},
+    {"arguments", Takes::Text, "TEXT", false, nullptr, SetArguments,
      "fixed arguments for the payload, handed on as written after the /Runner= argument (\"\" writes an "
-     "empty entry)"},
+     "empty entry; at most 30000 bytes, which leaves room on the command line for the paths and the "
+     "package's own arguments)"},
     {"title", Takes::Text, "TEXT", false, nullptr, SetTitle,
-     "what is being installed, shown before the progress window's captions (\"TEXT - Extracting....\")"},
+     "what is being installed, shown before the progress window's captions (\"TEXT - Extracting....\"; at most "
+     "64 characters, no control characters)"},
     {"compression", Takes::Text, "none|mszip|lzx[:15..21]|lzx-optimal[:15..21]", false, nullptr, SetCompression,
      "how the cabinet is compressed (default mszip; lzx is lzx:21, a 2^21-byte window; lzx-optimal "
      "parses for the smallest cabinet, in about twice lzx's time)"},
@@ -205,7 +228,11 @@ extern const Switch Switches[] = {
     {"sign-command", Takes::Text, "COMMAND", false, &Settings::SignCommand, SetSignCommand,
      "sign the package as the last step with the signing tool COMMAND, run without a shell: {in} "
      "is the package to sign, {out} the signed file to write (without {out}, {in} is signed in "
-     "place); for example 'osslsigncode sign -pkcs12 key.p12 -in {in} -out {out}'"},
+     "place); for example 'osslsigncode sign -pkcs12 key.p12 -in {in} -out {out}'. From a package "
+     "file it runs in the file's folder, like every path there"},
+    {"no-sign", Takes::Nothing, nullptr, true, nullptr,
+     [](Settings& s, const std::string&, std::string&) { return s.NoSign = true; },
+     "do not sign: leaves out the package file's sign-command (for builds without the keys)"},
     {"config", Takes::Path, "FILE", true, &Settings::Config, nullptr,
      "read the switches from a package file first (as cabpack build FILE)"},
     {"list", Takes::Path, "FILE", true, &Settings::List, nullptr,
@@ -245,6 +272,13 @@ std::vector<std::string> SwitchNames(const std::string& prefix, bool commandLine
   for (const Switch& sw : Switches)
     if (sw.Help && (commandLine || !sw.CommandLineOnly)) names.push_back(prefix + sw.Name);
   return names;
+}
+
+std::string RepeatingNames() {
+  std::vector<std::string> names;
+  for (const Switch& sw : Switches)
+    if (sw.Repeats) names.push_back(sw.Name);
+  return Enumerated(names);
 }
 
 namespace {
@@ -338,9 +372,10 @@ bool ReadConfig(const std::string& file, Settings& s, std::string& error) {
             " --run FILE -o OUT.exe";
     return false;
   }
+  std::map<std::string, int> firstLine;
   return ReadPackageFile(
       file,
-      [&](const std::string& name, const std::string& value, std::string& message) {
+      [&](int line, const std::string& name, const std::string& value, std::string& message) {
         const Switch* sw = FindSwitch(name);
         if (!sw) {
           message = "unknown name \"" + name + "\"" + DidYouMean(name, SwitchNames("", false));
@@ -350,12 +385,20 @@ bool ReadConfig(const std::string& file, Settings& s, std::string& error) {
           message = "\"" + name + "\" goes on the command line only, not into a package file";
           return false;
         }
+        // A second value would silently win: a merge or a copy gone wrong, never meant.
+        int first = firstLine.insert({name, line}).first->second;
+        if (!sw->Repeats && first != line) {
+          message = "\"" + name + "\" is given on line " + std::to_string(first) + " already; only " + RepeatingNames() +
+                    " may be given more than once";
+          return false;
+        }
         if (value.empty()) {
           message = "\"" + name + "\" needs a value";
           return false;
         }
         if (!ApplySwitch(*sw, name, value, s, message)) return false;
         if (sw->Field && sw->Value == Takes::Path) s.*sw->Field = Beside(file, value);
+        if (sw->Field == &Settings::SignCommand) s.SignFolder = fs::u8path(file).parent_path().u8string();
         return true;
       },
       error);
@@ -370,9 +413,16 @@ bool ParseArguments(const std::vector<std::string>& args, Settings& s, Failure& 
   for (const Given& g : given)
     if (g.Sw->Field == &Settings::Config) s.Config = g.Value;
   if (!s.Config.empty() && !ReadConfig(s.Config, s, failure.Message)) return false;
+  bool signCommandGiven = false;
   for (const Given& g : given) {
     if (!ApplySwitch(*g.Sw, std::string("--") + g.Sw->Name, g.Value, s, failure.Message)) return false;
+    signCommandGiven = signCommandGiven || g.Sw->Field == &Settings::SignCommand;
   }
+  if (s.NoSign && signCommandGiven) {
+    failure.Message = "--no-sign and --sign-command do not go together";
+    return false;
+  }
+  if (s.NoSign) s.SignCommand.clear();
   if (s.Help || s.PrintVersion || s.ManPage || s.BashCompletion) return true;
   // What is missing is asked for where the user gives it: with a package file, in either place.
   auto ask = [&](const std::string& name, const std::string& value) {

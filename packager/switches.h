@@ -12,6 +12,7 @@
 // What the command line and the package file say; paths and texts in UTF-8.
 struct Settings {
   std::string Source, Run, Cab, List, SaveCab, Stub, Output, Config, Icon, Arch, SignCommand;
+  std::string SignFolder;  // where the signing command runs: its package file's folder, or "" for the current one
   VersionSettings Version;
   std::vector<OptionChoice> Choices;
   std::vector<std::string> Excludes;
@@ -20,7 +21,7 @@ struct Settings {
   unsigned LzxWindowBits = CabLzxMaxWindowBits;
   LzxParse LzxParsing = LzxParse::Lazy;
   int CodePage = 0;
-  bool Quiet = false, Help = false, PrintVersion = false, ShowProgress = false;
+  bool Quiet = false, Help = false, PrintVersion = false, ShowProgress = false, NoSign = false;
   bool ManPage = false, BashCompletion = false;  // print cabpack.1 or the bash completion script
   std::vector<std::string> Warnings;  // printed before the run, unless it is quiet
 };

@@ -1,9 +1,48 @@
 #include "packager/text.h"
 
+#include <algorithm>
+
+namespace {
+
+// Levenshtein distance, ignoring case: how far a mistyped name is from a known one.
+size_t EditDistance(const std::string& a, const std::string& b) {
+  std::string x = Upper(a), y = Upper(b);
+  std::vector<size_t> row(y.size() + 1);
+  for (size_t j = 0; j <= y.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= x.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= y.size(); ++j) {
+      size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (x[i - 1] == y[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[y.size()];
+}
+
+}  // namespace
+
 std::string Upper(std::string s) {
   for (char& c : s)
     if (c >= 'a' && c <= 'z') c = char(c - 32);
   return s;
+}
+
+std::string Enumerated(const std::vector<std::string>& words) {
+  std::string text;
+  for (size_t i = 0; i < words.size(); ++i) text += (i == 0 ? "" : i + 1 == words.size() ? " and " : ", ") + words[i];
+  return text;
+}
+
+std::string DidYouMean(const std::string& word, const std::vector<std::string>& names) {
+  std::string best;
+  size_t bestDistance = std::max<size_t>(2, word.size() / 4) + 1;
+  for (const std::string& name : names) {
+    size_t d = EditDistance(word, name);
+    if (d < bestDistance) best = name, bestDistance = d;
+  }
+  return best.empty() ? std::string() : "; did you mean " + best + "?";
 }
 
 size_t Utf8CharLength(const std::string& s, size_t at, uint32_t& code) {

@@ -3,9 +3,17 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // ASCII letters in upper case, as the runner compares names.
 std::string Upper(std::string s);
+
+// The words as a list in a sentence: "a", "a and b", "a, b and c".
+std::string Enumerated(const std::vector<std::string>& words);
+
+// "; did you mean X?" for the name nearest to `word` (ignoring case), when one is near enough to
+// be a typing mistake; "" otherwise.
+std::string DidYouMean(const std::string& word, const std::vector<std::string>& names);
 
 // The length of the well-formed UTF-8 character at `at` (its code point in `code`), or 0 for an
 // ill-formed one: a stray byte, a cut sequence, an overlong form, a surrogate, beyond U+10FFFF.

@@ -13,6 +13,7 @@ namespace {
 
 constexpr uint32_t FixedInfoSignature = 0xFEEF04BD;
 constexpr uint16_t UsEnglish = 0x0409, UnicodeCodePage = 1200;
+constexpr size_t MaxNodeLength = 0xFFFF;  // a node's length is 16 bits, the whole resource's too
 
 struct VersionNode {
   std::u16string Key;
@@ -49,7 +50,9 @@ bool ReadNode(const std::string& b, size_t at, size_t end, int depth, VersionNod
   return true;
 }
 
-void WriteNode(std::string& out, const VersionNode& node) {
+// False when the node, or one inside it, is longer than its 16-bit length can say: Windows would
+// read such a resource cut short.
+bool WriteNode(std::string& out, const VersionNode& node) {
   size_t start = out.size();
   Put16(out, 0);
   Put16(out, node.ValueLength);
@@ -58,11 +61,13 @@ void WriteNode(std::string& out, const VersionNode& node) {
   Put16(out, 0);
   out.resize(Align4(out.size()), '\0');
   out += node.Value;
+  bool fits = true;
   for (const VersionNode& child : node.Children) {
     out.resize(Align4(out.size()), '\0');
-    WriteNode(out, child);
+    fits = WriteNode(out, child) && fits;
   }
   Set16(out, start, uint32_t(out.size() - start));
+  return fits && out.size() - start <= MaxNodeLength;
 }
 
 std::u16string Ascii16(const char* text) { return std::u16string(text, text + std::char_traits<char>::length(text)); }
@@ -145,7 +150,7 @@ bool VersionSettings::Empty() const {
          Copyright.empty() && Description.empty() && OriginalFilename.empty();
 }
 
-bool ApplyVersion(std::vector<ResourceItem>& items, const VersionSettings& settings, std::string& error) {
+VersionResult ApplyVersion(std::vector<ResourceItem>& items, const VersionSettings& settings, std::string& error) {
   std::string fileVersion = settings.FileVersion.empty() ? settings.ProductVersion : settings.FileVersion;
   std::string productVersion = settings.ProductVersion.empty() ? settings.FileVersion : settings.ProductVersion;
   uint32_t fileHigh = 0, fileLow = 0, productHigh = 0, productLow = 0;
@@ -153,25 +158,36 @@ bool ApplyVersion(std::vector<ResourceItem>& items, const VersionSettings& setti
     if (!version->empty() && !ParseVersion(*version, version == &fileVersion ? fileHigh : productHigh,
                                            version == &fileVersion ? fileLow : productLow)) {
       error = "the version \"" + *version + "\" is not four numbers a.b.c.d from 0 to 65535";
-      return false;
+      return VersionResult::BadValue;
     }
   }
   std::string stem = settings.OriginalFilename.substr(0, settings.OriginalFilename.rfind('.'));
-  const std::pair<const char*, const std::string*> texts[] = {
-      {"CompanyName", &settings.Company},          {"FileDescription", &settings.Description},
-      {"FileVersion", &fileVersion},               {"InternalName", &stem},
-      {"LegalCopyright", &settings.Copyright},     {"OriginalFilename", &settings.OriginalFilename},
-      {"ProductName", &settings.ProductName},      {"ProductVersion", &productVersion},
+  const struct {
+    const char* Key;
+    const char* Switch;  // that gives the value, for messages
+    const std::string* Value;
+  } texts[] = {
+      {"CompanyName", "--company", &settings.Company},
+      {"FileDescription", "--description", &settings.Description},
+      {"FileVersion", "--file-version", &fileVersion},
+      {"InternalName", "--original-filename", &stem},
+      {"LegalCopyright", "--copyright", &settings.Copyright},
+      {"OriginalFilename", "--original-filename", &settings.OriginalFilename},
+      {"ProductName", "--product-name", &settings.ProductName},
+      {"ProductVersion", "--product-version", &productVersion},
   };
   std::vector<std::pair<std::u16string, std::u16string>> values;
+  const char* longest = nullptr;
+  size_t longestLength = 0;
   for (const auto& text : texts) {
     std::u16string value;
-    if (text.second->empty()) continue;
-    if (!Utf8To16(*text.second, value)) {
-      error = "the text \"" + *text.second + "\" for " + text.first + " is not UTF-8";
-      return false;
+    if (text.Value->empty()) continue;
+    if (!Utf8To16(*text.Value, value)) {
+      error = "the text \"" + *text.Value + "\" for " + text.Key + " is not UTF-8";
+      return VersionResult::BadValue;
     }
-    values.push_back({Ascii16(text.first), value});
+    values.push_back({Ascii16(text.Key), value});
+    if (value.size() > longestLength) longest = text.Switch, longestLength = value.size();
   }
 
   bool found = false;
@@ -190,7 +206,7 @@ bool ApplyVersion(std::vector<ResourceItem>& items, const VersionSettings& setti
     if (!item.Held || !ReadNode(item.Data, 0, item.Data.size(), 0, root) || root.Value.size() < 52 ||
         Get32(root.Value, 0) != FixedInfoSignature) {
       error = "the stub's version resource is damaged";
-      return false;
+      return VersionResult::StubDamaged;
     }
     auto setFixed = [&](size_t at, uint32_t high, uint32_t low) {
       std::string numbers;
@@ -205,9 +221,14 @@ bool ApplyVersion(std::vector<ResourceItem>& items, const VersionSettings& setti
     for (VersionNode& table : strings.Children)
       for (const auto& value : values) SetText(ChildOrNew(table, value.first, 1), value.second);
     item.Data.clear();
-    WriteNode(item.Data, root);
+    if (!WriteNode(item.Data, root)) {
+      error = "the version texts would make the version resource " + std::to_string(item.Data.size()) +
+              " bytes, more than its 16-bit lengths can say (" + std::to_string(MaxNodeLength) + "): shorten " +
+              longest + " (" + std::to_string(longestLength) + " characters)";
+      return VersionResult::BadValue;
+    }
   }
-  return true;
+  return VersionResult::Applied;
 }
 
 bool ReadVersion(const std::string& data, VersionFacts& facts) {

@@ -21,8 +21,11 @@ bool IsVersionNumber(const std::string& text);
 
 // Sets the values in every language of the program's version resource, or in a new one when it
 // has none. Versions are four numbers "a.b.c.d" (0 to 65535); when only one of the file and the
-// product version is given, the other takes the same value.
-bool ApplyVersion(std::vector<ResourceItem>& items, const VersionSettings& settings, std::string& error);
+// product version is given, the other takes the same value. BadValue: a value that is no version
+// or not UTF-8, or texts that make the resource longer than its 16-bit lengths can say (the
+// message names the longest by its switch).
+enum class VersionResult { Applied, BadValue, StubDamaged };
+VersionResult ApplyVersion(std::vector<ResourceItem>& items, const VersionSettings& settings, std::string& error);
 
 // What a version resource says: the fixed file and product versions and the strings of its first
 // string table, in UTF-8.

@@ -1,8 +1,9 @@
 #!/bin/sh
 # cabpack_install.sh HOST_BUILD WORK: the Debian package of cabpack, unpacked into a root of its
 # own, holds cabpack and the stubs of both architectures where cabpack finds them, its manual
-# page, bash completion and copyright file, names a maintainer, is the same bytes when made
-# again, and packs a folder given only a package file.
+# page, bash completion and copyright file, names the maintainer the build was given and
+# recommends bash-completion, is the same bytes when made again, and packs a folder given only a
+# package file.
 set -eu
 host=$1 work=$2
 fail() { echo "cabpack_install: $*" >&2; exit 1; }
@@ -14,6 +15,9 @@ deb=$(ls "$host"/cabpack_*.deb)
 dpkg-deb -c "$deb"
 dpkg-deb -f "$deb" Package Version Depends Maintainer
 case $(dpkg-deb -f "$deb" Maintainer) in *@localhost* | '') fail "no real maintainer" ;; esac
+[ "$(dpkg-deb -f "$deb" Maintainer)" = "$(sed -n 's/^CABPACK_MAINTAINER:STRING=//p' "$host/CMakeCache.txt")" ] ||
+  fail "the maintainer is not the build's CABPACK_MAINTAINER"
+[ "$(dpkg-deb -f "$deb" Recommends)" = bash-completion ] || fail "the package does not recommend bash-completion"
 dpkg -x "$deb" "$work/root"
 [ -x "$work/root/usr/bin/cabpack" ] || fail "no usr/bin/cabpack in the package"
 for stub in cabrun.exe cabrun-x64.exe; do

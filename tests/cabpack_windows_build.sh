@@ -67,4 +67,16 @@ same_mistake 'source = ../src\r\nproduct-version = 1.2.3\r\n' \
 same_mistake 'compression = zip ; smaller\n' 'the package file "bad.ini", line 1: compression: none, mszip'
 same_mistake 'source = ../src\nrun bin/payload.exe\n' 'the package file "bad.ini", line 2: "run bin/payload.exe" is not'
 same_mistake 'sorce = ../src\n' 'the package file "bad.ini", line 1: unknown name "sorce"; did you mean source?'
+same_mistake 'source = ../src\ntitle = A\ntitle = "B"\n' 'the package file "bad.ini", line 3: "title" is given on line 2 already'
 same_mistake 'source = ../src\nrun = bin/payload.exe\n' 'name the package to write: output = FILE in the package file'
+
+# A package file's signing command runs in the file's folder: there it finds the signed program
+# that it copies over {in}, and a tool named by a relative path (cabpack.exe is started from the
+# folder above).
+mkdir -p sign/tools
+cp "$WINEPREFIX/drive_c/windows/system32/cmd.exe" sign/tools/
+openssl req -x509 -newkey rsa:2048 -nodes -keyout sign/key.pem -out sign/cert.pem -days 2 -subj /CN=throw-away 2>/dev/null
+osslsigncode sign -certs sign/cert.pem -key sign/key.pem -in "$probe_stub" -out sign/signed.exe > /dev/null
+printf 'source = ../../src\nrun = bin/payload.exe\nsign-command = tools/cmd.exe /c copy /y signed.exe {in}\n' > sign/signed.ini
+wine "$exe" build sign/signed.ini --stub "Z:$probe_stub" -o win_signed.exe > /dev/null
+cmp sign/signed.exe win_signed.exe

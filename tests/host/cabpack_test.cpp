@@ -487,6 +487,23 @@ TEST_F(CabpackTest, SignsAsTheLastStepAndReportsADroppedSignature) {
     EXPECT_EQ(OutFolder(), std::set<std::string>{"package.exe"}) << f.Command;
     EXPECT_EQ(ReadFile(Out), "old package");
   }
+
+  // From a package file the command runs in the file's folder, where its script and key lie, as
+  // every path in the file is taken; --no-sign leaves it out, for builds without the keys.
+  fs::path release = Folder / "release", ini = release / "update.ini";
+  fs::create_directories(release);
+  fs::copy_file(key, release / "key.p12");
+  WriteFile(release / "sign.sh", "#!/bin/sh\nexec osslsigncode sign -pkcs12 key.p12 -pass x -in \"$1\" -out \"$2\"\n");
+  fs::permissions(release / "sign.sh", fs::perms::owner_all);
+  WriteFile(ini, "source = ../src\nrun = setup.exe\nstub = ../stub.exe\noutput = ../out/package.exe\n"
+                 "sign-command = ./sign.sh {in} {out}\n");
+  ASSERT_NE(fs::current_path(), release);
+  ASSERT_EQ(Run({"build", ini.string()}), 0) << Error;
+  EXPECT_TRUE(verified(Out));
+  ASSERT_EQ(Run({"build", ini.string(), "--no-sign"}), 0) << Error;
+  EXPECT_FALSE(verified(Out));
+  EXPECT_EQ(Run({"build", ini.string(), "--no-sign", "--sign-command", "sign {in}"}), 2);
+  EXPECT_NE(Error.find("cabpack: --no-sign and --sign-command do not go together"), std::string::npos) << Error;
 }
 
 TEST_F(CabpackTest, StreamsALargeCabinetInAndOut) {
@@ -556,6 +573,44 @@ TEST_F(CabpackTest, SetsTheVendorsVersionAndIcon) {
     EXPECT_EQ(ReadByPefile(Out), expected);
     fs::remove(first);
     fs::remove(Out);
+  }
+}
+
+TEST_F(CabpackTest, WarnsOfAHiddenWindowAndOfPackagesMadeEarlier) {
+  std::string gui = MakeImage({{".text", std::string(0x300, '\xC3')}}), console = gui;
+  Put16(console, Opt + PeOptional::Subsystem, PeSubsystemConsole);
+  ASSERT_EQ(Pack(), 0) << Error;
+  const std::string package = ReadFile(Out);
+  fs::remove(Out);
+  const std::string hidden = "cabpack: warning: \"setup.exe\" is a GUI program and ShowPayloadWindow is off: the runner "
+                             "starts it hidden, so its window will not show, only its message boxes (--on "
+                             "ShowPayloadWindow shows it)\n";
+  const struct {
+    std::string Setup;  // the program to run
+    std::vector<std::pair<std::string, std::string>> Files;  // more in the source folder
+    std::vector<std::string> Args;
+    std::string Warned;  // all of stderr
+  } cases[] = {
+      {gui, {}, {}, hidden},
+      {gui, {}, {"--on", "showpayloadwindow"}, ""},
+      {gui, {}, {"--on", "ShowPayloadWindow", "--off", "ShowPayloadWindow"}, hidden},
+      {gui, {}, {"--quiet"}, ""},
+      {console, {}, {}, ""},
+      {"MZ payload", {}, {}, ""},
+      {console, {{"old/update.exe", package}, {"tools/gui.exe", gui}}, {},
+       "cabpack: warning: \"old\\update.exe\" is a package made earlier (a program carrying a cabinet); it goes in "
+       "like any other file unless --exclude leaves it out\n"},
+      {console, {{"old/update.exe", package}}, {"--exclude", "old"}, ""},
+      {console, {{"a.EXE", package}, {"b.exe", package}, {"c.bin", package}}, {},
+       "cabpack: warning: \"a.EXE\" and \"b.exe\" are packages made earlier (programs carrying a cabinet); they go in "
+       "like any other file unless --exclude leaves them out\n"},
+  };
+  for (const auto& c : cases) {
+    WriteFile(Source / "setup.exe", c.Setup);
+    for (const auto& file : c.Files) WriteFile(Source / file.first, file.second);
+    EXPECT_EQ(Pack(c.Args), 0) << Error;
+    EXPECT_EQ(Error, c.Warned);
+    for (const auto& file : c.Files) fs::remove(Source / file.first);
   }
 }
 
@@ -666,7 +721,10 @@ TEST_F(CabpackTest, RefusesBadInputLeavingNothingBehind) {
   } cases[] = {
       {{"--source", folder + "/missing", "--run", "a", "-o", out}, 1, "does not exist", ""},
       {{"--source", folder + "/text.exe", "--run", "a", "-o", out}, 1, "not a folder", ""},
-      {{"--source", src, "--run", "nothere.exe", "-o", out}, 1, "is not a file under", ""},
+      {{"--source", src, "--run", "nothere.exe", "-o", out}, 1,
+       "--run \"nothere.exe\" is not a file under \"" + src + "\"; it holds data\\table.txt and setup.exe\n", ""},
+      {{"--source", src, "--run", "setup.ex", "-o", out}, 1, "; did you mean setup.exe?\n", ""},
+      {{"--source", src, "--run", "bin/table.txt", "-o", out}, 1, "; did you mean data\\table.txt?\n", ""},
       {{"--source", src, "--run", "data", "-o", out}, 1, "is not a file under", ""},
       {{"--source", src, "--run", "../stub.exe", "-o", out}, 1, "is not a file under", ""},
       {{"--source", folder + "/empty", "--run", "a", "-o", out}, 1, "cabinet would be empty", ""},
@@ -711,6 +769,23 @@ TEST_F(CabpackTest, RefusesBadInputLeavingNothingBehind) {
       {{"--source", src, "--run", "setup.exe", "--file-version", "1.2.3.65536", "-o", out}, 2, "a.b.c.d", ""},
       {{"--source", src, "--run", "setup.exe", "--company", "\xFF", "-o", out}, 2, "--company: the text is not UTF-8",
        ""},
+      // Texts Windows shows in one line hold no control characters; a title fits a caption.
+      {{"--source", src, "--run", "setup.exe", "--title", "Board\nfirmware", "-o", out}, 2,
+       "--title: the text holds the control character U+000A, which Windows shows as a box", ""},
+      {{"--source", src, "--run", "setup.exe", "--company", "Morvane\tKK", "-o", out}, 2,
+       "--company: the text holds the control character U+0009", ""},
+      {{"--source", src, "--run", "setup.exe", "--description", "next\xC2\x85line", "-o", out}, 2,
+       "--description: the text holds the control character U+0085", ""},
+      {{"--source", src, "--run", "setup.exe", "--title", std::string(65, 't'), "-o", out}, 2,
+       "--title: 65 characters; a title heads the progress window's caption and may have at most 64", ""},
+      // The fixed arguments leave room on the payload's command line for the runner's own items.
+      {{"--source", src, "--run", "setup.exe", "--arguments", std::string(30001, 'a'), "-o", out}, 2,
+       "--arguments: 30001 bytes; at most 30000 fit a Windows command line", ""},
+      // Every length in a version resource is 16 bits: one text too long, or several together.
+      {{"--source", src, "--run", "setup.exe", "--product-name", std::string(63000, 'x'), "-o", out}, 2,
+       "than its 16-bit lengths can say (65535): shorten --product-name (63000 characters)", ""},
+      {{"--source", src, "--run", "setup.exe", "--company", std::string(16000, 'c'), "--copyright",
+        std::string(17000, 'c'), "-o", out}, 2, "shorten --copyright (17000 characters)", ""},
   };
   const struct {
     std::string Stub, Message;
@@ -760,16 +835,26 @@ TEST_F(CabpackTest, RefusesAnOutputThatCannotBeWritten) {
   EXPECT_EQ(OutFolder(), std::set<std::string>{"package.exe"});
 }
 
-TEST_F(CabpackTest, RefusesAnUnreadableSource) {
-  if (geteuid() == 0) {
-    // Root reads everything; a link to nowhere is what cannot be read then.
-    fs::create_symlink(Folder / "nowhere", Source / "dangling");
-  } else {
-    fs::permissions(Source / "data", fs::perms::none);
+TEST_F(CabpackTest, RefusesAnUnreadableSourceSayingWhy) {
+  // The real cabpack, without root's power to read everything.
+  const std::string cabpack = (OwnExecutablePath().parent_path() / "cabpack").string(), errors = (Folder / "errors").string();
+  const std::string asUser = geteuid() == 0 ? "setpriv --bounding-set=-dac_override,-dac_read_search " : "";
+  const struct {
+    fs::path Unreadable;
+    std::string Message;
+  } cases[] = {
+      {Source / "data" / "table.txt", "cabpack: cannot read \"data\\table.txt\" in the source folder: permission denied\n"},
+      {Source / "data", "cabpack: cannot read the source folder \"" + Source.string() + "\": Permission denied\n"},
+  };
+  for (const auto& c : cases) {
+    fs::permissions(c.Unreadable, fs::perms::none);
+    int status = std::system((asUser + "'" + cabpack + "' --source '" + Source.string() + "' --run setup.exe --stub '" +
+                              Stub + "' -o '" + Out + "' 2> '" + errors + "'").c_str());
+    fs::permissions(c.Unreadable, fs::perms::owner_all);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    EXPECT_EQ(ReadFile(errors), c.Message);
+    EXPECT_EQ(OutFolder(), std::set<std::string>{});
   }
-  EXPECT_EQ(Pack(), 1);
-  EXPECT_NE(Error.find("cabpack: "), std::string::npos);
-  EXPECT_EQ(OutFolder(), std::set<std::string>{});
 }
 
 TEST_F(CabpackTest, RefusesFilesAddingUpTo2GiB) {
@@ -822,7 +907,13 @@ TEST_F(CabpackTest, FollowsTheCommandLineConventions) {
       {{"--source", src, "--run", "setup.exe", "--sign-command", "sign '{in}", "-o", Out}, 2,
        "--sign-command: the command has an unclosed '"},
       {{"--save-cab", Out, "--sign-command", "sign {in}", "-o", Out + ".cab"}, 2, "--sign-command go with --source or --cab"},
+      {{"--source", src, "--run", "setup.exe", "--sign-command=", "-o", Out}, 2,
+       "--sign-command: the command is empty (--no-sign packs without signing)"},
       {{"--source", src, "--run", "SETUP.EXE", "-o", Out}, 0, "2 files, 16 bytes in"},  // any case, as with --cab
+      // At the limits; the title's characters are counted, not its bytes (8 of them take two each).
+      {{"--source", src, "--run", "setup.exe", "--arguments", std::string(30000, 'a'), "--title",
+        std::string(56, 't') + "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9", "-o", Out},
+       0, "2 files, 16 bytes in"},
       {{"--source", src, "--run", "setup.exe", "-o", Folder.string() + "/out\\x.exe"}, 0,
        "cabpack: warning: --output \"" + Folder.string() + "/out\\x.exe\" holds a backslash, which is part of a name"},
   };
@@ -847,7 +938,7 @@ TEST_F(CabpackTest, FollowsTheCommandLineConventions) {
   for (std::string name : {"--source", "--run", "--exclude", "--on", "--off", "--compression", "--codepage", "--stub",
                            "--cab", "--product-name", "--product-version", "--file-version", "--company", "--copyright",
                            "--description", "--original-filename", "--icon", "--output", "--config", "--list",
-                           "--save-cab", "--quiet", "--version", "--sign-command"}) {
+                           "--save-cab", "--quiet", "--version", "--sign-command", "--no-sign"}) {
     EXPECT_NE(help.find(name), std::string::npos) << name;
     EXPECT_NE(completion.find(" " + name + " "), std::string::npos) << name;
     std::string roff;
@@ -864,8 +955,51 @@ TEST_F(CabpackTest, FollowsTheCommandLineConventions) {
   EXPECT_NE(help.find("\n  2    a mistake"), std::string::npos) << help;
   EXPECT_NE(help.find("\n  130  interrupted"), std::string::npos) << help;
   EXPECT_NE(man.find(".SH \"EXIT STATUS\"\n.TP\n.B 0\n"), std::string::npos) << man;
+  // The package's own command line too, for those who deploy it: the runner's switches as it spells
+  // them, its exit codes, its log.
+  for (ProtectedId id : {PsExtractSwitch, PsLanguageSwitch, PsQuietSwitch, PsLogSwitch})
+    EXPECT_NE(man.find(".TP\n.B " + Plain(id)), std::string::npos) << Plain(id);
+  for (const char* code : {"101", "102", "103", "104", "105", "106", "107", "1223", "8", "1359"})
+    EXPECT_NE(man.find(std::string(".TP\n.B ") + code + "\n"), std::string::npos) << code;
+  for (const char* heading : {"COMMAND LINE", "EXIT STATUS", "LOG"})
+    EXPECT_NE(man.find(std::string(".SH \"THE PACKAGE'S ") + heading + "\"\n"), std::string::npos) << heading;
   EXPECT_EQ(help.find("--man-page"), std::string::npos);
   EXPECT_EQ(completion.find("--man-page"), std::string::npos);
+}
+
+TEST_F(CabpackTest, CompletesWhatCabpackTakes) {
+  ASSERT_EQ(Run({"--bash-completion"}), 0);
+  const std::string script = (Folder / "cabpack.bash").string();
+  WriteFile(script, Output);
+  // What completing the last word offers, the words split as bash splits them (at a colon too).
+  auto offered = [&](const std::vector<std::string>& words) {
+    std::string command = "bash -c '. \"$1\"; shift; COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1)); _cabpack; "
+                          "echo \"${COMPREPLY[*]}\"' sh '" + script + "'";
+    for (const std::string& w : words) command += " '" + w + "'";
+    std::set<std::string> lines = CommandLines(command);
+    return lines.size() == 1 ? *lines.begin() : std::string("(no single line)");
+  };
+  const std::string windows = "15 16 17 18 19 20 21";
+  const struct {
+    std::vector<std::string> Words;
+    std::string Offered;
+  } cases[] = {
+      {{"cabpack", "--compression", "lzx-"}, "lzx-optimal lzx-optimal:15 lzx-optimal:16 lzx-optimal:17 lzx-optimal:18 "
+                                             "lzx-optimal:19 lzx-optimal:20 lzx-optimal:21"},
+      {{"cabpack", "--compression", "lzx", ":"}, windows},
+      {{"cabpack", "--compression", "lzx-optimal", ":", "2"}, "20 21"},
+      {{"cabpack", "--on", "hide"}, "HideWhileRunning"},
+      {{"cabpack", "--source", ".", "--off", "REPORTBIDT"}, "ReportBidText8 ReportBidText4"},
+      {{"cabpack", "--arch", ""}, "x86 x64"},
+      {{"cabpack", "--no"}, "--no-sign"},
+      {{"cabpack", "bu"}, "build"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(offered(c.Words), c.Offered) << c.Words.back();
+  // Every value offered for --compression is one that cabpack takes.
+  std::istringstream values(offered({"cabpack", "--compression", ""}));
+  int count = 0;
+  for (std::string value; values >> value; ++count) EXPECT_EQ(Pack({"--compression", value}), 0) << value << Error;
+  EXPECT_EQ(count, 2 + 2 * 8);
 }
 
 TEST_F(CabpackTest, PacksFromAPackageFile) {
@@ -883,6 +1017,8 @@ TEST_F(CabpackTest, PacksFromAPackageFile) {
             "on = HideWhileRunning ; hidden while it runs\n"
             "on = ReportPowerStatus\t; and on battery\n"
             "copyright = (c) Morvane;2026 ; a ';' without a blank before it stays\n"
+            "title = \"  Board; firmware \" ; one pair of quotes goes, what is inside stays\n"
+            "arguments = \"C:\\x y.ini\" /s ; not a quoted value: it does not end in the quote\n"
             "exclude = *.exe\n"
             "compression = none\n"
             "stub = stub.exe\n"
@@ -892,8 +1028,10 @@ TEST_F(CabpackTest, PacksFromAPackageFile) {
             "icon = logo.ico\n"
             "output = out/package.exe\n");
   ASSERT_EQ(Run({"build", file.string()}), 0) << Error;
+  const std::string texts[] = {Plain(PsArguments) + "=\"C:\\x y.ini\" /s", Plain(PsTitle) + "=  Board; firmware "};
   EXPECT_EQ(FindRcData(Resources(Out), "OPT")->Data,
-            List({Plain(PsKeyHideWhileRunning) + "=" + Plain(PsOptionOn), Plain(PsKeyReportPowerStatus) + "=" + Plain(PsOptionOn)}));
+            List({Plain(PsKeyHideWhileRunning) + "=" + Plain(PsOptionOn), Plain(PsKeyReportPowerStatus) + "=" + Plain(PsOptionOn),
+                  texts[0], texts[1]}));
   std::set<std::string> read = ReadByPefile(Out);
   for (const std::string& line : dressed) EXPECT_EQ(read.count(line), 1u) << line;
   CabinetTable table = Cabinet(Out);
@@ -905,7 +1043,8 @@ TEST_F(CabpackTest, PacksFromAPackageFile) {
   ASSERT_EQ(Run({"--config", file.string(), "--off", "HideWhileRunning", "--compression=mszip", "-o", other}), 0)
       << Error;
   EXPECT_EQ(FindRcData(Resources(other), "OPT")->Data,
-            List({Plain(PsKeyHideWhileRunning) + "=0", Plain(PsKeyReportPowerStatus) + "=" + Plain(PsOptionOn)}));
+            List({Plain(PsKeyHideWhileRunning) + "=0", Plain(PsKeyReportPowerStatus) + "=" + Plain(PsOptionOn), texts[0],
+                  texts[1]}));
   EXPECT_EQ(Cabinet(other).FolderCompression, std::vector<uint16_t>{1});
 
   const struct {
@@ -921,6 +1060,8 @@ TEST_F(CabpackTest, PacksFromAPackageFile) {
       {"list = out/package.exe\n", "line 1: \"list\" goes on the command line only"},
       {"run = setup.exe\nsource =\n", "line 2: \"source\" needs a value"},
       {"on = HideWhileRuning\n", "line 1: on: unknown option \"HideWhileRuning\"; did you mean HideWhileRunning?"},
+      {"source = src\ntitle = A\n; a later change\ntitle = \"B\"\n",
+       "line 4: \"title\" is given on line 2 already; only exclude, on and off may be given more than once"},
   };
   fs::remove(Out);
   fs::remove(other);
@@ -953,6 +1094,7 @@ TEST_F(CabpackTest, NeverPacksTheOutputLinksOrStagingFiles) {
   EXPECT_NE(Error.find("cabpack: leaving out \"package.exe\": it is the output"), std::string::npos) << Error;
   EXPECT_NE(Error.find("cabpack: leaving out \"old.exe.cabpack-1f2e.tmp\": it is a staging file"), std::string::npos)
       << Error;
+  EXPECT_EQ(Error.find("package.exe.cabpack-"), std::string::npos) << "its own staging file named: " << Error;
 
   // Links are refused whether they point in, out or nowhere, unless excluded.
   fs::remove(inside);
