@@ -1,7 +1,8 @@
 // The package options, one row each: the option's name (also the runner's member), its key in
 // the option list (a protected text), its default, and what it does (for cabpack's help).
 // The runner, the packager and protgen expand it with the columns they need; the runner
-// expands only names and defaults, so it holds neither keys nor meanings in plain text.
+// expands only names and defaults, so it holds neither keys nor meanings in plain text (the names
+// it logs are protected texts too: most hold their key).
 #pragma once
 
 #define CABRUN_PACKAGE_OPTIONS(X)                                                                       \
@@ -24,4 +25,7 @@
     "download folders), not in its extract folder")                                                     \
   X(ShowPayloadWindow, "PayloadWindow", false,                                                          \
     "the payload is started shown (SW_SHOWNORMAL), not hidden (SW_HIDE), so that a window of its own "  \
-    "appears")
+    "appears")                                                                                          \
+  X(SkipFilePauses, "NoFilePause", false,                                                               \
+    "a windowed run does not pause 0.1 s on each file it extracts; the window still shows the progress " \
+    "and still cancels")

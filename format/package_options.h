@@ -20,10 +20,11 @@ struct TPackageOptions {
 // list is settled by the last entry.
 struct PackageOptionKey {
   ProtectedId Key;
+  ProtectedId Name;
   bool TPackageOptions::*Member;
 };
 inline constexpr PackageOptionKey PackageOptionKeys[] = {
-#define CABRUN_OPTION_KEY(name, key, on, meaning) {PsKey##name, &TPackageOptions::name},
+#define CABRUN_OPTION_KEY(name, key, on, meaning) {PsKey##name, PsName##name, &TPackageOptions::name},
     CABRUN_PACKAGE_OPTIONS(CABRUN_OPTION_KEY)
 #undef CABRUN_OPTION_KEY
 };

@@ -1,5 +1,6 @@
 // Ids of the protected strings: the program's hidden vocabulary, decoded once at start.
-// The option keys' ids (PsKey and the option's name) come from the option table.
+// The option keys' and names' ids (PsKey and PsName with the option's name) come from the option
+// table.
 // Portable: the host tools use the same ids.
 #pragma once
 #include "format/option_table.h"
@@ -47,7 +48,7 @@ enum ProtectedId : unsigned char {
   PsStartFolderKey,
   PsTitle,
   PsUtf8KeySuffix,
-#define CABRUN_OPTION_KEY_ID(name, key, on, meaning) PsKey##name,
+#define CABRUN_OPTION_KEY_ID(name, key, on, meaning) PsKey##name, PsName##name,
   CABRUN_PACKAGE_OPTIONS(CABRUN_OPTION_KEY_ID)
 #undef CABRUN_OPTION_KEY_ID
   ProtectedIdEnd

@@ -59,9 +59,9 @@ inline constexpr ProtectedPlainEntry VocabularyPlain[] = {
     {PsBatteryLifeKey, "BatteryLifeTime"},
 };
 
-// The option keys, in table order.
+// The option keys and names (as cabpack and the log name the options), in table order.
 inline constexpr ProtectedPlainEntry OptionKeyPlain[] = {
-#define CABRUN_OPTION_KEY_PLAIN(name, key, on, meaning) {PsKey##name, key},
+#define CABRUN_OPTION_KEY_PLAIN(name, key, on, meaning) {PsKey##name, key}, {PsName##name, #name},
     CABRUN_PACKAGE_OPTIONS(CABRUN_OPTION_KEY_PLAIN)
 #undef CABRUN_OPTION_KEY_PLAIN
 };
@@ -70,7 +70,7 @@ constexpr size_t VocabularyCount = sizeof VocabularyPlain / sizeof *VocabularyPl
 constexpr size_t OptionKeyCount = sizeof OptionKeyPlain / sizeof *OptionKeyPlain;
 static_assert(VocabularyCount + OptionKeyCount == ProtectedCount, "every protected id has one text");
 
-// Both lists as one, an option key after every fourth word, so that the keys lie spread out.
+// Both lists as one, an option's key or name after every fourth word, so that they lie spread out.
 constexpr std::array<ProtectedPlainEntry, ProtectedCount> InterleavedPlain() {
   std::array<ProtectedPlainEntry, ProtectedCount> all{};
   size_t word = 0, key = 0;

@@ -35,6 +35,13 @@ void CreateProgressWindow() {
     ProgressWindow = new TDlg();
   else
     ProgressWindow = new TDlg(WideCaption(caption));
+  // A title would cut off the status the caption is there to show; without one the window is as
+  // it always was.
+  if (!PackageOptions.Title.empty()) {
+    ProgressWindow->WidenFor(WideCaption(caption));
+    ProgressWindow->WidenFor(WideCaption(ExecutingCaption()));
+  }
+  ProgressWindow->FilePauses = !PackageOptions.SkipFilePauses;
   ProgressWindow->UpdateVisibility(true, true);
 }
 
@@ -47,6 +54,40 @@ const uint8_t* PackageResource(const char* name, DWORD& size) {
   size = info ? SizeofResource(nullptr, info) : 0;
   HGLOBAL resource = size ? LoadResource(nullptr, info) : nullptr;
   return resource ? static_cast<const uint8_t*>(LockResource(resource)) : nullptr;
+}
+
+BOOL CALLBACK CountLanguage(HMODULE, LPCSTR, LPCSTR, WORD, LONG_PTR count) {
+  ++*reinterpret_cast<int*>(count);
+  return TRUE;
+}
+
+// One of the package's resources, and its copies: every language of every name that Windows takes
+// for it (resource names compare in any case).
+struct TResourceCopies {
+  const char* Name;
+  int Count;
+};
+
+BOOL CALLBACK CountCopies(HMODULE module, LPCSTR type, LPSTR name, LONG_PTR resource) {
+  auto& copies = *reinterpret_cast<TResourceCopies*>(resource);
+  if (!IS_INTRESOURCE(name) && lstrcmpiA(name, copies.Name) == 0)
+    EnumResourceLanguagesA(module, type, name, CountLanguage, reinterpret_cast<LONG_PTR>(&copies.Count));
+  return TRUE;
+}
+
+// Whether the package carries each of its resources once at most: of several copies (languages,
+// name forms) Windows picks the one of the user's language, which need not be the one that
+// cabpack --list and --save-cab show. Such a package is refused, not guessed at.
+bool ResourcesAreSingle() {
+  for (const char* name : {CabinetResource, OptionsResource, DigestsResource}) {
+    TResourceCopies copies{name, 0};
+    EnumResourceNamesA(nullptr, MAKEINTRESOURCEA(PackageResourceType), CountCopies, reinterpret_cast<LONG_PTR>(&copies));
+    if (copies.Count > 1) {
+      WriteLog({"not run: the package carries its ", name, " resource more than once"});
+      return false;
+    }
+  }
+  return true;
 }
 
 // The extract folder exists, held, before the expansion, which reads the cabinet straight from the
@@ -285,6 +326,10 @@ void CleanUp() {
 }  // namespace
 
 void RunPackage() {
+  if (!ResourcesAreSingle()) {
+    ShowRunnerMessage(MsgPackageNotWritten, nullptr);
+    return;
+  }
   if (!ExtractOnlyMode && !ArgumentsReachThePayload()) {
     ShowRunnerMessage(MsgArgumentRefused, nullptr);
     return;

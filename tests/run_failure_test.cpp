@@ -50,6 +50,7 @@ INSTANTIATE_TEST_SUITE_P(
         CancelCase{"DuringExpansionByEscape", "many", TCancelMoment::AfterPositions, 3, 0, TCancelWay::EscapeKey,
                    false},
         CancelCase{"WhenShown", "many", TCancelMoment::WhenShown, 1, 0, TCancelWay::Command, false},
+        CancelCase{"WhenShownWithoutFilePauses", "fast", TCancelMoment::WhenShown, 1, 0, TCancelWay::Command, false},
         CancelCase{"InThePauseAfterTheExpansion", "single", TCancelMoment::WhenExpanded, 1, 0, TCancelWay::Command,
                    true}),
     CaseName());
@@ -96,6 +97,26 @@ INSTANTIATE_TEST_SUITE_P(
                       FailureCase{"noassoc", L"Error", L"Could not execute the executable file!", 107},
                       FailureCase{"notexe", L"Error", L"Could not execute the executable file!", 107}),
     CaseName());
+
+// A package whose cabinet, option list or digests come in a second language: Windows would pick the
+// copy of the user's language, which need not be the one cabpack shows. Refused before anything
+// is extracted.
+TEST_F(RunTest, ResourceInASecondLanguageIsRefused) {
+  for (const wchar_t* name : {L"CAB", L"OPT", L"SUM"}) {
+    std::string package = Package("normal");
+    HANDLE update = BeginUpdateResourceW(Wide(package).c_str(), FALSE);
+    ASSERT_NE(update, nullptr);
+    char other[] = "another copy";
+    ASSERT_TRUE(UpdateResourceW(update, MAKEINTRESOURCEW(10), name, MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT), other,
+                                sizeof other));
+    ASSERT_TRUE(EndUpdateResourceW(update, FALSE));
+    std::string log = RunQuietly(package, "", 103);
+    EXPECT_NE(log.find(" not run: the package carries its " + std::string(name, name + 3) + " resource more than once\r\n"),
+              std::string::npos) << log;
+    EXPECT_TRUE(Payloads().empty());
+  }
+  ExpectNothingLeft();
+}
 
 // A file that does not match its digest is named in the log; extract-only checks too, and a
 // target the run made goes again.

@@ -60,7 +60,7 @@ TEST_F(RunTest, QuietRunLogsEachStep) {
       {"start " + package, ""},
       {"arguments " + Plain(PsQuietSwitch), " x"},
       {"language 0409 ENU", ""},
-      {"options ", " " + Plain(PsKeyAllowQuietSwitch) + on + " " + Plain(PsKeyPassExitCode) + off},
+      {"options ", " " + Plain(PsNameAllowQuietSwitch) + on + " " + Plain(PsNamePassExitCode) + off},
       {"quiet run", ""},
       {"extract folder " + extractFolder, ""},
       {"expanded 3 files, ", " bytes, error 0"},
@@ -78,7 +78,8 @@ TEST_F(RunTest, QuietRunLogsEachStep) {
   ExpectNothingLeft();
 }
 
-// A log that cannot be written changes nothing: the run goes on as without one.
+// A log that cannot be made changes nothing: the run goes on as without one. A file at the log's
+// path that cannot be trusted is replaced, never written into.
 TEST_F(RunTest, LogThatCannotBeWritten) {
   std::string package = Package("normal");
   for (const std::string& log : {Records.Path, Records / "missing\\run.log"}) {
@@ -97,13 +98,17 @@ TEST_F(RunTest, LogThatCannotBeWritten) {
   ASSERT_TRUE(MakeUnixLink(victim, log, false));
   EXPECT_EQ(Run(package, Plain(PsQuietSwitch) + " " + Plain(PsLogSwitch) + "=" + log).ExitCode, 0u);
   EXPECT_EQ(ReadWholeFile(victim), "victim");
-  RemoveUnixLink(log);
+  const std::string replaced = " the file at the log's path could not be trusted: it was replaced\r\n";
+  EXPECT_NE(ReadWholeFile(log).find(replaced), std::string::npos) << "the log went missing";
   // A plain file that another user made at the log's path (under Wine every file is the process
-  // user's, which is not trusted) is left alone: they could read the lines, forge some, or stall
-  // the runner at each one.
+  // user's, which is not trusted) is not appended to: they could read the lines, forge some, or
+  // stall the runner at each one.
   ASSERT_TRUE(WriteTextFile(log, "theirs"));
   EXPECT_EQ(Run(package, Plain(PsQuietSwitch) + " " + Plain(PsLogSwitch) + "=" + log).ExitCode, 0u);
-  EXPECT_EQ(ReadWholeFile(log), "theirs");
+  std::string text = ReadWholeFile(log);
+  EXPECT_EQ(text.find("theirs"), std::string::npos);
+  EXPECT_NE(text.find(replaced), std::string::npos) << text;
+  EXPECT_EQ(Tree(Records.Path).count("planted.log.cabrun0"), 0u) << "the replacement stayed beside the log";
   EXPECT_EQ(Payloads().size(), 4u);
   ExpectNothingLeft();
 }
@@ -140,7 +145,8 @@ TEST_F(RunTest, FixedArguments) {
         << c.first;
   }
   DeleteFileA(Record.c_str());
-  std::string log = RunQuietly(Package("argshuge"), "", 107);
+  // With arguments of its own, the long one no longer fits.
+  std::string log = RunQuietly(Package("argslong"), std::string(3000, 'x'), 107);
   EXPECT_NE(log.find(" start failed, error " + std::to_string(ERROR_FILENAME_EXCED_RANGE) + "\r\n"),
             std::string::npos) << log;
   EXPECT_TRUE(Payloads().empty());

@@ -224,6 +224,43 @@ TEST_F(ProgressWindowTest, IsCreatedHiddenAndCentredWithTheBarAtZero) {
   EXPECT_EQ(BarPosition(dialog), 0);
 }
 
+// A caption that the window would cut off widens it, as far as the work area allows, and the bar
+// with it; a caption that fits changes nothing.
+TEST_F(ProgressWindowTest, WidenedForALongCaption) {
+  TDlg& dialog = Open();
+  auto widthOf = [](HWND window) {
+    RECT area{};
+    GetWindowRect(window, &area);
+    return area.right - area.left;
+  };
+  const int window = widthOf(dialog.Window), bar = widthOf(dialog.ProgressBar);
+  dialog.WidenFor(L"Extracting....");
+  EXPECT_EQ(widthOf(dialog.Window), window);
+
+  const std::wstring caption = L"Morvane Board Firmware 2.1 (基板, café) - 抽出しています....";
+  dialog.WidenFor(caption);
+  NONCLIENTMETRICSW metrics{};
+  metrics.cbSize = sizeof metrics;
+  ASSERT_TRUE(SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0));
+  HDC dc = GetDC(nullptr);
+  HFONT font = CreateFontIndirectW(&metrics.lfCaptionFont);
+  HGDIOBJ old = SelectObject(dc, font);
+  SIZE text{};
+  GetTextExtentPoint32W(dc, caption.c_str(), static_cast<int>(caption.size()), &text);
+  SelectObject(dc, old);
+  DeleteObject(font);
+  ReleaseDC(nullptr, dc);
+  RECT client{};
+  GetClientRect(dialog.Window, &client);
+  EXPECT_GT(client.right, text.cx);
+  EXPECT_EQ(widthOf(dialog.ProgressBar) - bar, widthOf(dialog.Window) - window);
+
+  dialog.WidenFor(std::wstring(3000, L'W'));
+  RECT work{};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  EXPECT_EQ(widthOf(dialog.Window), work.right - work.left);
+}
+
 TEST_F(ProgressWindowTest, CaptionIsReplaced) {
   TDlg& dialog = Open();
   dialog.SetCaption(L"Executing....");

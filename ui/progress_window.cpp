@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+
 #include "res/resource.h"
 #include "sys/paths.h"
 
@@ -54,18 +56,55 @@ bool TDlg::PumpMessages() {
   return result;
 }
 
+namespace {
+
+RECT WorkArea() {
+  RECT work{};
+  if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0))
+    work = RECT{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  return work;
+}
+
+}  // namespace
+
 void TDlg::CenterOnWorkArea() {
   if (!Window) return;
   RECT outer{};
   GetWindowRect(Window, &outer);
   int width = outer.right - outer.left;
   int height = outer.bottom - outer.top;
-  RECT work{};
-  if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0))
-    work = RECT{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  RECT work = WorkArea();
   int x = work.left + ((work.right - work.left) - width) / 2;
   int y = work.top + ((work.bottom - work.top) - height) / 2;
   MoveWindow(Window, x, y, width, height, TRUE);
+}
+
+void TDlg::WidenFor(const std::wstring& caption) {
+  if (!Window) return;
+  NONCLIENTMETRICSW metrics{};
+  metrics.cbSize = sizeof metrics;
+  SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+  HDC dc = GetDC(Window);
+  HFONT font = CreateFontIndirectW(&metrics.lfCaptionFont);
+  HGDIOBJ old = SelectObject(dc, font);
+  SIZE text{};
+  GetTextExtentPoint32W(dc, caption.c_str(), static_cast<int>(caption.size()), &text);
+  SelectObject(dc, old);
+  DeleteObject(font);
+  ReleaseDC(Window, dc);
+  RECT outer{}, client{}, bar{}, work = WorkArea();
+  GetWindowRect(Window, &outer);
+  GetClientRect(Window, &client);
+  // The frame, and room for the caption's margins: as much as the caption is high on either side.
+  int frame = (outer.right - outer.left) - client.right;
+  int needed = text.cx + frame + 2 * metrics.iCaptionHeight;
+  int width = outer.right - outer.left, wider = std::min<int>(needed, work.right - work.left) - width;
+  if (wider <= 0) return;
+  GetWindowRect(ProgressBar, &bar);
+  MapWindowPoints(nullptr, Window, reinterpret_cast<POINT*>(&bar), 2);
+  MoveWindow(Window, outer.left, outer.top, width + wider, outer.bottom - outer.top, FALSE);
+  MoveWindow(ProgressBar, bar.left, bar.top, bar.right - bar.left + wider, bar.bottom - bar.top, FALSE);
+  CenterOnWorkArea();
 }
 
 void TDlg::UpdateVisibility(bool changeRequest, bool visible) {
@@ -107,9 +146,10 @@ void TDlg::ExtractionProgress(const std::string&, int32_t done, int32_t total, b
   // In double, which gives the whole percent that integer division would: libgcc's 64-bit
   // division would bring unwind tables in a section of their own.
   if (total > 0) SetProgress(static_cast<int32_t>(done * 100.0 / total), ProgressPosition);
-  // The sleeps give a window time to paint and to answer; without one they only cost time.
+  // The sleeps give a window time to paint and to answer; without one, or when the package asks to
+  // skip them, the window is only pumped.
   for (int pass = 0; Window && pass < 2; ++pass) {
-    Sleep(50);
+    if (FilePauses) Sleep(50);
     if (!PumpMessages()) {
       cancel = true;
       return;

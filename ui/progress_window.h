@@ -22,6 +22,9 @@ class TDlg : public TObject {
   void SetCaption(const std::wstring& text);
   bool PumpMessages();
   void CenterOnWorkArea();
+  // Widens the window (never narrows it) so that the caption shows whole in the caption font, as
+  // far as the work area allows, and stretches the bar with it.
+  void WidenFor(const std::wstring& caption);
   void UpdateVisibility(bool changeRequest, bool visible);
   void SetProgress(int32_t value, int32_t mode);
   void ExtractionProgress(const std::string& fileName, int32_t done, int32_t total, bool& cancel);
@@ -37,6 +40,8 @@ class TDlg : public TObject {
   bool ProgramEnded = false;
   DWORD ProgramExitCode = 0;
 
+  // Whether ExtractionProgress pauses on each file, as the window always has.
+  bool FilePauses = true;
   HWND Window = nullptr;
   HWND ProgressBar = nullptr;
   bool HideRequested = false;
