@@ -18,6 +18,26 @@
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// Windows picks among copies of a resource by the user's language, so a second cabinet (or option
+// list, or digests) could be the one that runs while --list shows the first: one copy of each.
+bool CheckSingleCopies(const std::vector<ResourceItem>& items, std::string& error) {
+  for (const char* name : {CabinetResource, OptionsResource, DigestsResource}) {
+    std::vector<const ResourceItem*> copies = RcDataCopies(items, name);
+    if (copies.size() < 2) continue;
+    std::string where;
+    for (const ResourceItem* copy : copies)
+      where += (where.empty() ? "" : ", ") + ResourceKeyText(copy->Name) + " in language " + std::to_string(copy->Language);
+    error = "it carries the resource " + std::string(name) + " " + std::to_string(copies.size()) + " times (" + where +
+            "); Windows would pick one by the user's language: a package holds one copy of each";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool ReadPackage(const fs::path& path, const std::string& role, PeImage& image, std::vector<ResourceItem>& items,
                  Failure& failure) {
   FileSpan whole;
@@ -26,7 +46,7 @@ bool ReadPackage(const fs::path& path, const std::string& role, PeImage& image, 
     return false;
   }
   std::string error;
-  if (!ReadPeImage(path, image, error) || !ReadResources(image, items, error)) {
+  if (!ReadPeImage(path, image, error) || !ReadResources(image, items, error) || !CheckSingleCopies(items, error)) {
     failure.Message = role + " \"" + path.u8string() + "\": " + error;
     return false;
   }

@@ -51,3 +51,5 @@ void PutRcData(std::vector<ResourceItem>& items, const std::string& name, const 
 void PutRcData(std::vector<ResourceItem>& items, const std::string& name, const FileSpan& place);
 void RemoveRcData(std::vector<ResourceItem>& items, const std::string& name);
 const ResourceItem* FindRcData(const std::vector<ResourceItem>& items, const std::string& name);
+// Every item the loader may take for the raw-data resource `name`: its languages, its spellings.
+std::vector<const ResourceItem*> RcDataCopies(const std::vector<ResourceItem>& items, const std::string& name);

@@ -734,7 +734,7 @@ TEST_F(CabpackTest, RefusesBadInputLeavingNothingBehind) {
   for (const auto& c : cases) {
     if (!c.Extra.empty()) WriteFile(Source / c.Extra, "extra");
     std::vector<std::string> args = c.Args;
-    if (args[0] != "--list") args.insert(args.end(), {"--stub", Stub});
+    if (args[0] != "--list" && args[0] != "--save-cab") args.insert(args.end(), {"--stub", Stub});
     expectFailure(args, c.Code, c.Message);
     if (!c.Extra.empty()) fs::remove(Source / c.Extra);
   }
@@ -744,6 +744,53 @@ TEST_F(CabpackTest, RefusesBadInputLeavingNothingBehind) {
     std::set<std::string> left;
     if (s.Stub == out) WriteFile(out, ReadFile(Stub)), left = {"package.exe"};
     expectFailure({"--source", src, "--run", "setup.exe", "--stub", s.Stub, "-o", out}, 1, s.Message, left);
+  }
+}
+
+TEST_F(CabpackTest, RefusesAPackageWithTwoCopiesOfAResource) {
+  // Windows picks among a resource's copies by the user's language: a package with its cabinet in
+  // English and in Japanese ran the Japanese one on a Japanese system, while --list and --save-cab
+  // showed the English one. Two spellings of a name are one name to Windows.
+  ASSERT_EQ(Pack(), 0) << Error;
+  std::vector<ResourceItem> items = Resources(Out);
+  fs::remove(Out);
+  for (ResourceItem& item : items) item.Language = 1033;
+  PeImage stub;
+  std::string error;
+  ASSERT_TRUE(ReadPeImage(Stub, stub, error)) << error;
+  const struct {
+    std::string Resource, Second, Message;  // Second: the copy's name; "" for the same name in Japanese
+  } copies[] = {
+      {"CAB", "", "carries the resource CAB 2 times (CAB in language 1033, CAB in language 1041); Windows would pick "
+                  "one by the user's language"},
+      {"OPT", "", "carries the resource OPT 2 times (OPT in language 1033, OPT in language 1041)"},
+      {"SUM", "", "carries the resource SUM 2 times (SUM in language 1033, SUM in language 1041)"},
+      {"CAB", "cab", "its resource section holds CAB and cab in one directory, which Windows takes for one name"},
+  };
+  for (const auto& c : copies) {
+    SCOPED_TRACE(c.Resource + " " + c.Second);
+    std::vector<ResourceItem> two = items;
+    two.push_back(*FindRcData(items, c.Resource));
+    // Laid out under another name first, then spelled as wanted: cabpack itself never writes two spellings.
+    if (c.Second.empty()) two.back().Language = 1041;
+    else two.back().Name = ResourceName("CAC");
+    std::string package = (Folder / "two.exe").string();
+    std::ostringstream bytes;
+    ASSERT_TRUE(RebuildResources(stub, two, bytes, error)) << error;
+    std::string laidOut = bytes.str();
+    if (!c.Second.empty()) laidOut.replace(laidOut.find(std::string("C\0A\0C\0", 6)), 6, std::string("c\0a\0b\0", 6));
+    WriteFile(package, laidOut);
+    const std::vector<std::string> commands[] = {
+        {"--list", package},
+        {"--save-cab", package, "-o", Out},
+        {"--source", Source.string(), "--run", "setup.exe", "--stub", package, "-o", Out},
+    };
+    for (const auto& args : commands) {
+      EXPECT_EQ(Run(args), 1) << args[0];
+      EXPECT_NE(Error.find(c.Message), std::string::npos) << Error;
+      EXPECT_EQ(Output, "");
+      EXPECT_EQ(OutFolder(), std::set<std::string>{});
+    }
   }
 }
 

@@ -38,6 +38,23 @@ inline void Put32(std::string& b, size_t at, uint32_t v) {
   Set32(b, at, v);
 }
 
+// The parts of a resource tree, written where a test puts them: a directory's header, its entry
+// i, a data entry.
+inline void PutResourceDirectory(std::string& s, uint32_t at, uint32_t named, uint32_t ids) {
+  Put16(s, at + PeResourceDirectory::NamedEntries, named);
+  Put16(s, at + PeResourceDirectory::IdEntries, ids);
+}
+inline void PutResourceEntry(std::string& s, uint32_t directory, uint32_t i, uint32_t nameOrId, uint32_t target) {
+  const uint32_t at = directory + PeResourceDirectory::Size + i * PeResourceEntry::Size;
+  Put32(s, at + PeResourceEntry::NameOrId, nameOrId);
+  Put32(s, at + PeResourceEntry::Target, target);
+}
+inline void PutResourceData(std::string& s, uint32_t at, uint32_t rva, uint32_t size, uint32_t codePage = 0) {
+  Put32(s, at + PeResourceData::Rva, rva);
+  Put32(s, at + PeResourceData::Size, size);
+  Put32(s, at + PeResourceData::CodePage, codePage);
+}
+
 struct TestSection {
   std::string Name, Data;
 };
