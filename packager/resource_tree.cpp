@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <fstream>
 #include <map>
+#include <set>
 
 #include "format/byte_order.h"
 #include "format/pe.h"
@@ -23,6 +24,10 @@ bool KeyLess(const ResourceKey& a, const ResourceKey& b) {
   return std::lexicographical_compare(a.Text.begin(), a.Text.end(), b.Text.begin(), b.Text.end(),
                                       [&](char16_t x, char16_t y) { return upper(x) < upper(y); });
 }
+
+// A runner has a few dozen resources; these bounds keep a hostile tree from taking the memory.
+constexpr uint32_t MaxResourceEntries = 1 << 18;      // in all directories together
+constexpr uint64_t MaxHeldResourceBytes = 64 << 20;   // names and the data read in
 
 // Walks the tree in the file with small reads; data up to LargeResourceData is read in. The tree
 // is read as the loader reads it: the first NamedEntries entries of a directory are names, the
@@ -47,6 +52,15 @@ class TTreeReader {
     return false;
   }
 
+  // Counts bytes read into memory against the bound.
+  bool Hold(uint64_t bytes) {
+    if (bytes > HeldLeft)
+      return Fail("its resources hold over " + std::to_string(MaxHeldResourceBytes >> 20) +
+                  " MB besides large data; a runner's hold a few hundred KB");
+    HeldLeft -= bytes;
+    return true;
+  }
+
   // `count` bytes at `at` within the tree's part of the section.
   bool Bytes(uint32_t at, uint32_t count, std::string& out) {
     if (uint64_t(at) + count > Size) return false;
@@ -62,7 +76,7 @@ class TTreeReader {
     }
     uint32_t at = field & ~PeResourceHigh;
     std::string length, text;
-    if (!Bytes(at, 2, length) || !Bytes(at + 2, 2 * Get16(length, 0), text)) return false;
+    if (!Bytes(at, 2, length) || !Hold(2 * Get16(length, 0)) || !Bytes(at + 2, 2 * Get16(length, 0), text)) return false;
     key.Named = true;
     for (size_t i = 0; i < text.size(); i += 2) key.Text += char16_t(Get16(text, i));
     return true;
@@ -70,9 +84,15 @@ class TTreeReader {
 
   bool Directory(uint32_t at, int level, ResourceItem& item, std::vector<ResourceItem>& items) {
     std::string head, entries;
-    if (level > 2 || ++Visited > 100000 || !Bytes(at, PeResourceDirectory::Size, head)) return false;
+    if (level > 2 || !Bytes(at, PeResourceDirectory::Size, head)) return false;
+    // Directories that share a child, or lead back to one another, would multiply the items.
+    if (!Seen.insert(at).second) return Fail("its resource section is damaged: a directory is reached twice");
     uint32_t named = Get16(head, PeResourceDirectory::NamedEntries);
     uint32_t count = named + Get16(head, PeResourceDirectory::IdEntries);
+    if (count > EntriesLeft)
+      return Fail("its resource section has over " + std::to_string(MaxResourceEntries) +
+                  " entries; a runner has a few dozen");
+    EntriesLeft -= count;
     if (!Bytes(at + PeResourceDirectory::Size, PeResourceEntry::Size * count, entries)) return false;
     ResourceKey previous;
     for (uint32_t i = 0; i < count; ++i) {
@@ -110,6 +130,7 @@ class TTreeReader {
     item.CodePage = Get32(entry, PeResourceData::CodePage);
     item.Place = {Image.File, offset, size};
     item.Held = size < LargeResourceData;
+    if (item.Held && !Hold(size)) return false;
     item.Data.assign(item.Held ? size : 0, '\0');
     if (item.Held && size > 0 && !(In.seekg(std::streamoff(offset)) && In.read(&item.Data[0], size))) return false;
     items.push_back(item);
@@ -120,7 +141,9 @@ class TTreeReader {
   std::ifstream In;
   uint64_t Base;
   uint32_t Size;
-  int Visited = 0;
+  std::set<uint32_t> Seen;
+  uint32_t EntriesLeft = MaxResourceEntries;
+  uint64_t HeldLeft = MaxHeldResourceBytes;
   std::string Problem;  // a message more precise than "damaged"
 };
 

@@ -267,6 +267,10 @@ TEST(PeResources, RefusesADamagedTree) {
   } damages[] = {
       {"a directory beyond the section",
        [](std::string& t) { PutResourceEntry(t, 0, 0, PeResourceIcon, PeResourceHigh | 0x7000); }, "damaged"},
+      {"a directory reached twice", [](std::string& t) { PutResourceEntry(t, 0, 1, PeResourceRcData, PeResourceHigh | 0x20); },
+       "a directory is reached twice"},
+      {"a directory that contains itself", [](std::string& t) { PutResourceEntry(t, 0x20, 0, 1, PeResourceHigh | 0x20); },
+       "a directory is reached twice"},
       // The loader reads the first NamedEntries entries as names, whatever their flag says.
       {"a name among the numbers", [](std::string& t) { PutResourceDirectory(t, 0x38, 0, 1); }, "damaged"},
       {"a number among the names", [](std::string& t) { PutResourceDirectory(t, 0x20, 1, 0); }, "damaged"},
@@ -281,6 +285,10 @@ TEST(PeResources, RefusesADamagedTree) {
        }, "out of order"},
       {"a type twice", [](std::string& t) { PutResourceEntry(t, 0, 0, PeResourceRcData, PeResourceHigh | 0x20); },
        "holds #10 and #10 in one directory"},
+      // Bounds on what a tree may make cabpack hold.
+      {"over 262144 entries", [](std::string& t) { t = WideResourceTree(0x2000, 1, 3, 1, 65535); }, "over 262144 entries"},
+      {"over 64 MB of data", [](std::string& t) { t = WideResourceTree(0x2000, PeResourceRcData, 1, 1, 65, 0xFFFFF); },
+       "over 64 MB"},
   };
   for (const auto& d : damages) {
     SCOPED_TRACE(d.Fault);

@@ -87,6 +87,17 @@ std::set<std::string> MakeIcon(const std::string& path, const std::vector<std::p
   return lines;
 }
 
+// The smallest .ico: one 16x16 image, a bitmap's header and nothing more.
+std::string OneImageIcon() {
+  std::string ico;
+  for (uint32_t field : {0u, 1u, 1u}) ::Put16(ico, field);  // reserved, type icon, one image
+  ico += std::string("\x10\x10\0\0", 4);                 // 16x16, no palette
+  for (uint32_t field : {1u, 32u}) ::Put16(ico, field);      // planes, bits
+  for (uint32_t field : {40u, 22u}) ::Put32(ico, field);     // bytes, where
+  ::Put32(ico, 40);
+  return ico + std::string(36, '\0');
+}
+
 class CabpackTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -559,6 +570,50 @@ TEST_F(CabpackTest, SetsTheVendorsVersionAndIcon) {
   }
 }
 
+// The new icons take the lowest free ids from 1; a stub without enough free ones is refused.
+TEST(IconResource, TakesTheLowestFreeIds) {
+  const struct {
+    uint32_t FirstTaken, LastTaken, Images;
+    std::vector<uint16_t> Ids;  // empty: refused
+  } cases[] = {
+      {2, 9, 2, {1, 10}},
+      {1, 65534, 1, {65535}},
+      {1, 65535, 1, {}},  // 0 names no resource
+      {0, 65535, 1, {}},  // every id: no search may go round again
+      {2, 65535, 2, {}},
+  };
+  std::string image(40, '\0');
+  image[0] = 40;
+  for (const auto& c : cases) {
+    std::vector<ResourceItem> items;
+    for (uint32_t id = c.FirstTaken; id <= c.LastTaken; ++id) {
+      items.emplace_back();
+      items.back().Type = ResourceId(PeResourceIcon);
+      items.back().Name = ResourceId(uint16_t(id));
+    }
+    std::string ico;
+    for (uint32_t field : {0u, 1u, c.Images}) Put16(ico, field);
+    for (uint32_t i = 0; i < c.Images; ++i) {
+      ico += std::string("\x10\x10\0\0\1\0\x20\0", 8);
+      Put32(ico, 40);
+      Put32(ico, 6 + 16 * c.Images + 40 * i);
+    }
+    for (uint32_t i = 0; i < c.Images; ++i) ico += image;
+    std::string error;
+    const size_t before = items.size();
+    bool applied = ApplyIcon(items, ico, error);
+    EXPECT_EQ(applied, !c.Ids.empty()) << c.FirstTaken << "-" << c.LastTaken << ": " << error;
+    if (!applied) {
+      EXPECT_NE(error.find("free icon ids for its " + std::to_string(c.Images) + " images"), std::string::npos) << error;
+      continue;
+    }
+    std::vector<uint16_t> ids;
+    for (size_t i = before; i < items.size(); ++i)
+      if (items[i].Type.Id == PeResourceIcon) ids.push_back(items[i].Name.Id);
+    EXPECT_EQ(ids, c.Ids);
+  }
+}
+
 TEST_F(CabpackTest, ListsAndRunsACabinetMadeByAnotherTool) {
   std::string gcab = (Folder / "other.cab").string();
   ASSERT_EQ(std::system(("cd '" + Source.string() + "' && gcab -c '" + gcab + "' setup.exe data/table.txt").c_str()), 0);
@@ -657,6 +712,22 @@ TEST_F(CabpackTest, RefusesBadInputLeavingNothingBehind) {
   WriteFile(Folder / "x64.exe", MakeImage({{".text", code}}, 0x200, Pe32Plus));
   WriteFile(Folder / "bad.cab", "MSCF but nothing else");
   WriteFile(Folder / "cut.ico", std::string("\0\0\1\0\2\0", 6) + std::string(16, 'x'));
+  WriteFile(Folder / "one.ico", OneImageIcon());
+  // Directories that lead to one another again and again (a tree of 8,704 bytes): the root's 360 types all
+  // lead to one directory of 360 names, those to one of 360 languages, each pass multiplying the items.
+  std::string loop;
+  const uint32_t loopEntries = 360, loopDirectory = PeResourceDirectory::Size + loopEntries * PeResourceEntry::Size;
+  for (uint32_t level = 0; level < 3; ++level) {
+    PutResourceDirectory(loop, level * loopDirectory, 0, loopEntries);
+    for (uint32_t i = 0; i < loopEntries; ++i)
+      PutResourceEntry(loop, level * loopDirectory, i, i + 1,
+                       level < 2 ? PeResourceHigh | (level + 1) * loopDirectory : 3 * loopDirectory);
+  }
+  PutResourceData(loop, 3 * loopDirectory, 0, 0);
+  loop.resize(3 * loopDirectory + PeResourceData::EntrySize);
+  WriteFile(Folder / "loop.exe", MakeImage({{".rsrc", loop}}));
+  // Every icon id a stub can hold is taken.
+  WriteFile(Folder / "icons.exe", MakeImage({{".rsrc", WideResourceTree(0x1000, PeResourceIcon, 1, 1, 65535)}}));
   std::string src = Source.string(), folder = Folder.string(), out = Out;
   const struct {
     std::vector<std::string> Args;
@@ -695,6 +766,9 @@ TEST_F(CabpackTest, RefusesBadInputLeavingNothingBehind) {
       {{"--list", folder + "/empty"}, 1, "/empty\": it is a folder, not a file", ""},
       {{"--list", folder + "/text.exe"}, 1, "not a Windows program (PE)", ""},
       {{"--list", folder + "/arm64.exe"}, 1, "an ARM64 program", ""},
+      {{"--list", folder + "/loop.exe"}, 1, "the package \"" + folder + "/loop.exe\": its resource section is damaged: "
+       "a directory is reached twice", ""},
+      {{"--save-cab", folder + "/loop.exe", "-o", out}, 1, "a directory is reached twice", ""},
       {{"--source", src, "--run", "setup.exe", "--arch", "arm64", "-o", out}, 2, "--arch: x86 or x64, not \"arm64\"",
        ""},
       {{"--list", folder + "/x64.exe", "--arch", "x64"}, 2, "only the package", ""},
@@ -721,6 +795,7 @@ TEST_F(CabpackTest, RefusesBadInputLeavingNothingBehind) {
       {folder + "/dll.exe", "is a DLL, not a runner program"},
       {folder + "/console.exe", "is a console program"},
       {folder + "/full.exe", "no room"},
+      {folder + "/loop.exe", "the stub \"" + folder + "/loop.exe\": its resource section is damaged: a directory is reached twice"},
       {folder + "/missing.exe", "cannot read"},
       {out, "would overwrite its own input"},
   };
@@ -740,6 +815,8 @@ TEST_F(CabpackTest, RefusesBadInputLeavingNothingBehind) {
   }
   expectFailure({"--source", src, "--run", "setup.exe", "--stub", folder + "/x64.exe", "--arch", "x86", "-o", out}, 1,
                 "is an x64 runner (PE32+), not x86 as --arch says");
+  expectFailure({"--source", src, "--run", "setup.exe", "--icon", folder + "/one.ico", "--stub", folder + "/icons.exe",
+                 "-o", out}, 1, "the icon \"" + folder + "/one.ico\": the stub has 0 free icon ids for its 1 images");
   for (const auto& s : stubs) {
     std::set<std::string> left;
     if (s.Stub == out) WriteFile(out, ReadFile(Stub)), left = {"package.exe"};
