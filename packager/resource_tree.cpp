@@ -10,6 +10,7 @@
 
 #include "format/byte_order.h"
 #include "format/pe.h"
+#include "packager/text.h"
 
 namespace {
 
@@ -167,10 +168,7 @@ ResourceKey ResourceName(const std::string& asciiName) {
 }
 
 std::string ResourceKeyText(const ResourceKey& key) {
-  if (!key.Named) return "#" + std::to_string(key.Id);
-  std::string text;
-  for (char16_t c : key.Text) text += c >= 0x20 && c < 0x7F ? char(c) : '?';
-  return text;
+  return key.Named ? ShownText(Utf16To8(key.Text), true) : "#" + std::to_string(key.Id);
 }
 
 bool SameResourceKey(const ResourceKey& a, const ResourceKey& b) { return !KeyLess(a, b) && !KeyLess(b, a); }

@@ -30,7 +30,7 @@ struct ResourceItem {
 
 ResourceKey ResourceId(uint16_t id);
 ResourceKey ResourceName(const std::string& asciiName);
-std::string ResourceKeyText(const ResourceKey& key);  // "#10", "CAB"; non-ASCII as '?'
+std::string ResourceKeyText(const ResourceKey& key);  // "#10", "CAB"; a name as ShownText shows it
 bool SameResourceKey(const ResourceKey& a, const ResourceKey& b);
 
 bool ReadResources(const PeImage& image, std::vector<ResourceItem>& items, std::string& error);

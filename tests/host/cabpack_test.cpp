@@ -25,6 +25,7 @@
 #include "packager/pe_resources.h"
 #include "packager/signing.h"
 #include "packager/source_folder.h"
+#include "packager/text.h"
 #include "tests/host/cabpack_test_image.h"
 
 namespace fs = std::filesystem;
@@ -336,32 +337,34 @@ TEST_F(CabpackTest, StoresNamesThatAreNotAsciiInUtf8WithoutACodePage) {
   EXPECT_NE(Output.find("  \xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF/\xE3\x82\xBD.bin\n"), std::string::npos) << Output;
 }
 
-// What --list shows of a stored name: readable text where it is text, the value of every other byte.
-TEST(ShownName, ShowsTextAndTheValuesOfOtherBytes) {
+// What --list shows of a text from a package: readable text where it is text, the value of every
+// other byte and of every byte of a character that could drive a terminal or disguise a text.
+TEST(ShownText, ShowsTextAndTheValuesOfOtherBytes) {
   const struct {
     std::string Stored;
-    uint16_t Attributes;
+    bool Utf8;
     std::string Shown;
   } cases[] = {
-      {"a\\b.txt", 0x20, "a\\b.txt"},
-      {"a\\b.txt", 0xA0, "a\\b.txt"},
-      {"caf\xC3\xA9.txt", 0xA0, "caf\xC3\xA9.txt"},
-      {"caf\xC3\xA9.txt", 0x20, "caf<C3><A9>.txt"},       // not flagged: bytes of some code page
-      {"caf\xE9.txt", 0xA0, "caf<E9>.txt"},               // flagged, not UTF-8
-      {"\xC0\xAF.txt", 0xA0, "<C0><AF>.txt"},             // an overlong "/"
-      {"\xED\xA0\x80.txt", 0xA0, "<ED><A0><80>.txt"},     // a surrogate
-      {"\xF0\x9F\x98\x80.txt", 0xA0, "\xF0\x9F\x98\x80.txt"},
-      {"\xE3\x81", 0xA0, "<E3><81>"},                     // cut short
-      {"a\x1B[2Jb\x7F", 0x20, "a<1B>[2Jb<7F>"},           // terminal controls
-      {"a\xC2\x9B" "2J", 0xA0, "a<C2><9B>2J"},            // C1 control
-      {"evil\xE2\x80\xAEtxt.exe", 0xA0, "evil<E2><80><AE>txt.exe"},  // right-to-left override
+      {"a\\b.txt", false, "a\\b.txt"},
+      {"a\\b.txt", true, "a\\b.txt"},
+      {"caf\xC3\xA9 \xE5\x9F\xBA\xE6\x9D\xBF", true, "caf\xC3\xA9 \xE5\x9F\xBA\xE6\x9D\xBF"},
+      {"caf\xC3\xA9.txt", false, "caf<C3><A9>.txt"},    // not UTF-8: bytes of some code page
+      {"caf\xE9.txt", true, "caf<E9>.txt"},               // said to be UTF-8, and is not
+      {"\xC0\xAF.txt", true, "<C0><AF>.txt"},             // an overlong "/"
+      {"\xED\xA0\x80.txt", true, "<ED><A0><80>.txt"},     // a surrogate
+      {"\xF0\x9F\x98\x80.txt", true, "\xF0\x9F\x98\x80.txt"},
+      {"\xE3\x81", true, "<E3><81>"},                     // cut short
+      {"a\x1B[2Jb\x7F\t", false, "a<1B>[2Jb<7F><09>"},     // terminal controls
+      {"\x1B]0;title\x07\r\n", true, "<1B>]0;title<07><0D><0A>"},
+      {"a\xC2\x9B" "2J\xC2\x85", true, "a<C2><9B>2J<C2><85>"},  // C1 controls: CSI, NEL
+      {"\x9B" "2J", false, "<9B>2J"},
+      {"evil\xE2\x80\xAEtxt.exe", true, "evil<E2><80><AE>txt.exe"},  // right-to-left override
+      {"\xE2\x80\xAA\xE2\x80\xAD\xE2\x81\xA6\xE2\x81\xA9", true, "<E2><80><AA><E2><80><AD><E2><81><A6><E2><81><A9>"},
+      {"\xE2\x80\x8E\xE2\x80\x8F\xD8\x9C", true, "<E2><80><8E><E2><80><8F><D8><9C>"},  // marks
+      {"a\xE2\x80\xA8" "b", true, "a<E2><80><A8>b"},   // line separator
+      {"\xE2\x80\x8D\xE2\x80\xB0", true, "\xE2\x80\x8D\xE2\x80\xB0"},  // a joiner and per mille stay
   };
-  for (const auto& c : cases) {
-    CabinetEntry entry;
-    entry.Name = c.Stored;
-    entry.Attributes = c.Attributes;
-    EXPECT_EQ(ShownName(entry), c.Shown) << c.Stored;
-  }
+  for (const auto& c : cases) EXPECT_EQ(ShownText(c.Stored, c.Utf8), c.Shown) << c.Stored;
 }
 
 TEST_F(CabpackTest, ListsWhatWentIn) {
@@ -394,6 +397,31 @@ TEST_F(CabpackTest, ListsWhatWentIn) {
     ASSERT_EQ(Run({"--list", Out}), 0) << Error;
     EXPECT_NE(Output.find("compression LZX (window 2^18)"), std::string::npos) << Output;
   }
+
+  // A package's texts reach a terminal: none may drive it (move up and redraw the Signature: line,
+  // set the window's title) or turn a text around. One more option entry is put in by hand.
+  ASSERT_EQ(Pack({"--product-name", "\x1B[2A\x1B[2KSignature: none", "--company", "\x1B]0;title\x07", "--description",
+                  "a\xC2\x9B" "2Jb", "--copyright", "evil\xE2\x80\xAEtxt.exe", "--title", "Board\x1B[31m \xE2\x81\xA7red",
+                  "--arguments", "/quiet\r\n\x1B[1A"}),
+            0) << Error;
+  std::vector<ResourceItem> items = Resources(Out);
+  std::string options = FindRcData(items, "OPT")->Data;
+  PutRcData(items, "OPT", options.insert(options.size() - 1, std::string("Evil\x1B[2A=x\x07\0", 12)));
+  PeImage stub;
+  std::string error;
+  ASSERT_TRUE(ReadPeImage(Stub, stub, error)) << error;
+  {
+    std::ofstream hostile(Out, std::ios::binary);
+    ASSERT_TRUE(RebuildResources(stub, items, hostile, error)) << error;
+  }
+  ASSERT_EQ(Run({"--list", Out}), 0) << Error;
+  for (const char* shown : {"  ProductName         <1B>[2A<1B>[2KSignature: none\n", "  CompanyName         <1B>]0;title<07>\n",
+                            "  FileDescription     a<C2><9B>2Jb\n", "  LegalCopyright      evil<E2><80><AE>txt.exe\n",
+                            "  Title                 \"Board<1B>[31m <E2><81><A7>red\"\n",
+                            "  Arguments             \"/quiet<0D><0A><1B>[1A\"\n", "  ignored entry \"Evil<1B>[2A=x<07>\"\n"})
+    EXPECT_NE(Output.find(shown), std::string::npos) << shown << "\n" << Output;
+  for (const char* raw : {"\x1B", "\x07", "\r", "\xC2\x9B", "\xE2\x80\xAE", "\xE2\x81\xA7"})
+    EXPECT_EQ(Output.find(raw), std::string::npos) << Output;
 
   // As to a full device: the listing, the help and the rest fail.
   struct TFullDevice : std::streambuf {
@@ -450,6 +478,9 @@ TEST_F(CabpackTest, SignsAsTheLastStepAndReportsADroppedSignature) {
   SignatureFacts facts = ReadSignature(image);
   std::string table = ReadFile(Out).substr(facts.At, facts.Size);
   EXPECT_EQ(SignerName(table), "cabpack throw-away");
+  std::string hostile = table;  // the name goes to a terminal: set its title, it may not
+  for (size_t at; (at = hostile.find("cabpack throw")) != std::string::npos;) hostile.replace(at, 7, "\x1B]0;x\x07 ");
+  EXPECT_EQ(SignerName(hostile), "<1B>]0;x<07>  throw-away");
   // The SignedData's DER ends before the entry's padding: a sequence with a two-byte length.
   ASSERT_EQ(table.substr(8, 2), "\x30\x82");
   size_t derEnd = 8 + 4 + (uint8_t(table[10]) << 8 | uint8_t(table[11]));
