@@ -86,3 +86,27 @@ std::string ShownText(const std::string& text, bool utf8) {
   }
   return shown;
 }
+
+std::string WindowsCommandLine(const std::vector<std::string>& words) {
+  std::string line;
+  for (const std::string& word : words) {
+    if (!line.empty()) line += ' ';
+    if (!word.empty() && word.find_first_of(" \t\n\v\"") == std::string::npos) {
+      line += word;
+      continue;
+    }
+    line += '"';
+    for (size_t i = 0;; ++i) {
+      size_t backslashes = 0;
+      for (; i < word.size() && word[i] == '\\'; ++i) ++backslashes;
+      if (i == word.size()) {
+        line.append(backslashes * 2, '\\');  // before the closing quote
+        break;
+      }
+      line.append(word[i] == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+      line += word[i];
+    }
+    line += '"';
+  }
+  return line;
+}

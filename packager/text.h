@@ -1,9 +1,10 @@
-// Text helpers the packager shares: ASCII case as the runner compares names, UTF-8, and what
-// --list shows of the texts a package holds.
+// Text helpers the packager shares: ASCII case as the runner compares names, UTF-8, what --list
+// shows of the texts a package holds, and a Windows command line.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // ASCII letters in upper case, as the runner compares names.
 std::string Upper(std::string s);
@@ -22,3 +23,9 @@ std::string Utf16To8(const std::u16string& in);
 // drive a terminal or make one text look like another (C0 and C1 controls, DEL, bidirectional
 // overrides, isolates and marks, line and paragraph separators), as <XX>, its value.
 std::string ShownText(const std::string& text, bool utf8);
+
+// The command line (UTF-8) that hands `words` to a program whose C runtime splits it again
+// (CommandLineToArgvW's rules): a word with a blank, a tab or a quote, or an empty one, goes in
+// quotes, with a backslash before each quote in it and the backslashes before a quote doubled.
+// Nothing else is special to that parser, so no word can split or run into the next.
+std::string WindowsCommandLine(const std::vector<std::string>& words);

@@ -531,6 +531,23 @@ TEST_F(CabpackTest, SignsAsTheLastStepAndReportsADroppedSignature) {
   }
 }
 
+// The Windows build hands the signing tool {in} and {out} in a command line that the tool's C
+// runtime splits again: each word must come back whole, whatever its folder is called.
+TEST(WindowsCommandLine, QuotesEachWordForTheCRuntime) {
+  const struct {
+    std::vector<std::string> Words;
+    std::string Line;
+  } cases[] = {
+      {{"sign.exe", "-in", "C:\\out&evil&\\p.exe"}, "sign.exe -in C:\\out&evil&\\p.exe"},  // & means nothing to it
+      {{"sign", "C:\\with blank\\p.exe"}, "sign \"C:\\with blank\\p.exe\""},
+      {{"sign", "C:\\with blank\\"}, "sign \"C:\\with blank\\\\\""},  // the closing quote stays one
+      {{"sign", "a\"b", "a\\\"b", "a\\\\b"}, "sign \"a\\\"b\" \"a\\\\\\\"b\" a\\\\b"},
+      {{"sign", "", "tab\there", "line\nbreak"}, "sign \"\" \"tab\there\" \"line\nbreak\""},
+      {{"sign", "\\\\server\\share\\x y"}, "sign \"\\\\server\\share\\x y\""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(WindowsCommandLine(c.Words), c.Line);
+}
+
 TEST_F(CabpackTest, StreamsALargeCabinetInAndOut) {
   // Above LargeResourceData the cabinet is never held in memory: copied in, listed, taken out, replaced.
   std::string noise(3 << 20, '\0');
