@@ -26,6 +26,7 @@
 #include "packager/signing.h"
 #include "packager/source_folder.h"
 #include "packager/text.h"
+#include "packager/version_resource.h"
 #include "tests/host/cabpack_test_image.h"
 
 namespace fs = std::filesystem;
@@ -660,6 +661,31 @@ TEST(IconResource, TakesTheLowestFreeIds) {
       if (items[i].Type.Id == PeResourceIcon) ids.push_back(items[i].Name.Id);
     EXPECT_EQ(ids, c.Ids);
   }
+}
+
+// A version resource whose root says its value runs past the node's end (found by fuzzing): its
+// new texts went in behind a value length they fell within, and read back as damage.
+TEST(VersionResource, AValueLongerThanItsNodeGetsItsRealLength) {
+  std::string root;
+  for (uint32_t field : {0u, 0x234u, 0u}) Put16(root, field);  // length (below), value length, binary
+  for (char c : std::string("VS_VERSION_INFO")) Put16(root, uint8_t(c));
+  root.append(4, '\0');  // the key's NUL and the padding to 4 bytes
+  Put32(root, 0xFEEF04BD);
+  root.append(48, '\0');
+  Put16(root, 0, uint32_t(root.size()));
+  std::vector<ResourceItem> items(1);
+  items[0].Type = ResourceId(PeResourceVersion);
+  items[0].Data = root;
+  VersionSettings settings;
+  settings.ProductName = "Board";
+  settings.ProductVersion = "2.1.0.0";
+  std::string error;
+  ASSERT_TRUE(ApplyVersion(items, settings, error)) << error;
+  VersionFacts facts;
+  ASSERT_TRUE(ReadVersion(items[0].Data, facts));
+  EXPECT_EQ(facts.ProductVersion, "2.1.0.0");
+  EXPECT_NE(std::find(facts.Strings.begin(), facts.Strings.end(), std::make_pair(std::string("ProductName"), std::string("Board"))),
+            facts.Strings.end());
 }
 
 TEST_F(CabpackTest, ListsAndRunsACabinetMadeByAnotherTool) {
