@@ -239,6 +239,9 @@ TEST(PeResources, RefusesImagesItCannotChange) {
   std::string full = MakeImage({{".a", "1"}, {".b", "2"}, {".c", "3"}, {".d", "4"}, {".e", "5"}});
   std::string arm64 = MakeImage({{".text", Code}}, 0x200, {PeMachineArm64, PeMagic32Plus, Pe32Plus.OptionalSize, Pe32Plus.Directories});
   std::string pe32PlusCut = MakeImage({{".text", Code}}, 0x200, Pe32Plus).substr(0, 0x300);
+  // A section said to reach past 4 GB: the new one went back to its start, over the code (found by fuzzing).
+  std::string vast = good;
+  Put32(vast, SectionField(0, PeSection::VirtualSize), 0xFFFFFFEB);
   const struct {
     std::string Bytes, Message;
   } cases[] = {
@@ -249,6 +252,7 @@ TEST(PeResources, RefusesImagesItCannotChange) {
       {cut, "cut short"},
       {pe32PlusCut, "cut short"},
       {full, "no room"},
+      {vast, "its section table is damaged"},
   };
   for (const auto& c : cases) {
     std::string error;
