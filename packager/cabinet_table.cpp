@@ -1,7 +1,6 @@
 #include "packager/cabinet_table.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <fstream>
 
 #include "format/byte_order.h"
@@ -15,27 +14,6 @@ constexpr uint32_t LargestFileEntry = CfFile::Name + 256;  // fixed part and a n
 constexpr uint32_t LargestTableStart = 32 << 20;  // header, reserved area and 65535 folders fit well below
 
 }  // namespace
-
-std::string ShownName(const CabinetEntry& entry) {
-  const std::string& name = entry.Name;
-  std::string shown;
-  for (size_t at = 0; at < name.size();) {
-    uint32_t code = uint8_t(name[at]);
-    size_t length = (entry.Attributes & CabAttributeNameIsUtf8) ? Utf8CharLength(name, at, code) : code < 0x80;
-    // Control characters (C1 too) and the bidirectional overrides could make a name look like another.
-    bool plain = length && code >= 0x20 && (code < 0x7F || code >= 0xA0) && !(code >= 0x202A && code <= 0x202E) &&
-                 !(code >= 0x2066 && code <= 0x2069);
-    if (plain) {
-      shown.append(name, at, length);
-      at += length;
-    } else {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "<%02X>", unsigned(uint8_t(name[at++])));
-      shown += hex;
-    }
-  }
-  return shown;
-}
 
 bool ReadCabinetTable(const std::string& b, CabinetTable& table, std::string& error) {
   table = CabinetTable();

@@ -19,11 +19,6 @@ struct CabinetEntry {
   uint16_t Folder = 0, Date = 0, Time = 0, Attributes = 0;
 };
 
-// The stored name as --list shows it, in UTF-8: text as it is (all of a name flagged as UTF-8, the
-// ASCII of any other); every other byte (of a code page not recorded, or ill-formed UTF-8) and
-// the bytes of control characters and bidirectional overrides as <XX>, which no Windows name holds.
-std::string ShownName(const CabinetEntry& entry);
-
 struct CabinetTable {
   uint32_t CabinetSize = 0;
   uint16_t Flags = 0;

@@ -8,6 +8,8 @@
 
 #include <ctime>
 
+#include "packager/text.h"
+
 bool ReadFileFacts(const std::filesystem::path& path, int64_t& modified, uint16_t& attributes) {
   struct _stat64 st;
   DWORD a = GetFileAttributesW(path.c_str());
@@ -71,37 +73,52 @@ std::wstring Wide(const std::string& utf8) {
   return wide;
 }
 
-// One argument as CommandLineToArgvW and the C runtime read it back: quoted when it holds a blank
-// or a quote, backslashes doubled only where a quote follows them.
-std::wstring QuotedArgument(const std::wstring& arg) {
-  if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) return arg;
-  std::wstring quoted = L"\"";
-  for (size_t i = 0;; ++i) {
-    size_t backslashes = 0;
-    for (; i < arg.size() && arg[i] == L'\\'; ++i) ++backslashes;
-    if (i == arg.size()) {
-      quoted.append(backslashes * 2, L'\\');
-      break;
-    }
-    quoted.append(arg[i] == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-    quoted += arg[i];
-  }
-  return quoted + L"\"";
+// The program CreateProcess would start for `name` (searched where it searches, .exe added to a
+// name without an extension), by its full path, trailing dots and blanks gone as Windows drops them.
+bool FindProgram(const std::wstring& name, std::wstring& path) {
+  std::wstring found(32768, L'\0');
+  path.assign(32768, L'\0');
+  DWORD n = SearchPathW(nullptr, name.c_str(), L".exe", DWORD(found.size()), &found[0], nullptr);
+  DWORD m = n > 0 && n < found.size() ? GetFullPathNameW(found.c_str(), DWORD(path.size()), &path[0], nullptr) : 0;
+  path.resize(m < path.size() ? m : 0);
+  return !path.empty();
+}
+
+// Windows starts a .bat or .cmd file through cmd.exe, which reads its command line by rules of its
+// own (& | < > ^ outside quotes, % inside them too) that no quoting of a file name meets: only a
+// program (an image starting "MZ") that is not cmd.exe itself is started.
+bool CheckNotCmd(const std::wstring& path, const std::string& name, std::string& error) {
+  char start[2] = {};
+  DWORD read = 0;
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  bool program = file != INVALID_HANDLE_VALUE && ReadFile(file, start, 2, &read, nullptr) && read == 2 &&
+                 start[0] == 'M' && start[1] == 'Z';
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  bool cmd = _wcsicmp(path.substr(path.find_last_of(L"\\/") + 1).c_str(), L"cmd.exe") == 0;
+  if (program && !cmd) return true;
+  error = "\"" + name + "\" is " + (cmd ? "cmd.exe" : "not a program (Windows runs a batch file through cmd.exe)") +
+          ", whose own rules let a file name holding & or % run other commands; name a program (.exe), not a batch "
+          "file or cmd.exe";
+  return false;
 }
 
 }  // namespace
 
 bool RunProgram(const std::vector<std::string>& words, const std::filesystem::path& folder, int& exitCode,
                 std::string& error) {
-  std::wstring line;
-  for (const std::string& w : words) line += (line.empty() ? L"" : L" ") + QuotedArgument(Wide(w));
+  std::wstring program, line = Wide(WindowsCommandLine(words));
+  if (words.empty() || !FindProgram(Wide(words[0]), program)) {
+    error = "cannot start \"" + (words.empty() ? std::string() : words[0]) + "\": no such program";
+    return false;
+  }
+  if (!CheckNotCmd(program, words[0], error)) return false;
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  if (words.empty() || !CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr,
-                                       folder.empty() ? nullptr : folder.c_str(), &startup, &process)) {
-    error = "cannot start \"" + (words.empty() ? std::string() : words[0]) + "\" (error " +
-            std::to_string(GetLastError()) + ")";
+  // The program found is the one started: CreateProcess searches no more.
+  if (!CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                      folder.empty() ? nullptr : folder.c_str(), &startup, &process)) {
+    error = "cannot start \"" + words[0] + "\" (error " + std::to_string(GetLastError()) + ")";
     return false;
   }
   DWORD code = 0;

@@ -80,14 +80,19 @@ bool ApplyIcon(std::vector<ResourceItem>& items, const std::string& ico, std::st
   std::set<uint16_t> taken;
   for (const ResourceItem& item : items)
     if (IsType(item, PeResourceIcon) && !item.Name.Named) taken.insert(item.Name.Id);
+  // The lowest free ids from 1: 0 names no resource.
+  std::vector<uint16_t> ids;
+  for (uint32_t id = 1; id <= 0xFFFF && ids.size() < count; ++id)
+    if (!taken.count(uint16_t(id))) ids.push_back(uint16_t(id));
+  if (ids.size() < count) {
+    error = "the stub has " + std::to_string(ids.size()) + " free icon ids for its " + std::to_string(count) + " images";
+    return false;
+  }
 
   Put16(fresh.Data, 0);
   Put16(fresh.Data, 1);
   Put16(fresh.Data, uint32_t(count));
-  uint16_t id = 0;
   for (size_t i = 0; i < count; ++i) {
-    while (taken.count(++id)) {
-    }
     size_t entry = 6 + i * IcoEntrySize;
     uint32_t planes = Get16(ico, entry + 4), bits = Get16(ico, entry + 6);
     if (planes == 0 || bits == 0) ImageDepth(images[i], planes, bits);
@@ -95,10 +100,10 @@ bool ApplyIcon(std::vector<ResourceItem>& items, const std::string& ico, std::st
     Put16(fresh.Data, planes);
     Put16(fresh.Data, bits);
     fresh.Data += ico.substr(entry + 8, 4);  // byte count
-    Put16(fresh.Data, id);
+    Put16(fresh.Data, ids[i]);
     ResourceItem icon;
     icon.Type = ResourceId(PeResourceIcon);
-    icon.Name = ResourceId(id);
+    icon.Name = ResourceId(ids[i]);
     icon.Language = fresh.Language;
     icon.Data = images[i];
     items.push_back(icon);

@@ -37,9 +37,10 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv);
 std::FILE* OpenFileForWriting(const std::filesystem::path& path);
 
 // Runs words[0] with the arguments words[1...] (UTF-8), found on PATH, with no shell between:
-// no word is split or expanded again. It works in `folder` (the current one when empty). Waits
-// for it and gives its exit code; false with `error` when it cannot be started or does not end by
-// itself.
+// no word is split or expanded again (on Windows each goes into the command line quoted for the C
+// runtime's parser, and a batch file or cmd.exe, which would parse it by rules of their own, is
+// refused). It works in `folder` (the current one when empty). Waits for it and gives its exit
+// code; false with `error` when it cannot be started or does not end by itself.
 bool RunProgram(const std::vector<std::string>& words, const std::filesystem::path& folder, int& exitCode,
                 std::string& error);
 

@@ -70,6 +70,11 @@ bool PlanResourceSection(const PeImage& image, SectionPlan& plan, std::string& e
       rawEnd = uint64_t(s.RawPointer) + s.RawSize, lastInFile = i;
     if (oldRva != 0 && s.VirtualAddress == oldRva) old = i;
   }
+  // A section said to reach past what a program can address would put the new one back at its start.
+  if (AlignUp(memoryEnd, sectionAlignment) > ImageLimit) {
+    error = "its section table is damaged";
+    return false;
+  }
   PeSectionPlace last = SectionAt(image, lastInMemory);
   bool lastEndsFile = (lastInFile == lastInMemory || last.RawSize == 0) &&
                       (last.RawSize == 0 || uint64_t(last.RawPointer) + last.RawSize >= fileEnd);

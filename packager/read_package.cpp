@@ -14,9 +14,30 @@
 #include "packager/package_options.h"
 #include "packager/signing.h"
 #include "packager/staged_output.h"
+#include "packager/text.h"
 #include "packager/version_resource.h"
 
 namespace fs = std::filesystem;
+
+namespace {
+
+// Windows picks among copies of a resource by the user's language, so a second cabinet (or option
+// list, or digests) could be the one that runs while --list shows the first: one copy of each.
+bool CheckSingleCopies(const std::vector<ResourceItem>& items, std::string& error) {
+  for (const char* name : {CabinetResource, OptionsResource, DigestsResource}) {
+    std::vector<const ResourceItem*> copies = RcDataCopies(items, name);
+    if (copies.size() < 2) continue;
+    std::string where;
+    for (const ResourceItem* copy : copies)
+      where += (where.empty() ? "" : ", ") + ResourceKeyText(copy->Name) + " in language " + std::to_string(copy->Language);
+    error = "it carries the resource " + std::string(name) + " " + std::to_string(copies.size()) + " times (" + where +
+            "); Windows would pick one by the user's language: a package holds one copy of each";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
 
 bool ReadPackage(const fs::path& path, const std::string& role, PeImage& image, std::vector<ResourceItem>& items,
                  Failure& failure) {
@@ -26,7 +47,7 @@ bool ReadPackage(const fs::path& path, const std::string& role, PeImage& image, 
     return false;
   }
   std::string error;
-  if (!ReadPeImage(path, image, error) || !ReadResources(image, items, error)) {
+  if (!ReadPeImage(path, image, error) || !ReadResources(image, items, error) || !CheckSingleCopies(items, error)) {
     failure.Message = role + " \"" + path.u8string() + "\": " + error;
     return false;
   }
@@ -125,13 +146,16 @@ void ListPackage(const std::string& path, RunnerArch arch, const SignatureFacts&
   const OptionListEntry* fixed = nullptr;
   for (const OptionListEntry& e : entries)
     if (e.Arguments) fixed = &e;
-  out << "  " << std::left << std::setw(22) << "Arguments" << (fixed ? "\"" + fixed->Value + "\"" : "(none)") << "\n";
+  out << "  " << std::left << std::setw(22) << "Arguments" << (fixed ? "\"" + ShownText(fixed->Value, true) + "\"" : "(none)")
+      << "\n";
   const OptionListEntry* title = nullptr;
   for (const OptionListEntry& e : entries)
     if (e.Title) title = &e;
-  out << "  " << std::left << std::setw(22) << "Title" << (title ? "\"" + title->Value + "\"" : "(none)") << "\n";
+  out << "  " << std::left << std::setw(22) << "Title" << (title ? "\"" + ShownText(title->Value, true) + "\"" : "(none)")
+      << "\n";
   for (const OptionListEntry& e : entries)
-    if (e.Option < 0 && !e.Arguments && !e.Title) out << "  ignored entry \"" << e.Key << (e.Key.empty() ? "" : "=") << e.Value << "\"\n";
+    if (e.Option < 0 && !e.Arguments && !e.Title)
+      out << "  ignored entry \"" << ShownText(e.Key + (e.Key.empty() ? "" : "=") + e.Value, true) << "\"\n";
   if (!opt) out << "  (no option list: the runner's defaults apply)\n";
 
   for (const ResourceItem& item : items) {
@@ -140,7 +164,7 @@ void ListPackage(const std::string& path, RunnerArch arch, const SignatureFacts&
       out << "\nVersion (language " << item.Language << "): file " << version.FileVersion << ", product "
           << version.ProductVersion << "\n";
       for (const auto& text : version.Strings)
-        out << "  " << std::left << std::setw(20) << text.first << text.second << "\n";
+        out << "  " << std::left << std::setw(20) << ShownText(text.first, true) << ShownText(text.second, true) << "\n";
     }
     if (!item.Type.Named && item.Type.Id == PeResourceGroupIcon) {
       out << "\nIcon " << ResourceKeyText(item.Name) << ":";
@@ -206,7 +230,7 @@ bool List(const Settings& s, std::ostream& out, Failure& failure) {
   out << "\n";
   for (const CabinetEntry& e : table.Files)
     out << "  " << std::right << std::setw(12) << e.Size << "  " << DateText(e.Date, e.Time) << "  "
-        << AttributeText(e.Attributes) << "  " << ShownName(e)
+        << AttributeText(e.Attributes) << "  " << ShownText(e.Name, e.Attributes & CabAttributeNameIsUtf8)
         << ((e.Attributes & CabAttributeRunAfterExtraction) ? "   <- run after extraction" : "") << "\n";
   if (!CheckRunnable(table, error)) out << "Warning: " << error << ".\n";
   const ResourceItem* sums = opened.Plain ? nullptr : FindRcData(opened.Items, DigestsResource);
@@ -217,7 +241,7 @@ bool List(const Settings& s, std::ostream& out, Failure& failure) {
     out << "Warning: " << sums->Data.size() / DigestSize << " digests for " << table.Files.size()
         << " files; the runner will not start the payload.\n";
   for (size_t i = 0; i < table.Files.size() && DigestSize * (i + 1) <= sums->Data.size(); ++i) {
-    std::string name = ShownName(table.Files[i]);
+    std::string name = ShownText(table.Files[i].Name, table.Files[i].Attributes & CabAttributeNameIsUtf8);
     std::replace(name.begin(), name.end(), '\\', '/');
     out << HexText(sums->Data.substr(DigestSize * i, DigestSize)) << "  " << name << "\n";
   }

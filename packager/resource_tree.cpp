@@ -6,13 +6,33 @@
 #include <algorithm>
 #include <fstream>
 #include <map>
+#include <set>
 
 #include "format/byte_order.h"
 #include "format/pe.h"
+#include "packager/text.h"
 
 namespace {
 
-// Walks the tree in the file with small reads; data up to LargeResourceData is read in.
+// Names sort before numbers; names by upper-cased text, as the loader compares them: ASCII
+// letters, and the two letters outside ASCII whose capitals are ASCII (dotless i, long s).
+bool KeyLess(const ResourceKey& a, const ResourceKey& b) {
+  if (a.Named != b.Named) return a.Named;
+  if (!a.Named) return a.Id < b.Id;
+  auto upper = [](char16_t c) {
+    return c >= u'a' && c <= u'z' ? char16_t(c - 32) : c == u'\u0131' ? u'I' : c == u'\u017F' ? u'S' : c;
+  };
+  return std::lexicographical_compare(a.Text.begin(), a.Text.end(), b.Text.begin(), b.Text.end(),
+                                      [&](char16_t x, char16_t y) { return upper(x) < upper(y); });
+}
+
+// A runner has a few dozen resources; these bounds keep a hostile tree from taking the memory.
+constexpr uint32_t MaxResourceEntries = 1 << 18;      // in all directories together
+constexpr uint64_t MaxHeldResourceBytes = 64 << 20;   // names and the data read in
+
+// Walks the tree in the file with small reads; data up to LargeResourceData is read in. The tree
+// is read as the loader reads it: the first NamedEntries entries of a directory are names, the
+// rest numbers, each part sorted for a binary search; what the loader would not find is damage.
 class TTreeReader {
  public:
   TTreeReader(const PeImage& image, uint64_t base, uint32_t size)
@@ -21,13 +41,27 @@ class TTreeReader {
   bool Read(std::vector<ResourceItem>& items, std::string& error) {
     ResourceItem item;
     if (!Directory(0, 0, item, items)) {
-      error = "its resource section is damaged";
+      error = Problem.empty() ? "its resource section is damaged" : Problem;
       return false;
     }
     return true;
   }
 
  private:
+  bool Fail(const std::string& problem) {
+    Problem = problem;
+    return false;
+  }
+
+  // Counts bytes read into memory against the bound.
+  bool Hold(uint64_t bytes) {
+    if (bytes > HeldLeft)
+      return Fail("its resources hold over " + std::to_string(MaxHeldResourceBytes >> 20) +
+                  " MB besides large data; a runner's hold a few hundred KB");
+    HeldLeft -= bytes;
+    return true;
+  }
+
   // `count` bytes at `at` within the tree's part of the section.
   bool Bytes(uint32_t at, uint32_t count, std::string& out) {
     if (uint64_t(at) + count > Size) return false;
@@ -43,7 +77,7 @@ class TTreeReader {
     }
     uint32_t at = field & ~PeResourceHigh;
     std::string length, text;
-    if (!Bytes(at, 2, length) || !Bytes(at + 2, 2 * Get16(length, 0), text)) return false;
+    if (!Bytes(at, 2, length) || !Hold(2 * Get16(length, 0)) || !Bytes(at + 2, 2 * Get16(length, 0), text)) return false;
     key.Named = true;
     for (size_t i = 0; i < text.size(); i += 2) key.Text += char16_t(Get16(text, i));
     return true;
@@ -51,14 +85,29 @@ class TTreeReader {
 
   bool Directory(uint32_t at, int level, ResourceItem& item, std::vector<ResourceItem>& items) {
     std::string head, entries;
-    if (level > 2 || ++Visited > 100000 || !Bytes(at, PeResourceDirectory::Size, head)) return false;
-    uint32_t count = Get16(head, PeResourceDirectory::NamedEntries) + Get16(head, PeResourceDirectory::IdEntries);
+    if (level > 2 || !Bytes(at, PeResourceDirectory::Size, head)) return false;
+    // Directories that share a child, or lead back to one another, would multiply the items.
+    if (!Seen.insert(at).second) return Fail("its resource section is damaged: a directory is reached twice");
+    uint32_t named = Get16(head, PeResourceDirectory::NamedEntries);
+    uint32_t count = named + Get16(head, PeResourceDirectory::IdEntries);
+    if (count > EntriesLeft)
+      return Fail("its resource section has over " + std::to_string(MaxResourceEntries) +
+                  " entries; a runner has a few dozen");
+    EntriesLeft -= count;
     if (!Bytes(at + PeResourceDirectory::Size, PeResourceEntry::Size * count, entries)) return false;
+    ResourceKey previous;
     for (uint32_t i = 0; i < count; ++i) {
       const size_t entry = PeResourceEntry::Size * i;
       uint32_t nameField = Get32(entries, entry + PeResourceEntry::NameOrId), target = Get32(entries, entry + PeResourceEntry::Target);
       ResourceKey key;
-      if (!Key(nameField, key)) return false;
+      if (((nameField & PeResourceHigh) != 0) != (i < named) || !Key(nameField, key)) return false;
+      if (level == 2 && key.Named) return false;  // languages are numbers
+      if (i != 0 && !KeyLess(previous, key))
+        return Fail(KeyLess(key, previous)
+                        ? "its resource section is damaged: a directory's entries are out of order"
+                        : "its resource section holds " + ResourceKeyText(previous) + " and " + ResourceKeyText(key) +
+                              " in one directory, which Windows takes for one name");
+      previous = key;
       if (level == 0) item.Type = key;
       if (level == 1) item.Name = key;
       if (level == 2) item.Language = key.Id;
@@ -82,6 +131,7 @@ class TTreeReader {
     item.CodePage = Get32(entry, PeResourceData::CodePage);
     item.Place = {Image.File, offset, size};
     item.Held = size < LargeResourceData;
+    if (item.Held && !Hold(size)) return false;
     item.Data.assign(item.Held ? size : 0, '\0');
     if (item.Held && size > 0 && !(In.seekg(std::streamoff(offset)) && In.read(&item.Data[0], size))) return false;
     items.push_back(item);
@@ -92,17 +142,11 @@ class TTreeReader {
   std::ifstream In;
   uint64_t Base;
   uint32_t Size;
-  int Visited = 0;
+  std::set<uint32_t> Seen;
+  uint32_t EntriesLeft = MaxResourceEntries;
+  uint64_t HeldLeft = MaxHeldResourceBytes;
+  std::string Problem;  // a message more precise than "damaged"
 };
-
-// Names sort before numbers; names by upper-cased text, as the loader searches them.
-bool KeyLess(const ResourceKey& a, const ResourceKey& b) {
-  if (a.Named != b.Named) return a.Named;
-  if (!a.Named) return a.Id < b.Id;
-  auto upper = [](char16_t c) { return c >= u'a' && c <= u'z' ? char16_t(c - 32) : c; };
-  return std::lexicographical_compare(a.Text.begin(), a.Text.end(), b.Text.begin(), b.Text.end(),
-                                      [&](char16_t x, char16_t y) { return upper(x) < upper(y); });
-}
 
 struct KeyOrder {
   bool operator()(const ResourceKey& a, const ResourceKey& b) const { return KeyLess(a, b); }
@@ -124,10 +168,7 @@ ResourceKey ResourceName(const std::string& asciiName) {
 }
 
 std::string ResourceKeyText(const ResourceKey& key) {
-  if (!key.Named) return "#" + std::to_string(key.Id);
-  std::string text;
-  for (char16_t c : key.Text) text += c >= 0x20 && c < 0x7F ? char(c) : '?';
-  return text;
+  return key.Named ? ShownText(Utf16To8(key.Text), true) : "#" + std::to_string(key.Id);
 }
 
 bool SameResourceKey(const ResourceKey& a, const ResourceKey& b) { return !KeyLess(a, b) && !KeyLess(b, a); }
@@ -247,12 +288,17 @@ std::string LayOutResourceSection(const std::vector<ResourceItem>& items, uint32
   return out;
 }
 
+namespace {
+
+// The loader finds the raw-data resource `name` under any case of its name, in any language.
+bool IsRcDataNamed(const ResourceItem& item, const std::string& name) {
+  return SameResourceKey(item.Type, ResourceId(PeResourceRcData)) && SameResourceKey(item.Name, ResourceName(name));
+}
+
+}  // namespace
+
 void RemoveRcData(std::vector<ResourceItem>& items, const std::string& name) {
-  ResourceKey type = ResourceId(PeResourceRcData), key = ResourceName(name);
-  items.erase(std::remove_if(items.begin(), items.end(),
-                             [&](const ResourceItem& i) {
-                               return SameResourceKey(i.Type, type) && SameResourceKey(i.Name, key);
-                             }),
+  items.erase(std::remove_if(items.begin(), items.end(), [&](const ResourceItem& i) { return IsRcDataNamed(i, name); }),
               items.end());
 }
 
@@ -271,9 +317,14 @@ void PutRcData(std::vector<ResourceItem>& items, const std::string& name, const 
   items.back().Held = false;
 }
 
-const ResourceItem* FindRcData(const std::vector<ResourceItem>& items, const std::string& name) {
-  ResourceKey type = ResourceId(PeResourceRcData), key = ResourceName(name);
+std::vector<const ResourceItem*> RcDataCopies(const std::vector<ResourceItem>& items, const std::string& name) {
+  std::vector<const ResourceItem*> copies;
   for (const ResourceItem& item : items)
-    if (SameResourceKey(item.Type, type) && SameResourceKey(item.Name, key)) return &item;
-  return nullptr;
+    if (IsRcDataNamed(item, name)) copies.push_back(&item);
+  return copies;
+}
+
+const ResourceItem* FindRcData(const std::vector<ResourceItem>& items, const std::string& name) {
+  std::vector<const ResourceItem*> copies = RcDataCopies(items, name);
+  return copies.empty() ? nullptr : copies[0];
 }

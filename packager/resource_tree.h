@@ -30,7 +30,7 @@ struct ResourceItem {
 
 ResourceKey ResourceId(uint16_t id);
 ResourceKey ResourceName(const std::string& asciiName);
-std::string ResourceKeyText(const ResourceKey& key);  // "#10", "CAB"; non-ASCII as '?'
+std::string ResourceKeyText(const ResourceKey& key);  // "#10", "CAB"; a name as ShownText shows it
 bool SameResourceKey(const ResourceKey& a, const ResourceKey& b);
 
 bool ReadResources(const PeImage& image, std::vector<ResourceItem>& items, std::string& error);
@@ -51,3 +51,5 @@ void PutRcData(std::vector<ResourceItem>& items, const std::string& name, const 
 void PutRcData(std::vector<ResourceItem>& items, const std::string& name, const FileSpan& place);
 void RemoveRcData(std::vector<ResourceItem>& items, const std::string& name);
 const ResourceItem* FindRcData(const std::vector<ResourceItem>& items, const std::string& name);
+// Every item the loader may take for the raw-data resource `name`: its languages, its spellings.
+std::vector<const ResourceItem*> RcDataCopies(const std::vector<ResourceItem>& items, const std::string& name);

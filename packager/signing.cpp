@@ -5,6 +5,7 @@
 #include "packager/file_span.h"
 #include "packager/package_host.h"
 #include "packager/staged_output.h"
+#include "packager/text.h"
 
 namespace fs = std::filesystem;
 
@@ -60,7 +61,7 @@ class TDerChildren {
 std::string Contents(const std::string& b, const DerItem& item) { return b.substr(item.Content, item.End - item.Content); }
 std::string Encoding(const std::string& b, const DerItem& item) { return b.substr(item.Begin, item.End - item.Begin); }
 
-// The common name of an X.501 name, its control characters replaced (it goes to a terminal).
+// The common name of an X.501 name, as --list shows texts (it goes to a terminal).
 std::string CommonName(const std::string& b, const DerItem& name) {
   TDerChildren sets(b, name);
   for (DerItem set; sets.Next(set, DerSet);) {
@@ -72,10 +73,7 @@ std::string CommonName(const std::string& b, const DerItem& name) {
       if (value.Tag != DerUtf8String && value.Tag != DerPrintableString && value.Tag != DerT61String &&
           value.Tag != DerIa5String)
         return "";
-      std::string text = Contents(b, value);
-      for (char& c : text)
-        if (uint8_t(c) < 0x20 || c == 0x7F) c = '?';
-      return text;
+      return ShownText(Contents(b, value), true);
     }
   }
   return "";

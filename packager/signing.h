@@ -13,12 +13,13 @@ struct SignatureFacts {
   bool Present = false;
   bool Damaged = false;  // the table does not lie within the file
   uint32_t At = 0, Size = 0;
-  std::string Signer;    // the signer certificate's common name, when it can be read
+  std::string Signer;    // the signer certificate's common name (as ShownText shows it), when it can be read
 };
 SignatureFacts ReadSignature(const PeImage& image);
 
 // The subject common name of the certificate that signed `table` (a certificate table: entries
-// with a PKCS#7 SignedData in DER), or "" when it cannot be read. Damaged input gives "".
+// with a PKCS#7 SignedData in DER), as ShownText shows it, or "" when it cannot be read. Damaged
+// input gives "".
 std::string SignerName(const std::string& table);
 
 // The signing command split into words: blanks separate them; '...' and "..." keep blanks in a

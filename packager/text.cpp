@@ -1,6 +1,7 @@
 #include "packager/text.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace {
 
@@ -96,4 +97,54 @@ std::string Utf16To8(const std::u16string& in) {
     }
   }
   return out;
+}
+
+namespace {
+
+bool IsShown(uint32_t code) {
+  return code >= 0x20 && !(code >= 0x7F && code < 0xA0) && code != 0x061C && code != 0x200E && code != 0x200F &&
+         !(code >= 0x2028 && code <= 0x202E) && !(code >= 0x2066 && code <= 0x2069);
+}
+
+}  // namespace
+
+std::string ShownText(const std::string& text, bool utf8) {
+  std::string shown;
+  for (size_t at = 0; at < text.size();) {
+    uint32_t code = uint8_t(text[at]);
+    size_t length = utf8 ? Utf8CharLength(text, at, code) : code < 0x80;
+    if (length && IsShown(code)) {
+      shown.append(text, at, length);
+      at += length;
+    } else {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "<%02X>", unsigned(uint8_t(text[at++])));
+      shown += hex;
+    }
+  }
+  return shown;
+}
+
+std::string WindowsCommandLine(const std::vector<std::string>& words) {
+  std::string line;
+  for (const std::string& word : words) {
+    if (!line.empty()) line += ' ';
+    if (!word.empty() && word.find_first_of(" \t\n\v\"") == std::string::npos) {
+      line += word;
+      continue;
+    }
+    line += '"';
+    for (size_t i = 0;; ++i) {
+      size_t backslashes = 0;
+      for (; i < word.size() && word[i] == '\\'; ++i) ++backslashes;
+      if (i == word.size()) {
+        line.append(backslashes * 2, '\\');  // before the closing quote
+        break;
+      }
+      line.append(word[i] == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+      line += word[i];
+    }
+    line += '"';
+  }
+  return line;
 }

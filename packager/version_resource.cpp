@@ -40,8 +40,12 @@ bool ReadNode(const std::string& b, size_t at, size_t end, int depth, VersionNod
     node.Key += c;
   }
   p = Align4(p + 2);
-  size_t valueBytes = node.ValueLength * (node.Type == 1 ? 2u : 1u);
-  node.Value = p < nodeEnd ? b.substr(p, std::min(valueBytes, nodeEnd - p)) : std::string();
+  // A value said to run past its node is taken as far as it goes, and its length with it: written
+  // back, the node must say how long its value is, or its new children would be read from inside it.
+  const size_t unit = node.Type == 1 ? 2 : 1, valueBytes = node.ValueLength * unit;
+  const size_t held = p < nodeEnd ? std::min(valueBytes, (nodeEnd - p) / unit * unit) : 0;
+  node.Value = held ? b.substr(p, held) : std::string();
+  node.ValueLength = uint16_t(held / unit);
   for (p = Align4(p + valueBytes); p + 6 <= nodeEnd; p = Align4(p + Get16(b, p))) {
     VersionNode child;
     if (!ReadNode(b, p, nodeEnd, depth + 1, child)) return false;

@@ -3,7 +3,8 @@
 # (of the architecture ARCH), run under Wine, makes the same packages as the host build did (from the probe and
 # from the runner of ARCH, which lies beside it as its default stub; MSZIP and LZX), also with Japanese names on a
 # system of another code page, and replaces an existing output; it refuses links; it reads package files as the
-# host build does, with the same messages for their mistakes.
+# host build does, with the same messages for their mistakes; it hands a signing tool {in} and {out} whole, and
+# refuses a batch file or cmd.exe as one.
 set -eu
 exe=$1 arch=$2 work=$3 probe_stub=$4 runner_stub=$5 host=$6
 beside=$(dirname "$exe")/cabrun.exe
@@ -70,13 +71,38 @@ same_mistake 'sorce = ../src\n' 'the package file "bad.ini", line 1: unknown nam
 same_mistake 'source = ../src\ntitle = A\ntitle = "B"\n' 'the package file "bad.ini", line 3: "title" is given on line 2 already'
 same_mistake 'source = ../src\nrun = bin/payload.exe\n' 'name the package to write: output = FILE in the package file'
 
-# A package file's signing command runs in the file's folder: there it finds the signed program
-# that it copies over {in}, and a tool named by a relative path (cabpack.exe is started from the
-# folder above).
+# A package file's signing command runs in the file's folder, and a tool named by a relative path
+# is found there (cabpack.exe is started from the folder above): the payload program, as the tool,
+# writes the arguments it got into its last, a file named relative to the folder it works in.
 mkdir -p sign/tools
-cp "$WINEPREFIX/drive_c/windows/system32/cmd.exe" sign/tools/
-openssl req -x509 -newkey rsa:2048 -nodes -keyout sign/key.pem -out sign/cert.pem -days 2 -subj /CN=throw-away 2>/dev/null
-osslsigncode sign -certs sign/cert.pem -key sign/key.pem -in "$probe_stub" -out sign/signed.exe > /dev/null
-printf 'source = ../../src\nrun = bin/payload.exe\nsign-command = tools/cmd.exe /c copy /y signed.exe {in}\n' > sign/signed.ini
-wine "$exe" build sign/signed.ini --stub "Z:$probe_stub" -o win_signed.exe > /dev/null
-cmp sign/signed.exe win_signed.exe
+cp "$work/src2/setup.exe" sign/tools/
+rm -f sign/args.txt
+printf 'source = ../../src\nrun = bin/payload.exe\nsign-command = tools/setup.exe {in} args.txt\n' > sign/signed.ini
+wine "$exe" build sign/signed.ini --stub "Z:$probe_stub" -o win_signed.exe > /dev/null 2>&1 || true
+[ -f sign/args.txt ] || { echo "the signing tool did not run in the package file's folder" >&2; exit 1; }
+# A signing tool gets {in} and {out} as one argument each, whatever the output's folder is called,
+# and is a program: a batch file, which Windows runs through cmd.exe (where "out&evil&" in a
+# folder's name ran evil), and cmd.exe itself are refused before they start, with nothing written.
+cd "$work"
+signed="$work/out&evil&"
+rm -rf "$signed" evil_ran
+mkdir "$signed"
+printf '@echo off\r\necho ran> evil_ran\r\n' > evil.cmd
+printf '@echo off\r\ncopy /y %%1 %%2 > nul\r\n' > sign.cmd
+sign() {  # SIGN-COMMAND MESSAGE
+  rc=0; wine "$exe" --source "Z:$work/src2" --run setup.exe --arch "$arch" --sign-command "$1" \
+    -o "Z:$signed/p.exe" 2> sign.err.crlf || rc=$?
+  tr -d '\r' < sign.err.crlf > sign.err
+  [ "$rc" = 1 ] || { echo "exit code $rc for --sign-command $1" >&2; cat sign.err >&2; exit 1; }
+  grep -qF "cabpack: the signing command$2" sign.err || { echo "expected \"$2\"" >&2; cat sign.err >&2; exit 1; }
+  [ ! -e evil_ran ] || { echo "--sign-command $1 ran evil" >&2; exit 1; }
+  [ -z "$(ls -A "$signed")" ] || { echo "--sign-command $1 left files" >&2; ls -A "$signed" >&2; exit 1; }
+}
+sign 'sign.cmd {in} {out}' ': "sign.cmd" is not a program (Windows runs a batch file through cmd.exe), whose own rules'
+sign 'SIGN.CMD. {in} {out}' ': "SIGN.CMD." is not a program'
+sign 'cmd /c sign.cmd {in} {out}' ': "cmd" is cmd.exe, whose own rules let a file name holding & or % run other commands'
+# The payload program, as a signing tool, writes the arguments it got, one a line, into the last.
+sign "Z:$work/src2/setup.exe {in} {out} Z:$work/sign_args.txt" ' left no signed program in {out}'
+tr -d '\r' < sign_args.txt > sign_args
+[ "$(wc -l < sign_args)" = 3 ] && grep -q '^Z:.*out&evil&.p\.exe\.cabpack-[0-9a-f]*\.tmp$' sign_args \
+  && [ "$(grep -c 'out&evil&.p\.exe' sign_args)" = 2 ] || { echo "the signing tool got other arguments:" >&2; cat sign_args >&2; exit 1; }

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "tests/host/cabpack_test_image.h"
@@ -17,33 +18,19 @@ namespace {
 // icon #1 (language 0x409, code page 1252) and RCDATA "OPT".
 std::string HandMadeTree(uint32_t rva) {
   std::string s;
-  auto directory = [&](uint32_t at, uint32_t named, uint32_t ids) {
-    Put16(s, at + PeResourceDirectory::NamedEntries, named);
-    Put16(s, at + PeResourceDirectory::IdEntries, ids);
-  };
-  auto entry = [&](uint32_t directoryAt, uint32_t i, uint32_t nameOrId, uint32_t target) {
-    const uint32_t at = directoryAt + PeResourceDirectory::Size + i * PeResourceEntry::Size;
-    Put32(s, at + PeResourceEntry::NameOrId, nameOrId);
-    Put32(s, at + PeResourceEntry::Target, target);
-  };
-  auto data = [&](uint32_t at, uint32_t dataRva, uint32_t size, uint32_t codePage) {
-    Put32(s, at + PeResourceData::Rva, dataRva);
-    Put32(s, at + PeResourceData::Size, size);
-    Put32(s, at + PeResourceData::CodePage, codePage);
-  };
-  directory(0x00, 0, 2);  // root: icons, RCDATA
-  entry(0x00, 0, PeResourceIcon, PeResourceHigh | 0x20);
-  entry(0x00, 1, PeResourceRcData, PeResourceHigh | 0x38);
-  directory(0x20, 0, 1);  // icons: id 1
-  entry(0x20, 0, 1, PeResourceHigh | 0x50);
-  directory(0x38, 1, 0);  // RCDATA: one named entry
-  entry(0x38, 0, PeResourceHigh | 0xA0, PeResourceHigh | 0x68);
-  directory(0x50, 0, 1);
-  entry(0x50, 0, 0x409, 0x80);
-  directory(0x68, 0, 1);
-  entry(0x68, 0, 0, 0x90);
-  data(0x80, rva + 0xA8, 4, 1252);
-  data(0x90, rva + 0xAC, 5, 0);
+  PutResourceDirectory(s, 0x00, 0, 2);  // root: icons, RCDATA
+  PutResourceEntry(s, 0x00, 0, PeResourceIcon, PeResourceHigh | 0x20);
+  PutResourceEntry(s, 0x00, 1, PeResourceRcData, PeResourceHigh | 0x38);
+  PutResourceDirectory(s, 0x20, 0, 1);  // icons: id 1
+  PutResourceEntry(s, 0x20, 0, 1, PeResourceHigh | 0x50);
+  PutResourceDirectory(s, 0x38, 1, 0);  // RCDATA: one named entry
+  PutResourceEntry(s, 0x38, 0, PeResourceHigh | 0xA0, PeResourceHigh | 0x68);
+  PutResourceDirectory(s, 0x50, 0, 1);
+  PutResourceEntry(s, 0x50, 0, 0x409, 0x80);
+  PutResourceDirectory(s, 0x68, 0, 1);
+  PutResourceEntry(s, 0x68, 0, 0, 0x90);
+  PutResourceData(s, 0x80, rva + 0xA8, 4, 1252);
+  PutResourceData(s, 0x90, rva + 0xAC, 5, 0);
   Put16(s, 0xA0, 3), Put16(s, 0xA2, 'O'), Put16(s, 0xA4, 'P'), Put16(s, 0xA6, 'T');
   s.replace(0xA8, 4, "ICON");
   s += std::string("old\0\0", 5);
@@ -252,6 +239,9 @@ TEST(PeResources, RefusesImagesItCannotChange) {
   std::string full = MakeImage({{".a", "1"}, {".b", "2"}, {".c", "3"}, {".d", "4"}, {".e", "5"}});
   std::string arm64 = MakeImage({{".text", Code}}, 0x200, {PeMachineArm64, PeMagic32Plus, Pe32Plus.OptionalSize, Pe32Plus.Directories});
   std::string pe32PlusCut = MakeImage({{".text", Code}}, 0x200, Pe32Plus).substr(0, 0x300);
+  // A section said to reach past 4 GB: the new one went back to its start, over the code (found by fuzzing).
+  std::string vast = good;
+  Put32(vast, SectionField(0, PeSection::VirtualSize), 0xFFFFFFEB);
   const struct {
     std::string Bytes, Message;
   } cases[] = {
@@ -262,6 +252,7 @@ TEST(PeResources, RefusesImagesItCannotChange) {
       {cut, "cut short"},
       {pe32PlusCut, "cut short"},
       {full, "no room"},
+      {vast, "its section table is damaged"},
   };
   for (const auto& c : cases) {
     std::string error;
@@ -271,12 +262,47 @@ TEST(PeResources, RefusesImagesItCannotChange) {
 }
 
 TEST(PeResources, RefusesADamagedTree) {
-  std::string tree = HandMadeTree(0x2000);
-  Put32(tree, PeResourceDirectory::Size + PeResourceEntry::Target, PeResourceHigh | 0x7000);  // a directory beyond the section
-  PeImage image;
-  std::string error;
-  std::vector<ResourceItem> items;
-  ASSERT_TRUE(ReadPeImage(ImageFiles.Add(MakeImage({{".text", Code}, {".rsrc", tree}})), image, error));
-  EXPECT_FALSE(ReadResources(image, items, error));
-  EXPECT_NE(error.find("damaged"), std::string::npos);
+  // Each a change to the hand-made tree: its root at 0, the icons' directory at 0x20, RCDATA's at
+  // 0x38 (one named entry), the languages at 0x50 and 0x68.
+  const struct {
+    const char* Fault;
+    std::function<void(std::string& tree)> Change;
+    std::string Message;
+  } damages[] = {
+      {"a directory beyond the section",
+       [](std::string& t) { PutResourceEntry(t, 0, 0, PeResourceIcon, PeResourceHigh | 0x7000); }, "damaged"},
+      {"a directory reached twice", [](std::string& t) { PutResourceEntry(t, 0, 1, PeResourceRcData, PeResourceHigh | 0x20); },
+       "a directory is reached twice"},
+      {"a directory that contains itself", [](std::string& t) { PutResourceEntry(t, 0x20, 0, 1, PeResourceHigh | 0x20); },
+       "a directory is reached twice"},
+      // The loader reads the first NamedEntries entries as names, whatever their flag says.
+      {"a name among the numbers", [](std::string& t) { PutResourceDirectory(t, 0x38, 0, 1); }, "damaged"},
+      {"a number among the names", [](std::string& t) { PutResourceDirectory(t, 0x20, 1, 0); }, "damaged"},
+      {"a named language", [](std::string& t) {
+         PutResourceDirectory(t, 0x68, 1, 0);
+         PutResourceEntry(t, 0x68, 0, PeResourceHigh | 0xA0, 0x90);
+       }, "damaged"},
+      // The loader finds entries by a binary search.
+      {"types out of order", [](std::string& t) {
+         PutResourceEntry(t, 0, 0, PeResourceRcData, PeResourceHigh | 0x38);
+         PutResourceEntry(t, 0, 1, PeResourceIcon, PeResourceHigh | 0x20);
+       }, "out of order"},
+      {"a type twice", [](std::string& t) { PutResourceEntry(t, 0, 0, PeResourceRcData, PeResourceHigh | 0x20); },
+       "holds #10 and #10 in one directory"},
+      // Bounds on what a tree may make cabpack hold.
+      {"over 262144 entries", [](std::string& t) { t = WideResourceTree(0x2000, 1, 3, 1, 65535); }, "over 262144 entries"},
+      {"over 64 MB of data", [](std::string& t) { t = WideResourceTree(0x2000, PeResourceRcData, 1, 1, 65, 0xFFFFF); },
+       "over 64 MB"},
+  };
+  for (const auto& d : damages) {
+    SCOPED_TRACE(d.Fault);
+    std::string tree = HandMadeTree(0x2000);
+    d.Change(tree);
+    PeImage image;
+    std::string error;
+    std::vector<ResourceItem> items;
+    ASSERT_TRUE(ReadPeImage(ImageFiles.Add(MakeImage({{".text", Code}, {".rsrc", tree}})), image, error));
+    EXPECT_FALSE(ReadResources(image, items, error));
+    EXPECT_NE(error.find(d.Message), std::string::npos) << error;
+  }
 }

@@ -25,6 +25,8 @@
 #include "packager/pe_resources.h"
 #include "packager/signing.h"
 #include "packager/source_folder.h"
+#include "packager/text.h"
+#include "packager/version_resource.h"
 #include "tests/host/cabpack_test_image.h"
 
 namespace fs = std::filesystem;
@@ -85,6 +87,17 @@ std::set<std::string> MakeIcon(const std::string& path, const std::vector<std::p
     lines.insert(line);
   }
   return lines;
+}
+
+// The smallest .ico: one 16x16 image, a bitmap's header and nothing more.
+std::string OneImageIcon() {
+  std::string ico;
+  for (uint32_t field : {0u, 1u, 1u}) ::Put16(ico, field);  // reserved, type icon, one image
+  ico += std::string("\x10\x10\0\0", 4);                 // 16x16, no palette
+  for (uint32_t field : {1u, 32u}) ::Put16(ico, field);      // planes, bits
+  for (uint32_t field : {40u, 22u}) ::Put32(ico, field);     // bytes, where
+  ::Put32(ico, 40);
+  return ico + std::string(36, '\0');
 }
 
 class CabpackTest : public ::testing::Test {
@@ -325,32 +338,34 @@ TEST_F(CabpackTest, StoresNamesThatAreNotAsciiInUtf8WithoutACodePage) {
   EXPECT_NE(Output.find("  \xE3\x83\x87\xE3\x83\xBC\xE3\x82\xBF/\xE3\x82\xBD.bin\n"), std::string::npos) << Output;
 }
 
-// What --list shows of a stored name: readable text where it is text, the value of every other byte.
-TEST(ShownName, ShowsTextAndTheValuesOfOtherBytes) {
+// What --list shows of a text from a package: readable text where it is text, the value of every
+// other byte and of every byte of a character that could drive a terminal or disguise a text.
+TEST(ShownText, ShowsTextAndTheValuesOfOtherBytes) {
   const struct {
     std::string Stored;
-    uint16_t Attributes;
+    bool Utf8;
     std::string Shown;
   } cases[] = {
-      {"a\\b.txt", 0x20, "a\\b.txt"},
-      {"a\\b.txt", 0xA0, "a\\b.txt"},
-      {"caf\xC3\xA9.txt", 0xA0, "caf\xC3\xA9.txt"},
-      {"caf\xC3\xA9.txt", 0x20, "caf<C3><A9>.txt"},       // not flagged: bytes of some code page
-      {"caf\xE9.txt", 0xA0, "caf<E9>.txt"},               // flagged, not UTF-8
-      {"\xC0\xAF.txt", 0xA0, "<C0><AF>.txt"},             // an overlong "/"
-      {"\xED\xA0\x80.txt", 0xA0, "<ED><A0><80>.txt"},     // a surrogate
-      {"\xF0\x9F\x98\x80.txt", 0xA0, "\xF0\x9F\x98\x80.txt"},
-      {"\xE3\x81", 0xA0, "<E3><81>"},                     // cut short
-      {"a\x1B[2Jb\x7F", 0x20, "a<1B>[2Jb<7F>"},           // terminal controls
-      {"a\xC2\x9B" "2J", 0xA0, "a<C2><9B>2J"},            // C1 control
-      {"evil\xE2\x80\xAEtxt.exe", 0xA0, "evil<E2><80><AE>txt.exe"},  // right-to-left override
+      {"a\\b.txt", false, "a\\b.txt"},
+      {"a\\b.txt", true, "a\\b.txt"},
+      {"caf\xC3\xA9 \xE5\x9F\xBA\xE6\x9D\xBF", true, "caf\xC3\xA9 \xE5\x9F\xBA\xE6\x9D\xBF"},
+      {"caf\xC3\xA9.txt", false, "caf<C3><A9>.txt"},    // not UTF-8: bytes of some code page
+      {"caf\xE9.txt", true, "caf<E9>.txt"},               // said to be UTF-8, and is not
+      {"\xC0\xAF.txt", true, "<C0><AF>.txt"},             // an overlong "/"
+      {"\xED\xA0\x80.txt", true, "<ED><A0><80>.txt"},     // a surrogate
+      {"\xF0\x9F\x98\x80.txt", true, "\xF0\x9F\x98\x80.txt"},
+      {"\xE3\x81", true, "<E3><81>"},                     // cut short
+      {"a\x1B[2Jb\x7F\t", false, "a<1B>[2Jb<7F><09>"},     // terminal controls
+      {"\x1B]0;title\x07\r\n", true, "<1B>]0;title<07><0D><0A>"},
+      {"a\xC2\x9B" "2J\xC2\x85", true, "a<C2><9B>2J<C2><85>"},  // C1 controls: CSI, NEL
+      {"\x9B" "2J", false, "<9B>2J"},
+      {"evil\xE2\x80\xAEtxt.exe", true, "evil<E2><80><AE>txt.exe"},  // right-to-left override
+      {"\xE2\x80\xAA\xE2\x80\xAD\xE2\x81\xA6\xE2\x81\xA9", true, "<E2><80><AA><E2><80><AD><E2><81><A6><E2><81><A9>"},
+      {"\xE2\x80\x8E\xE2\x80\x8F\xD8\x9C", true, "<E2><80><8E><E2><80><8F><D8><9C>"},  // marks
+      {"a\xE2\x80\xA8" "b", true, "a<E2><80><A8>b"},   // line separator
+      {"\xE2\x80\x8D\xE2\x80\xB0", true, "\xE2\x80\x8D\xE2\x80\xB0"},  // a joiner and per mille stay
   };
-  for (const auto& c : cases) {
-    CabinetEntry entry;
-    entry.Name = c.Stored;
-    entry.Attributes = c.Attributes;
-    EXPECT_EQ(ShownName(entry), c.Shown) << c.Stored;
-  }
+  for (const auto& c : cases) EXPECT_EQ(ShownText(c.Stored, c.Utf8), c.Shown) << c.Stored;
 }
 
 TEST_F(CabpackTest, ListsWhatWentIn) {
@@ -383,6 +398,31 @@ TEST_F(CabpackTest, ListsWhatWentIn) {
     ASSERT_EQ(Run({"--list", Out}), 0) << Error;
     EXPECT_NE(Output.find("compression LZX (window 2^18)"), std::string::npos) << Output;
   }
+
+  // A package's texts reach a terminal: none may drive it (move up and redraw the Signature: line,
+  // set the window's title) or turn a text around. One more option entry is put in by hand.
+  ASSERT_EQ(Pack({"--product-name", "\x1B[2A\x1B[2KSignature: none", "--company", "\x1B]0;title\x07", "--description",
+                  "a\xC2\x9B" "2Jb", "--copyright", "evil\xE2\x80\xAEtxt.exe", "--title", "Board\x1B[31m \xE2\x81\xA7red",
+                  "--arguments", "/quiet\r\n\x1B[1A"}),
+            0) << Error;
+  std::vector<ResourceItem> items = Resources(Out);
+  std::string options = FindRcData(items, "OPT")->Data;
+  PutRcData(items, "OPT", options.insert(options.size() - 1, std::string("Evil\x1B[2A=x\x07\0", 12)));
+  PeImage stub;
+  std::string error;
+  ASSERT_TRUE(ReadPeImage(Stub, stub, error)) << error;
+  {
+    std::ofstream hostile(Out, std::ios::binary);
+    ASSERT_TRUE(RebuildResources(stub, items, hostile, error)) << error;
+  }
+  ASSERT_EQ(Run({"--list", Out}), 0) << Error;
+  for (const char* shown : {"  ProductName         <1B>[2A<1B>[2KSignature: none\n", "  CompanyName         <1B>]0;title<07>\n",
+                            "  FileDescription     a<C2><9B>2Jb\n", "  LegalCopyright      evil<E2><80><AE>txt.exe\n",
+                            "  Title                 \"Board<1B>[31m <E2><81><A7>red\"\n",
+                            "  Arguments             \"/quiet<0D><0A><1B>[1A\"\n", "  ignored entry \"Evil<1B>[2A=x<07>\"\n"})
+    EXPECT_NE(Output.find(shown), std::string::npos) << shown << "\n" << Output;
+  for (const char* raw : {"\x1B", "\x07", "\r", "\xC2\x9B", "\xE2\x80\xAE", "\xE2\x81\xA7"})
+    EXPECT_EQ(Output.find(raw), std::string::npos) << Output;
 
   // As to a full device: the listing, the help and the rest fail.
   struct TFullDevice : std::streambuf {
@@ -439,6 +479,9 @@ TEST_F(CabpackTest, SignsAsTheLastStepAndReportsADroppedSignature) {
   SignatureFacts facts = ReadSignature(image);
   std::string table = ReadFile(Out).substr(facts.At, facts.Size);
   EXPECT_EQ(SignerName(table), "cabpack throw-away");
+  std::string hostile = table;  // the name goes to a terminal: set its title, it may not
+  for (size_t at; (at = hostile.find("cabpack throw")) != std::string::npos;) hostile.replace(at, 7, "\x1B]0;x\x07 ");
+  EXPECT_EQ(SignerName(hostile), "<1B>]0;x<07>  throw-away");
   // The SignedData's DER ends before the entry's padding: a sequence with a two-byte length.
   ASSERT_EQ(table.substr(8, 2), "\x30\x82");
   size_t derEnd = 8 + 4 + (uint8_t(table[10]) << 8 | uint8_t(table[11]));
@@ -504,6 +547,23 @@ TEST_F(CabpackTest, SignsAsTheLastStepAndReportsADroppedSignature) {
   EXPECT_FALSE(verified(Out));
   EXPECT_EQ(Run({"build", ini.string(), "--no-sign", "--sign-command", "sign {in}"}), 2);
   EXPECT_NE(Error.find("cabpack: --no-sign and --sign-command do not go together"), std::string::npos) << Error;
+}
+
+// The Windows build hands the signing tool {in} and {out} in a command line that the tool's C
+// runtime splits again: each word must come back whole, whatever its folder is called.
+TEST(WindowsCommandLine, QuotesEachWordForTheCRuntime) {
+  const struct {
+    std::vector<std::string> Words;
+    std::string Line;
+  } cases[] = {
+      {{"sign.exe", "-in", "C:\\out&evil&\\p.exe"}, "sign.exe -in C:\\out&evil&\\p.exe"},  // & means nothing to it
+      {{"sign", "C:\\with blank\\p.exe"}, "sign \"C:\\with blank\\p.exe\""},
+      {{"sign", "C:\\with blank\\"}, "sign \"C:\\with blank\\\\\""},  // the closing quote stays one
+      {{"sign", "a\"b", "a\\\"b", "a\\\\b"}, "sign \"a\\\"b\" \"a\\\\\\\"b\" a\\\\b"},
+      {{"sign", "", "tab\there", "line\nbreak"}, "sign \"\" \"tab\there\" \"line\nbreak\""},
+      {{"sign", "\\\\server\\share\\x y"}, "sign \"\\\\server\\share\\x y\""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(WindowsCommandLine(c.Words), c.Line);
 }
 
 TEST_F(CabpackTest, StreamsALargeCabinetInAndOut) {
@@ -614,6 +674,75 @@ TEST_F(CabpackTest, WarnsOfAHiddenWindowAndOfPackagesMadeEarlier) {
   }
 }
 
+// The new icons take the lowest free ids from 1; a stub without enough free ones is refused.
+TEST(IconResource, TakesTheLowestFreeIds) {
+  const struct {
+    uint32_t FirstTaken, LastTaken, Images;
+    std::vector<uint16_t> Ids;  // empty: refused
+  } cases[] = {
+      {2, 9, 2, {1, 10}},
+      {1, 65534, 1, {65535}},
+      {1, 65535, 1, {}},  // 0 names no resource
+      {0, 65535, 1, {}},  // every id: no search may go round again
+      {2, 65535, 2, {}},
+  };
+  std::string image(40, '\0');
+  image[0] = 40;
+  for (const auto& c : cases) {
+    std::vector<ResourceItem> items;
+    for (uint32_t id = c.FirstTaken; id <= c.LastTaken; ++id) {
+      items.emplace_back();
+      items.back().Type = ResourceId(PeResourceIcon);
+      items.back().Name = ResourceId(uint16_t(id));
+    }
+    std::string ico;
+    for (uint32_t field : {0u, 1u, c.Images}) Put16(ico, field);
+    for (uint32_t i = 0; i < c.Images; ++i) {
+      ico += std::string("\x10\x10\0\0\1\0\x20\0", 8);
+      Put32(ico, 40);
+      Put32(ico, 6 + 16 * c.Images + 40 * i);
+    }
+    for (uint32_t i = 0; i < c.Images; ++i) ico += image;
+    std::string error;
+    const size_t before = items.size();
+    bool applied = ApplyIcon(items, ico, error);
+    EXPECT_EQ(applied, !c.Ids.empty()) << c.FirstTaken << "-" << c.LastTaken << ": " << error;
+    if (!applied) {
+      EXPECT_NE(error.find("free icon ids for its " + std::to_string(c.Images) + " images"), std::string::npos) << error;
+      continue;
+    }
+    std::vector<uint16_t> ids;
+    for (size_t i = before; i < items.size(); ++i)
+      if (items[i].Type.Id == PeResourceIcon) ids.push_back(items[i].Name.Id);
+    EXPECT_EQ(ids, c.Ids);
+  }
+}
+
+// A version resource whose root says its value runs past the node's end (found by fuzzing): its
+// new texts went in behind a value length they fell within, and read back as damage.
+TEST(VersionResource, AValueLongerThanItsNodeGetsItsRealLength) {
+  std::string root;
+  for (uint32_t field : {0u, 0x234u, 0u}) Put16(root, field);  // length (below), value length, binary
+  for (char c : std::string("VS_VERSION_INFO")) Put16(root, uint8_t(c));
+  root.append(4, '\0');  // the key's NUL and the padding to 4 bytes
+  Put32(root, 0xFEEF04BD);
+  root.append(48, '\0');
+  Put16(root, 0, uint32_t(root.size()));
+  std::vector<ResourceItem> items(1);
+  items[0].Type = ResourceId(PeResourceVersion);
+  items[0].Data = root;
+  VersionSettings settings;
+  settings.ProductName = "Board";
+  settings.ProductVersion = "2.1.0.0";
+  std::string error;
+  ASSERT_EQ(ApplyVersion(items, settings, error), VersionResult::Applied) << error;
+  VersionFacts facts;
+  ASSERT_TRUE(ReadVersion(items[0].Data, facts));
+  EXPECT_EQ(facts.ProductVersion, "2.1.0.0");
+  EXPECT_NE(std::find(facts.Strings.begin(), facts.Strings.end(), std::make_pair(std::string("ProductName"), std::string("Board"))),
+            facts.Strings.end());
+}
+
 TEST_F(CabpackTest, ListsAndRunsACabinetMadeByAnotherTool) {
   std::string gcab = (Folder / "other.cab").string();
   ASSERT_EQ(std::system(("cd '" + Source.string() + "' && gcab -c '" + gcab + "' setup.exe data/table.txt").c_str()), 0);
@@ -712,6 +841,22 @@ TEST_F(CabpackTest, RefusesBadInputLeavingNothingBehind) {
   WriteFile(Folder / "x64.exe", MakeImage({{".text", code}}, 0x200, Pe32Plus));
   WriteFile(Folder / "bad.cab", "MSCF but nothing else");
   WriteFile(Folder / "cut.ico", std::string("\0\0\1\0\2\0", 6) + std::string(16, 'x'));
+  WriteFile(Folder / "one.ico", OneImageIcon());
+  // Directories that lead to one another again and again (a tree of 8,704 bytes): the root's 360 types all
+  // lead to one directory of 360 names, those to one of 360 languages, each pass multiplying the items.
+  std::string loop;
+  const uint32_t loopEntries = 360, loopDirectory = PeResourceDirectory::Size + loopEntries * PeResourceEntry::Size;
+  for (uint32_t level = 0; level < 3; ++level) {
+    PutResourceDirectory(loop, level * loopDirectory, 0, loopEntries);
+    for (uint32_t i = 0; i < loopEntries; ++i)
+      PutResourceEntry(loop, level * loopDirectory, i, i + 1,
+                       level < 2 ? PeResourceHigh | (level + 1) * loopDirectory : 3 * loopDirectory);
+  }
+  PutResourceData(loop, 3 * loopDirectory, 0, 0);
+  loop.resize(3 * loopDirectory + PeResourceData::EntrySize);
+  WriteFile(Folder / "loop.exe", MakeImage({{".rsrc", loop}}));
+  // Every icon id a stub can hold is taken.
+  WriteFile(Folder / "icons.exe", MakeImage({{".rsrc", WideResourceTree(0x1000, PeResourceIcon, 1, 1, 65535)}}));
   std::string src = Source.string(), folder = Folder.string(), out = Out;
   const struct {
     std::vector<std::string> Args;
@@ -753,6 +898,9 @@ TEST_F(CabpackTest, RefusesBadInputLeavingNothingBehind) {
       {{"--list", folder + "/empty"}, 1, "/empty\": it is a folder, not a file", ""},
       {{"--list", folder + "/text.exe"}, 1, "not a Windows program (PE)", ""},
       {{"--list", folder + "/arm64.exe"}, 1, "an ARM64 program", ""},
+      {{"--list", folder + "/loop.exe"}, 1, "the package \"" + folder + "/loop.exe\": its resource section is damaged: "
+       "a directory is reached twice", ""},
+      {{"--save-cab", folder + "/loop.exe", "-o", out}, 1, "a directory is reached twice", ""},
       {{"--source", src, "--run", "setup.exe", "--arch", "arm64", "-o", out}, 2, "--arch: x86 or x64, not \"arm64\"",
        ""},
       {{"--list", folder + "/x64.exe", "--arch", "x64"}, 2, "only the package", ""},
@@ -796,6 +944,7 @@ TEST_F(CabpackTest, RefusesBadInputLeavingNothingBehind) {
       {folder + "/dll.exe", "is a DLL, not a runner program"},
       {folder + "/console.exe", "is a console program"},
       {folder + "/full.exe", "no room"},
+      {folder + "/loop.exe", "the stub \"" + folder + "/loop.exe\": its resource section is damaged: a directory is reached twice"},
       {folder + "/missing.exe", "cannot read"},
       {out, "would overwrite its own input"},
   };
@@ -809,16 +958,65 @@ TEST_F(CabpackTest, RefusesBadInputLeavingNothingBehind) {
   for (const auto& c : cases) {
     if (!c.Extra.empty()) WriteFile(Source / c.Extra, "extra");
     std::vector<std::string> args = c.Args;
-    if (args[0] != "--list") args.insert(args.end(), {"--stub", Stub});
+    if (args[0] != "--list" && args[0] != "--save-cab") args.insert(args.end(), {"--stub", Stub});
     expectFailure(args, c.Code, c.Message);
     if (!c.Extra.empty()) fs::remove(Source / c.Extra);
   }
   expectFailure({"--source", src, "--run", "setup.exe", "--stub", folder + "/x64.exe", "--arch", "x86", "-o", out}, 1,
                 "is an x64 runner (PE32+), not x86 as --arch says");
+  expectFailure({"--source", src, "--run", "setup.exe", "--icon", folder + "/one.ico", "--stub", folder + "/icons.exe",
+                 "-o", out}, 1, "the icon \"" + folder + "/one.ico\": the stub has 0 free icon ids for its 1 images");
   for (const auto& s : stubs) {
     std::set<std::string> left;
     if (s.Stub == out) WriteFile(out, ReadFile(Stub)), left = {"package.exe"};
     expectFailure({"--source", src, "--run", "setup.exe", "--stub", s.Stub, "-o", out}, 1, s.Message, left);
+  }
+}
+
+TEST_F(CabpackTest, RefusesAPackageWithTwoCopiesOfAResource) {
+  // Windows picks among a resource's copies by the user's language: a package with its cabinet in
+  // English and in Japanese ran the Japanese one on a Japanese system, while --list and --save-cab
+  // showed the English one. Two spellings of a name are one name to Windows.
+  ASSERT_EQ(Pack(), 0) << Error;
+  std::vector<ResourceItem> items = Resources(Out);
+  fs::remove(Out);
+  for (ResourceItem& item : items) item.Language = 1033;
+  PeImage stub;
+  std::string error;
+  ASSERT_TRUE(ReadPeImage(Stub, stub, error)) << error;
+  const struct {
+    std::string Resource, Second, Message;  // Second: the copy's name; "" for the same name in Japanese
+  } copies[] = {
+      {"CAB", "", "carries the resource CAB 2 times (CAB in language 1033, CAB in language 1041); Windows would pick "
+                  "one by the user's language"},
+      {"OPT", "", "carries the resource OPT 2 times (OPT in language 1033, OPT in language 1041)"},
+      {"SUM", "", "carries the resource SUM 2 times (SUM in language 1033, SUM in language 1041)"},
+      {"CAB", "cab", "its resource section holds CAB and cab in one directory, which Windows takes for one name"},
+  };
+  for (const auto& c : copies) {
+    SCOPED_TRACE(c.Resource + " " + c.Second);
+    std::vector<ResourceItem> two = items;
+    two.push_back(*FindRcData(items, c.Resource));
+    // Laid out under another name first, then spelled as wanted: cabpack itself never writes two spellings.
+    if (c.Second.empty()) two.back().Language = 1041;
+    else two.back().Name = ResourceName("CAC");
+    std::string package = (Folder / "two.exe").string();
+    std::ostringstream bytes;
+    ASSERT_TRUE(RebuildResources(stub, two, bytes, error)) << error;
+    std::string laidOut = bytes.str();
+    if (!c.Second.empty()) laidOut.replace(laidOut.find(std::string("C\0A\0C\0", 6)), 6, std::string("c\0a\0b\0", 6));
+    WriteFile(package, laidOut);
+    const std::vector<std::string> commands[] = {
+        {"--list", package},
+        {"--save-cab", package, "-o", Out},
+        {"--source", Source.string(), "--run", "setup.exe", "--stub", package, "-o", Out},
+    };
+    for (const auto& args : commands) {
+      EXPECT_EQ(Run(args), 1) << args[0];
+      EXPECT_NE(Error.find(c.Message), std::string::npos) << Error;
+      EXPECT_EQ(Output, "");
+      EXPECT_EQ(OutFolder(), std::set<std::string>{});
+    }
   }
 }
 

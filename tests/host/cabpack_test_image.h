@@ -38,6 +38,48 @@ inline void Put32(std::string& b, size_t at, uint32_t v) {
   Set32(b, at, v);
 }
 
+// The parts of a resource tree, written where a test puts them: a directory's header, its entry
+// i, a data entry.
+inline void PutResourceDirectory(std::string& s, uint32_t at, uint32_t named, uint32_t ids) {
+  Put16(s, at + PeResourceDirectory::NamedEntries, named);
+  Put16(s, at + PeResourceDirectory::IdEntries, ids);
+}
+inline void PutResourceEntry(std::string& s, uint32_t directory, uint32_t i, uint32_t nameOrId, uint32_t target) {
+  const uint32_t at = directory + PeResourceDirectory::Size + i * PeResourceEntry::Size;
+  Put32(s, at + PeResourceEntry::NameOrId, nameOrId);
+  Put32(s, at + PeResourceEntry::Target, target);
+}
+inline void PutResourceData(std::string& s, uint32_t at, uint32_t rva, uint32_t size, uint32_t codePage = 0) {
+  Put32(s, at + PeResourceData::Rva, rva);
+  Put32(s, at + PeResourceData::Size, size);
+  Put32(s, at + PeResourceData::CodePage, codePage);
+}
+
+// A resource section at `rva` of `types` types from #firstType on, each with the names #first to
+// #last in one language, all sharing one data entry of `dataSize` bytes.
+inline std::string WideResourceTree(uint32_t rva, uint32_t firstType, uint32_t types, uint32_t first, uint32_t last,
+                                    uint32_t dataSize = 4) {
+  const uint32_t names = last - first + 1, typeDirectories = PeResourceDirectory::Size + types * PeResourceEntry::Size;
+  const uint32_t nameDirectorySize = PeResourceDirectory::Size + names * PeResourceEntry::Size;
+  const uint32_t languages = typeDirectories + types * nameDirectorySize, languageSize = PeResourceDirectory::Size + PeResourceEntry::Size;
+  const uint32_t dataEntry = languages + types * names * languageSize, data = dataEntry + PeResourceData::EntrySize;
+  std::string s(data + dataSize, '\0');
+  PutResourceDirectory(s, 0, 0, types);
+  for (uint32_t t = 0; t < types; ++t) {
+    const uint32_t nameDirectory = typeDirectories + t * nameDirectorySize;
+    PutResourceEntry(s, 0, t, firstType + t, PeResourceHigh | nameDirectory);
+    PutResourceDirectory(s, nameDirectory, 0, names);
+    for (uint32_t n = 0; n < names; ++n) {
+      const uint32_t language = languages + (t * names + n) * languageSize;
+      PutResourceEntry(s, nameDirectory, n, first + n, PeResourceHigh | language);
+      PutResourceDirectory(s, language, 0, 1);
+      PutResourceEntry(s, language, 0, 0x409, dataEntry);
+    }
+  }
+  PutResourceData(s, dataEntry, rva + data, dataSize);
+  return s;
+}
+
 struct TestSection {
   std::string Name, Data;
 };
