@@ -85,6 +85,14 @@ bool PlanResourceSection(const PeImage& image, SectionPlan& plan, std::string& e
       plan.Moved = lastInMemory, plan.MovedPlace = last;
   }
   bool inPlace = old >= 0 && (old == lastInMemory ? lastEndsFile : plan.Moved >= 0);
+  // Rewritten in place, the file is cut at the old section's data: a section whose data lies past
+  // that (sections that overlap in the file) would lose it, so the new one goes after them all.
+  for (int i = 0; inPlace && i < image.SectionCount; ++i) {
+    PeSectionPlace s = SectionAt(image, i), o = SectionAt(image, old);
+    if (i != old && i != plan.Moved && s.RawSize > 0 && o.RawSize > 0 &&
+        uint64_t(s.RawPointer) + s.RawSize > o.RawPointer)
+      inPlace = false, plan.Moved = -1;
+  }
 
   plan.Keep = fileEnd;
   if (inPlace) {

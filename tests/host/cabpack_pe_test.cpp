@@ -177,6 +177,17 @@ TEST(PeResources, AddsASectionWhenTheResourcesAreNotLast) {
   EXPECT_EQ(Read(out).size(), 3u);
 }
 
+TEST(PeResources, KeepsTheDataOfASectionThatReachesIntoTheResources) {
+  // Sections that overlap in the file: the resources rewritten in place would cut the other's data.
+  std::string stub = MakeImage({{".text", Code}, {".rsrc", HandMadeTree(0x2000)}});
+  Put32(stub, SectionField(0, PeSection::RawSize), uint32_t(stub.size() - 0x200));
+  std::string out = Rebuild(stub, Packaged(Read(stub)));
+  ASSERT_FALSE(out.empty());
+  EXPECT_EQ(Get16(out, FileHeader + PeFileHeader::SectionCount), 3u);
+  EXPECT_EQ(out.substr(0x200, stub.size() - 0x200), stub.substr(0x200));
+  EXPECT_EQ(Read(out).size(), 3u);
+}
+
 TEST(PeResources, AddsASectionToAProgramWithoutResources) {
   std::string stub = MakeImage({{".text", Code}});
   std::string out = Rebuild(stub, Packaged({}));
