@@ -152,10 +152,11 @@ int32_t TCabReader::CheckCabinet(const TCabinetImage& cabinet) {
       CabLastError = ERROR_INVALID_DATA;
       return 0;
     }
-    const void* end = memchr(entry + CfFile::Name, 0, cabinet.Size - at - CfFile::Name);
-    if (!end) break;
+    uint32_t room = cabinet.Size - at - CfFile::Name;
+    uint32_t name = static_cast<uint32_t>(strnlen(reinterpret_cast<const char*>(entry + CfFile::Name), room));
+    if (name == room) break;
     total += Get32(entry + CfFile::Size);
-    at = static_cast<uint32_t>(static_cast<const uint8_t*>(end) - cabinet.Data) + 1;
+    at += CfFile::Name + name + 1;
   }
   TotalBytes = static_cast<int32_t>(total);
   return TotalBytes;

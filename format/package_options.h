@@ -1,7 +1,10 @@
 // The options a package sets, as the runner holds them, and the tables that read and name them.
 // Portable: no platform headers.
 #pragma once
+#include <cstddef>
+#include <cstdint>
 #include <string>
+#include <type_traits>
 
 #include "format/option_table.h"
 #include "format/protected_ids.h"
@@ -16,15 +19,23 @@ struct TPackageOptions {
   std::string Title;
 };
 
-// An option's key and where its value lands, in table order. A key that occurs twice in the
-// list is settled by the last entry.
+// Offsets of its members are defined.
+static_assert(std::is_standard_layout_v<TPackageOptions>);
+
+// An option's key, the name it is logged by and where its value lands, in table order. A key that
+// occurs twice in the list is settled by the last entry. The place is an offset: a member pointer
+// would take 8 bytes in each of the runner's rows.
 struct PackageOptionKey {
   ProtectedId Key;
   ProtectedId Name;
-  bool TPackageOptions::*Member;
+  uint8_t Offset;
+  bool& In(TPackageOptions& options) const {
+    return *reinterpret_cast<bool*>(reinterpret_cast<char*>(&options) + Offset);
+  }
+  bool In(const TPackageOptions& options) const { return In(const_cast<TPackageOptions&>(options)); }
 };
 inline constexpr PackageOptionKey PackageOptionKeys[] = {
-#define CABRUN_OPTION_KEY(name, key, on, meaning) {PsKey##name, PsName##name, &TPackageOptions::name},
+#define CABRUN_OPTION_KEY(name, key, on, meaning) {PsKey##name, PsName##name, offsetof(TPackageOptions, name)},
     CABRUN_PACKAGE_OPTIONS(CABRUN_OPTION_KEY)
 #undef CABRUN_OPTION_KEY
 };

@@ -75,12 +75,11 @@ std::vector<OptionListEntry> ReadOptionList(const std::string& data) {
   return entries;
 }
 
-bool DefaultOptionState(int option) { return TPackageOptions().*PackageOptionKeys[option].Member; }
+bool DefaultOptionState(int option) { return PackageOptionKeys[option].In(TPackageOptions()); }
 
 bool OptionOn(const std::vector<OptionChoice>& choices, bool TPackageOptions::*option) {
-  bool on = TPackageOptions().*option;
-  for (const OptionChoice& c : choices)
-    if (PackageOptionKeys[c.Option].Member == option) on = c.On;
-  return on;
+  TPackageOptions options;
+  for (const OptionChoice& c : choices) PackageOptionKeys[c.Option].In(options) = c.On;
+  return options.*option;
 }
 

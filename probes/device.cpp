@@ -1,10 +1,10 @@
 #include "probes/device.h"
 
 HANDLE DeviceHandle = INVALID_HANDLE_VALUE;
-DevicePlatformCalls DevicePlatform = {CreateFileA, CloseHandle, DeviceIoControl, Sleep};
+DevicePlatformCalls DevicePlatform = {CreateFileW, CloseHandle, DeviceIoControl, Sleep};
 
 void OpenDevice() {
-  DeviceHandle = DevicePlatform.Open("\\\\.\\QZMIO", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  DeviceHandle = DevicePlatform.Open(L"\\\\.\\QZMIO", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                      FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 

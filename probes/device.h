@@ -48,7 +48,7 @@ extern HANDLE DeviceHandle;
 // The platform calls behind the transport. The program keeps the real ones; tests put a
 // scripted driver here, since the maker's driver cannot be installed where they run.
 struct DevicePlatformCalls {
-  decltype(&CreateFileA) Open;
+  decltype(&CreateFileW) Open;
   decltype(&CloseHandle) Close;
   decltype(&DeviceIoControl) Control;
   decltype(&Sleep) Pause;

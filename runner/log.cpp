@@ -108,7 +108,7 @@ void LogRunStart() {
     options += ' ';
     options += Protected(option.Name);
     options += Protected(PsKeySeparator);
-    options += PackageOptions.*option.Member ? '1' : '0';
+    options += option.In(PackageOptions) ? '1' : '0';
   }
   WriteLog({"start ", RunnerArguments[0]});
   if (LogReplaced) WriteLog({"the file at the log's path could not be trusted: it was replaced"});

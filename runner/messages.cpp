@@ -65,10 +65,14 @@ std::string MessageCaption(const TRunnerMessage& message) {
   return Utf8FromCodePage(IsJapanese(message) ? kJapaneseCaption : message.EnglishCaption, 932);
 }
 
+void LogMessage(std::string_view caption, std::string_view text) {
+  WriteLog({QuietMode ? "message not shown: " : "message: ", caption, ": ", text});
+}
+
 int ShowRunnerMessage(const TRunnerMessage& message, HWND owner, std::string_view folder) {
   RunExitCode = message.ExitCode;
   std::string caption = MessageCaption(message), text = MessageText(message, folder);
-  WriteLog({QuietMode ? "message not shown: " : "message: ", caption, ": ", text});
+  LogMessage(caption, text);
   // Nobody is there to answer: a quiet run goes on as if OK were pressed, which confirms an
   // extraction without asking.
   if (QuietMode) return IDOK;

@@ -27,6 +27,8 @@ std::string MessageCaption(const TRunnerMessage& message);
 // Shows the message in the run's language, writes it to the log and makes its exit code the
 // run's. The result is MessageBoxW's; a quiet run shows nothing and answers IDOK.
 int ShowRunnerMessage(const TRunnerMessage& message, HWND owner, std::string_view folder = {});
+// Writes a message to the log, as shown or, in a quiet run, as not shown.
+void LogMessage(std::string_view caption, std::string_view text);
 
 // The progress window's captions in the run's language.
 const char* ExtractingCaption();

@@ -5,6 +5,7 @@
 
 #include "runner/log.h"
 #include "runner/machine_section.h"
+#include "runner/messages.h"
 #include "runner/state.h"
 #include "sys/number_text.h"
 #include "sys/paths.h"
@@ -22,7 +23,7 @@ HANDLE ReportFile = INVALID_HANDLE_VALUE;
   if (error == 0) error = ERROR_WRITE_FAULT;  // a short write sets no error, but is one
   uintptr_t address = reinterpret_cast<uintptr_t>(__builtin_return_address(0));
   std::string text = RuntimeErrorText(error, address);
-  WriteLog({QuietMode ? "message not shown: Error: " : "message: Error: ", text});
+  LogMessage("Error", text);
   if (!QuietMode) MessageBoxW(nullptr, WidePath(text).c_str(), L"Error", MB_OK);
   LogExit(error);
   ExitProcess(error);

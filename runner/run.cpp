@@ -47,14 +47,6 @@ void CreateProgressWindow() {
 
 void SetWindowCaption(const char* caption) { ProgressWindow->SetCaption(WideCaption(caption)); }
 
-// The package's raw-data resource name, which stays mapped with the program; null when it is
-// missing or empty.
-const uint8_t* PackageResource(const char* name, DWORD& size) {
-  HRSRC info = FindResourceA(nullptr, name, MAKEINTRESOURCEA(PackageResourceType));
-  size = info ? SizeofResource(nullptr, info) : 0;
-  HGLOBAL resource = size ? LoadResource(nullptr, info) : nullptr;
-  return resource ? static_cast<const uint8_t*>(LockResource(resource)) : nullptr;
-}
 
 BOOL CALLBACK CountLanguage(HMODULE, LPCSTR, LPCSTR, WORD, LONG_PTR count) {
   ++*reinterpret_cast<int*>(count);
@@ -70,7 +62,7 @@ struct TResourceCopies {
 
 BOOL CALLBACK CountCopies(HMODULE module, LPCSTR type, LPSTR name, LONG_PTR resource) {
   auto& copies = *reinterpret_cast<TResourceCopies*>(resource);
-  if (!IS_INTRESOURCE(name) && lstrcmpiA(name, copies.Name) == 0)
+  if (!IS_INTRESOURCE(name) && EqualsIgnoringCase(name, copies.Name))
     EnumResourceLanguagesA(module, type, name, CountLanguage, reinterpret_cast<LONG_PTR>(&copies.Count));
   return TRUE;
 }

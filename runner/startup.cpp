@@ -85,7 +85,7 @@ void ReadOptionList(const uint8_t* data, size_t size) {
       std::string value = entry.substr(equals + 1);
       for (const PackageOptionKey& option : PackageOptionKeys) {
         if (EqualsIgnoringCase(key, Protected(option.Key)))
-          PackageOptions.*option.Member = EqualsIgnoringCase(value, Protected(PsOptionOn));
+          option.In(PackageOptions) = EqualsIgnoringCase(value, Protected(PsOptionOn));
       }
       if (EqualsIgnoringCase(key, Protected(PsArguments))) PackageOptions.Arguments = value;
       if (EqualsIgnoringCase(key, Protected(PsTitle))) PackageOptions.Title = value;
@@ -94,14 +94,16 @@ void ReadOptionList(const uint8_t* data, size_t size) {
   }
 }
 
+const uint8_t* PackageResource(const char* name, DWORD& size) {
+  HRSRC info = FindResourceA(nullptr, name, MAKEINTRESOURCEA(PackageResourceType));
+  size = info ? SizeofResource(nullptr, info) : 0;
+  HGLOBAL resource = size ? LoadResource(nullptr, info) : nullptr;
+  return resource ? static_cast<const uint8_t*>(LockResource(resource)) : nullptr;
+}
+
 void ReadOptionResource() {
-  HRSRC info = FindResourceA(nullptr, OptionsResource, MAKEINTRESOURCEA(PackageResourceType));
-  if (!info) return;
-  DWORD size = SizeofResource(nullptr, info);
-  HGLOBAL handle = size ? LoadResource(nullptr, info) : nullptr;
-  if (!handle) return;
-  if (const void* data = LockResource(handle)) ReadOptionList(static_cast<const uint8_t*>(data), size);
-  FreeResource(handle);
+  DWORD size = 0;
+  if (const uint8_t* data = PackageResource(OptionsResource, size)) ReadOptionList(data, size);
 }
 
 std::vector<std::string> SplitCommandLine(const char* commandLine) {

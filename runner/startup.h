@@ -9,6 +9,9 @@
 void ChooseLanguage();
 void DecodeProtectedStrings();
 void ReadOptionList(const uint8_t* data, size_t size);
+// The package's raw-data resource name, which stays mapped with the program; null when it is
+// missing or empty.
+const uint8_t* PackageResource(const char* name, unsigned long& size);
 void ReadOptionResource();
 // The arguments after the program's own name (in UTF-8, as the runner reads its wide command
 // line), split by the runner's rules.

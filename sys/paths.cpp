@@ -22,11 +22,6 @@ int32_t AcceptEntry(TSearchRec& rec) {
   while (rec.PlatformData.dwFileAttributes & rec.SkipMask) {
     if (!FindNext(rec)) return static_cast<int32_t>(GetLastError());
   }
-  FILETIME local{};
-  WORD date = 0, time = 0;
-  FileTimeToLocalFileTime(&rec.PlatformData.ftLastWriteTime, &local);
-  FileTimeToDosDateTime(&local, &date, &time);
-  rec.EntryTime = (static_cast<uint32_t>(date) << 16) | time;
   rec.EntrySize = (static_cast<int64_t>(rec.PlatformData.nFileSizeHigh) << 32) | rec.PlatformData.nFileSizeLow;
   rec.EntryAttributes = rec.PlatformData.dwFileAttributes;
   rec.EntryName = Utf8FromWide(rec.PlatformData.cFileName, wcsnlen(rec.PlatformData.cFileName, MAX_PATH));

@@ -12,7 +12,6 @@ using TFileName = std::string;
 
 // One folder enumeration; SearchHandle is INVALID_HANDLE_VALUE while closed.
 struct TSearchRec {
-  uint32_t EntryTime = 0;  // local DOS date (high word) and time (low word)
   int64_t EntrySize = 0;
   uint32_t EntryAttributes = 0;
   TFileName EntryName;

@@ -39,20 +39,20 @@ std::string WithoutTrailingBlanks(const std::string& text) {
   return text.substr(0, n);
 }
 
-bool IsUserAdministrator() {
-  HMODULE shell = LoadLibraryA("shell32.dll");
-  if (!shell) return false;
-  auto isUserAnAdmin = LookUpFunction<BOOL(WINAPI*)()>(shell, "IsUserAnAdmin");
-  bool admin = isUserAnAdmin && isUserAnAdmin() != 0;
-  FreeLibrary(shell);
-  return admin;
+namespace {
+
+// shell32, which the runner imports and so has loaded; a program that does not gets it from the
+// system folder.
+HMODULE ShellModule() {
+  HMODULE shell = GetModuleHandleA("shell32.dll");
+  return shell ? shell : LoadLibraryExA("shell32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
-bool IsNt6OrLater() {
-  OSVERSIONINFOA info{};
-  info.dwOSVersionInfoSize = sizeof info;  // the basic record, 148 bytes
-  static_assert(sizeof info == 148, "basic OSVERSIONINFOA");
-  return GetVersionExA(&info) && info.dwPlatformId == VER_PLATFORM_WIN32_NT && info.dwMajorVersion >= 6;
+}  // namespace
+
+bool IsUserAdministrator() {
+  auto isUserAnAdmin = LookUpFunction<BOOL(WINAPI*)()>(ShellModule(), "IsUserAnAdmin");
+  return isUserAnAdmin && isUserAnAdmin() != 0;
 }
 
 std::string SystemLanguageAbbreviation() {
@@ -69,19 +69,11 @@ namespace {
 // The common application-data folder; empty when the system cannot say.
 std::string CommonAppDataFolder() {
   std::string result;
-  bool loadedHere = false;
-  HMODULE shell = GetModuleHandleA("Shell32.dll");
-  if (!shell) {
-    shell = LoadLibraryA("Shell32.dll");
-    loadedHere = shell != nullptr;
-  }
-  if (!shell) return result;
   using GetFolderPath = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPWSTR);
-  auto getFolderPath = LookUpFunction<GetFolderPath>(shell, "SHGetFolderPathW");
+  auto getFolderPath = LookUpFunction<GetFolderPath>(ShellModule(), "SHGetFolderPathW");
   wchar_t buffer[MAX_PATH];
   if (getFolderPath && getFolderPath(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, buffer) == S_OK)
     result = WideBufferText(buffer, MAX_PATH);
-  if (loadedHere) FreeLibrary(shell);
   return result;
 }
 

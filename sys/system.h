@@ -17,7 +17,6 @@ bool EqualsIgnoringCase(const std::string& a, const std::string& b);
 bool StartsWithIgnoringCase(const std::string& prefix, const std::string& text);
 std::string WithoutTrailingBlanks(const std::string& text);
 bool IsUserAdministrator();
-bool IsNt6OrLater();
 std::string SystemLanguageAbbreviation();
 std::string CommonDataFolder();
 // The run's work folder: a new empty private folder "_cab<number>.tmp", made and held through its

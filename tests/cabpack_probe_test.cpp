@@ -99,10 +99,10 @@ TEST(PackedProgram, OptionListSetsTheRunnersOptions) {
   const TPackageOptions defaults;
   for (int i = 0; i < PackageOptionCount; ++i) {
     std::string name = PackageOptionTexts[i].Name;
-    bool expected = defaults.*PackageOptionKeys[i].Member;
+    bool expected = PackageOptionKeys[i].In(defaults);
     size_t at = ("," + ExpectedOptions + ",").find("," + name + "=");
     if (at != std::string::npos) expected = ExpectedOptions[at + name.size() + 1] == '1';
-    EXPECT_EQ(PackageOptions.*PackageOptionKeys[i].Member, expected) << name;
+    EXPECT_EQ(PackageOptionKeys[i].In(PackageOptions), expected) << name;
   }
 }
 

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cwchar>
 #include <deque>
 #include <string>
 #include <vector>
@@ -82,9 +83,9 @@ class FakeDriver {
     DeviceHandle = INVALID_HANDLE_VALUE;
   }
 
-  static HANDLE WINAPI Open(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
+  static HANDLE WINAPI Open(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
                             DWORD flags, HANDLE templateFile) {
-    bool asExpected = std::strcmp(name, "\\\\.\\QZMIO") == 0 && access == GENERIC_READ && share == FILE_SHARE_READ &&
+    bool asExpected = std::wcscmp(name, L"\\\\.\\QZMIO") == 0 && access == GENERIC_READ && share == FILE_SHARE_READ &&
                       !security && disposition == OPEN_EXISTING && flags == FILE_ATTRIBUTE_NORMAL && !templateFile;
     if (!asExpected) ++Active->Misuses;
     if (!asExpected || !Active->Present) {

@@ -52,7 +52,7 @@ bool TDlg::LaunchProgram(const std::string& fileName, const std::string& paramet
   request.cbSize = sizeof request;
   request.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_DDEWAIT | SEE_MASK_FLAG_NO_UI;
   request.hwnd = ownerWindow;
-  request.lpVerb = elevate && IsNt6OrLater() ? L"runas" : L"open";
+  request.lpVerb = elevate ? L"runas" : L"open";
   request.lpFile = file.c_str();
   request.lpParameters = line.c_str();
   request.lpDirectory = folder.c_str();

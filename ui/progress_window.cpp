@@ -43,14 +43,14 @@ void TDlg::SetCaption(const std::wstring& text) {
 bool TDlg::PumpMessages() {
   bool result = !Cancelled;
   MSG message{};
-  while (result && PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+  while (result && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
     if (message.message == WM_QUIT) {
       // Consumed, not posted again: the run ends through the cancel mark instead.
       Cancelled = true;
       result = false;
-    } else if (!Window || !IsDialogMessageA(Window, &message)) {
-      TranslateMessage(&message);
-      DispatchMessageA(&message);
+    } else if (!Window || !IsDialogMessageW(Window, &message)) {
+      // No window of the thread takes typed characters, so none are translated.
+      DispatchMessageW(&message);
     }
   }
   return result;
@@ -60,7 +60,7 @@ namespace {
 
 RECT WorkArea() {
   RECT work{};
-  if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0))
+  if (!SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0))
     work = RECT{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
   return work;
 }
@@ -101,9 +101,9 @@ void TDlg::WidenFor(const std::wstring& caption) {
   int width = outer.right - outer.left, wider = std::min<int>(needed, work.right - work.left) - width;
   if (wider <= 0) return;
   GetWindowRect(ProgressBar, &bar);
-  MapWindowPoints(nullptr, Window, reinterpret_cast<POINT*>(&bar), 2);
-  MoveWindow(Window, outer.left, outer.top, width + wider, outer.bottom - outer.top, FALSE);
-  MoveWindow(ProgressBar, bar.left, bar.top, bar.right - bar.left + wider, bar.bottom - bar.top, FALSE);
+  const UINT sizeOnly = SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE;
+  SetWindowPos(Window, nullptr, 0, 0, width + wider, outer.bottom - outer.top, sizeOnly);
+  SetWindowPos(ProgressBar, nullptr, 0, 0, bar.right - bar.left + wider, bar.bottom - bar.top, sizeOnly);
   CenterOnWorkArea();
 }
 
