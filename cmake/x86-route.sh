@@ -27,10 +27,13 @@ run() {
 # Inside the namespace (second stage): a private binfmt_misc, the rule, then COMMAND.
 if [ "${1:-}" = --inside ]; then
   shift
-  mount_point=$(mktemp -d) &&
-    mount -t binfmt_misc binfmt_misc "$mount_point" 2>/dev/null &&
-    printf '%s\n' ":cabrun-i386$rule_tail" > "$mount_point/register" 2>/dev/null &&
-    umount "$mount_point" && rmdir "$mount_point" &&  # the rule belongs to the namespace and stays
+  # Mounted where the system's lies, in this mount namespace only, and left mounted: the kernel
+  # drops a namespace's rules with its last mount. The rule must be there and on before the loader
+  # is tried, or a kernel that runs 32-bit programs would answer for qemu.
+  entries=/proc/sys/fs/binfmt_misc
+  mount -t binfmt_misc binfmt_misc "$entries" 2>/dev/null &&
+    printf '%s\n' ":cabrun-i386$rule_tail" > "$entries/register" 2>/dev/null &&
+    [ "$(head -n 1 "$entries/cabrun-i386" 2>/dev/null)" = enabled ] &&
     "$loader" --version >/dev/null 2>&1 || exit 125
   [ "${1:-}" = --probe ] && exit 0
   run namespace "through qemu user emulation ($qemu_version, in a private binfmt_misc)" "$@"

@@ -33,7 +33,8 @@ constexpr size_t MaxTitleCharacters = 64;
 // The runner hands the payload its quoted path, "/Runner=<the package's path>", the fixed
 // arguments and the package's own arguments, and Windows takes 32767 characters. The fixed
 // arguments may take 30000 bytes: the rest holds two paths of up to 260 characters (MAX_PATH:
-// the runner works through the ANSI calls) with their quotes and blanks, and about 2200 for the
+// the runner reads its own path so, and the payload's lies in the work folder) with their quotes
+// and blanks, and about 2200 for the
 // arguments the package is started with (/quiet /log=PATH and the like).
 constexpr size_t MaxFixedArguments = 30000;
 
