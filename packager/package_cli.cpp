@@ -6,6 +6,7 @@
 #include "packager/pack.h"
 #include "packager/read_package.h"
 #include "packager/switches.h"
+#include "packager/text.h"
 
 int RunCabpack(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool showProgress) {
   if (args.empty()) {
@@ -36,7 +37,7 @@ int RunCabpack(const std::vector<std::string>& args, std::ostream& out, std::ost
       ok = SaveCabinet(settings, failure);
     } else if ((ok = Pack(settings, stats, err, failure)) && !settings.Quiet) {
       double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-      out << "made \"" << settings.Output << "\": " << stats.Files << " files, " << stats.BytesIn << " bytes in, "
+      out << "made \"" << settings.Output << "\": " << Counted(stats.Files, "file") << ", " << stats.BytesIn << " bytes in, "
           << stats.BytesOut << " bytes out, ratio " << std::fixed << std::setprecision(2)
           << (stats.BytesIn ? double(stats.BytesOut) / double(stats.BytesIn) : 0.0) << ", " << seconds << " s";
       if (stats.Excluded) out << "; " << stats.Excluded << " left out by --exclude";

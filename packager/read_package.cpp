@@ -224,7 +224,7 @@ bool List(const Settings& s, std::ostream& out, Failure& failure) {
   }
   uint64_t total = 0;
   for (const CabinetEntry& e : table.Files) total += e.Size;
-  out << "\nCabinet: " << opened.Cabinet.Size << " bytes, " << table.Files.size() << " files, " << total
+  out << "\nCabinet: " << opened.Cabinet.Size << " bytes, " << Counted(table.Files.size(), "file") << ", " << total
       << " bytes unpacked; compression";
   for (uint16_t c : table.FolderCompression) out << " " << CompressionName(c);
   out << "\n";

@@ -28,12 +28,31 @@ void TTempFile::Keep() {
 
 TStagedOutput::TStagedOutput(const std::string& output) : Output(output), Temp(fs::u8path(output), ".tmp") {}
 
-bool TStagedOutput::Create(std::string& error) {
-  fs::path folder = fs::u8path(Output).parent_path();
+TStagedOutput::~TStagedOutput() {
+  if (Committed) return;
+  // What a failed run made goes, the staging file first, then the folders, deepest first.
+  if (File.is_open()) File.close();
   std::error_code ec;
-  if (!folder.empty() && !fs::is_directory(folder, ec)) {
-    error = "the folder \"" + folder.u8string() + "\" does not exist (for \"" + Output + "\")";
-    return false;
+  fs::remove(Temp.Path, ec);
+  for (const fs::path& folder : MadeFolders) fs::remove(folder, ec);
+}
+
+bool TStagedOutput::Create(std::string& error) {
+  // The output's folder and those above it that are missing are made (an output folder is often
+  // left out of version control).
+  std::error_code ec;
+  for (fs::path folder = fs::u8path(Output).parent_path(); !folder.empty() && !fs::exists(folder, ec);
+       folder = folder.parent_path()) {
+    MadeFolders.push_back(folder);
+    if (folder == folder.parent_path()) break;
+  }
+  for (auto made = MadeFolders.rbegin(); made != MadeFolders.rend(); ++made) {
+    if (!fs::create_directory(*made, ec)) {
+      error = "the folder \"" + made->u8string() + "\" cannot be made (for \"" + Output + "\")" +
+              (ec ? ": " + ec.message() : std::string());
+      MadeFolders.erase(MadeFolders.begin(), made.base());  // those not made
+      return false;
+    }
   }
   File.open(Temp.Path, std::ios::binary | std::ios::trunc);
   if (!File) error = "cannot write \"" + Output + "\"";
@@ -55,6 +74,7 @@ bool TStagedOutput::Commit(std::string& error) {
     return false;
   }
   Temp.Keep();
+  Committed = true;
   return true;
 }
 

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <ostream>
 #include <string>
+#include <vector>
 
 // cabpack stages its output as "<output name>.cabpack-<hex>.tmp" (and ".cab") beside it.
 constexpr const char* StagingMark = ".cabpack-";
@@ -26,10 +27,14 @@ class TTempFile {
 
 // The output is staged in a temporary file beside it and renamed into place at the end.
 // Creating it first finds an unwritable output before any work. Closed, it can be worked on as a
-// file (signed) before Commit.
+// file (signed) before Commit. Without Commit, nothing it made stays: the staging file, nor the
+// output's folders that Create made.
 class TStagedOutput {
  public:
   explicit TStagedOutput(const std::string& output);
+  ~TStagedOutput();
+  TStagedOutput(const TStagedOutput&) = delete;
+  TStagedOutput& operator=(const TStagedOutput&) = delete;
   bool Create(std::string& error);
   std::ostream& Stream() { return File; }
   bool Close(std::string& error);
@@ -38,8 +43,10 @@ class TStagedOutput {
 
  private:
   std::string Output;
+  std::vector<std::filesystem::path> MadeFolders;  // deepest first
   TTempFile Temp;
   std::ofstream File;
+  bool Committed = false;
 };
 
 // Whether two paths name the same file (also one that does not exist yet).

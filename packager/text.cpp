@@ -30,6 +30,10 @@ std::string Upper(std::string s) {
   return s;
 }
 
+std::string Counted(uint64_t count, const std::string& noun) {
+  return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
 std::string Enumerated(const std::vector<std::string>& words) {
   std::string text;
   for (size_t i = 0; i < words.size(); ++i) text += (i == 0 ? "" : i + 1 == words.size() ? " and " : ", ") + words[i];

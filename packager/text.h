@@ -9,6 +9,9 @@
 // ASCII letters in upper case, as the runner compares names.
 std::string Upper(std::string s);
 
+// A count and its noun, plural unless the count is one: "1 file", "2 files".
+std::string Counted(uint64_t count, const std::string& noun);
+
 // The words as a list in a sentence: "a", "a and b", "a, b and c".
 std::string Enumerated(const std::vector<std::string>& words);
 

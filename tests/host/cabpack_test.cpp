@@ -1024,14 +1024,20 @@ TEST_F(CabpackTest, RefusesAPackageWithTwoCopiesOfAResource) {
   }
 }
 
-TEST_F(CabpackTest, RefusesAnOutputThatCannotBeWritten) {
+TEST_F(CabpackTest, MakesTheOutputsFolderAndRefusesAnOutputThatCannotBeWritten) {
+  // Missing folders are made for the output, and go again with a run that fails.
   std::string out = (Folder / "no" / "such" / "folder" / "p.exe").string();
-  EXPECT_EQ(Run({"--source", Source.string(), "--run", "setup.exe", "--stub", Stub, "-o", out}), 1);
-  EXPECT_NE(Error.find("the folder \"" + (Folder / "no" / "such" / "folder").string() + "\" does not exist"),
-            std::string::npos) << Error;
+  EXPECT_EQ(Run({"--source", Source.string(), "--run", "missing", "--stub", Stub, "-o", out}), 1) << Error;
   EXPECT_FALSE(fs::exists(Folder / "no"));
-  // An existing package stays as it was when the new one fails.
+  EXPECT_EQ(Run({"--source", Source.string(), "--run", "setup.exe", "--stub", Stub, "-o", out}), 0) << Error;
+  EXPECT_TRUE(fs::is_regular_file(out));
+  fs::remove_all(Folder / "no");
   WriteFile(Out, "old package");
+  out = (fs::path(Out) / "folder" / "p.exe").string();
+  EXPECT_EQ(Run({"--source", Source.string(), "--run", "setup.exe", "--stub", Stub, "-o", out}), 1);
+  EXPECT_NE(Error.find("the folder \"" + (fs::path(Out) / "folder").string() + "\" cannot be made"), std::string::npos)
+      << Error;
+  // An existing package stays as it was when the new one fails.
   EXPECT_EQ(Run({"--source", Source.string(), "--run", "missing", "--stub", Stub, "-o", Out}), 1);
   EXPECT_EQ(ReadFile(Out), "old package");
   EXPECT_EQ(OutFolder(), std::set<std::string>{"package.exe"});
@@ -1102,7 +1108,7 @@ TEST_F(CabpackTest, FollowsTheCommandLineConventions) {
       {{"--source", src, "setup.exe"}, 2, "unexpected argument \"setup.exe\""},
       {{"--source=" + src, "--run=setup.exe", "-o", Out}, 0, "made \"" + Out + "\": 2 files, 16 bytes in, "},
       {{"--source", src, "--run", "setup.exe", "--exclude", "data", "-o", Out}, 0,
-       "1 files, 10 bytes in, "},
+       "1 file, 10 bytes in, "},
       {{"--source", src, "--run", "setup.exe", "--exclude", "*.exe", "-o", Out}, 1, "is left out by --exclude"},
       {{"--source", src, "--run", "setup.exe", "--sign-command", "osslsigncode sign -in x", "-o", Out}, 2,
        "--sign-command: the command must name the package to sign as {in}"},
