@@ -79,29 +79,35 @@ const struct {
      "(StartWithoutWaiting), has ended; in extract-only mode the files were written. With PassExitCode on: the "
      "payload's own exit code instead."},
     {PackageTopic::ExitCodes, "101", "The extract-only target folder could not be made (\"Could not create ... folder!\")."},
-    {PackageTopic::ExitCodes, "102", "No temporary file could be made for the cabinet (\"Could not create package!\")."},
+    {PackageTopic::ExitCodes, "102", "No work folder could be made (\"Could not create package!\")."},
     {PackageTopic::ExitCodes, "103",
-     "The cabinet could not be written out: the package carries none, or the disk is full (\"Could not extract "
-     "package!\")."},
+     "The package carries no cabinet, or carries its cabinet, option list or digests more than once (in several "
+     "languages or name spellings, of which Windows would pick one by the user's language; refused before "
+     "anything is made) (\"Could not extract package!\")."},
     {PackageTopic::ExitCodes, "104",
-     "The expansion failed: a damaged or cut-short cabinet, a file that could not be written, a name stored in "
-     "UTF-8 that the system's code page cannot hold, or a link or second name of another file met in an "
-     "extract-only target (\"Could not extract files!\")."},
+     "The expansion failed: a damaged or cut-short cabinet, a file that could not be written, files that do not "
+     "match the package's digests or do not number as many, a refused name (not UTF-8, leading out of the "
+     "extract folder, naming a device, or read as another path in the system's code page), or a link or second "
+     "name of another file met in an extract-only target (\"Could not extract files!\")."},
     {PackageTopic::ExitCodes, "105", "The cabinet flags no program to run (\"An executable file is not specified!\")."},
-    {PackageTopic::ExitCodes, "106", "The flagged program is not in the extract folder (\"An executable file is not found!\")."},
+    {PackageTopic::ExitCodes, "106", "The flagged program is not the file that was extracted (\"An executable file is not found!\")."},
     {PackageTopic::ExitCodes, "107",
-     "The program could not be started, its command line would be too long, or a batch payload's argument holds "
-     "a % or a line break (\"Could not execute the executable file!\")."},
+     "The program could not be started, its command line would be too long, a batch payload's argument holds a % "
+     "or a line break (\"Could not execute the executable file!\"), or an argument cannot be spelled in the "
+     "system's code page (\"An argument cannot be passed to the executable file!\", before anything is "
+     "extracted)."},
     {PackageTopic::ExitCodes, "1223",
-     "The user cancelled (the progress window's button or Escape) or declined the extract-only confirmation "
-     "(ERROR_CANCELLED). A cancel while the payload runs ends the wait only, and the run still ends with 1223."},
+     "The user cancelled (Escape in the progress window, which has no button) or declined the extract-only "
+     "confirmation (ERROR_CANCELLED). A cancel while the payload runs ends the wait only, and the run still ends "
+     "with 1223."},
     {PackageTopic::ExitCodes, "8",
      "Memory ran out (ERROR_NOT_ENOUGH_MEMORY): the run ended where it stood, removed what it had made and showed "
      "nothing."},
     {PackageTopic::ExitCodes, "1359", "The C++ library found a fault in the runner (ERROR_INTERNAL_ERROR); ends like 8."},
     {PackageTopic::ExitCodes, "any other",
      "The environment report could not be written: the Windows error number (for example 5, access denied; 112, "
-     "disk full), after the box \"Runtime error NNN at XXXXXXXX\" (not shown in a quiet run). The extract folder "
+     "disk full), after the box \"Runtime error NNN at XXXXXXXX\" (16 address digits from the x64 runner; not "
+     "shown in a quiet run). The extract folder "
      "stays."},
     {PackageTopic::ExitCodes, nullptr,
      "A payload's own code counts only with PassExitCode: it should return 0 on success, 3010 when it succeeded "
@@ -109,15 +115,16 @@ const struct {
      "none of 101 to 107 and 1223, which are the runner's own."},
     {PackageTopic::Log, nullptr,
      "With /log=PATH the package writes plain lines with a local time stamp, opened once per run: from \"start\" "
-     "with its own path, its arguments, language and options, the temporary cabinet and the extract folder, what "
+     "with its own path, its arguments, language and options (by the names cabpack takes), the extract folder, what "
      "was expanded, the payload's command line and how it ended, to the clean-up and \"exit code N\". A failure "
      "shows as \"message not shown: CAPTION: TEXT\" (or \"message:\" when the box was shown), followed by the "
      "clean-up and the exit code."},
     {PackageTopic::Log, nullptr,
      "A new log is made with private rights (SYSTEM and Administrators only: read it from an elevated prompt). An "
      "existing one is appended to only when it is a plain file with one name that SYSTEM, Administrators or "
-     "TrustedInstaller own and nobody else controls; otherwise, and when it cannot be written (a folder, a "
-     "missing folder, no rights), there is no log, and the run goes on unchanged."},
+     "TrustedInstaller own and nobody else controls; any other file there is replaced by a new private log, which "
+     "says so in its second line. Where no file can be made at all (a folder, a missing folder, no rights), there "
+     "is no log, and the run goes on unchanged. The log is UTF-8 and begins with its byte order mark."},
 };
 
 const char* TopicHeading(PackageTopic topic) {
