@@ -12,13 +12,14 @@ megabytes=${2:-256}
 rounds=3
 
 if [ "${CABRUN_IN_XVFB:-}" != 1 ]; then
-  exec "$root/cmake/wine-session.sh" "$build" "$0" "$build" "$megabytes"
+  CABRUN_ARCH=${CABRUN_ARCH:-native} exec "$root/cmake/wine-session.sh" "$build" "$0" "$build" "$megabytes"
 fi
 
-# The Windows programs of the architecture the session chose: x86 where this machine runs it.
+# The Windows programs of the architecture that runs natively here (or CABRUN_ARCH).
 arch_build=$CABRUN_ARCH_BUILD
 cmake --build "$arch_build" --target expand_bench -j2 >/dev/null
-echo "architecture: $CABRUN_ARCH"
+echo "architecture: $CABRUN_ARCH, run $CABRUN_ARCH_HOW"
+[ "$CABRUN_ARCH_HOW" = natively ] || echo "emulated: these figures are not comparable with native ones"
 
 bench="$arch_build/bench/expand_bench.exe"
 work=$(mktemp -d /tmp/expand_bench.XXXXXX)

@@ -11,13 +11,14 @@ files=${2:-1000}
 rounds=${3:-3}
 
 if [ "${CABRUN_IN_XVFB:-}" != 1 ]; then
-  exec "$root/cmake/wine-session.sh" "$build" "$0" "$build" "$files" "$rounds"
+  CABRUN_ARCH=${CABRUN_ARCH:-native} exec "$root/cmake/wine-session.sh" "$build" "$0" "$build" "$files" "$rounds"
 fi
 
-# The Windows programs of the architecture the session chose: x86 where this machine runs it.
+# The Windows programs of the architecture that runs natively here (or CABRUN_ARCH).
 arch_build=$CABRUN_ARCH_BUILD
 cmake --build "$arch_build" --target cabrun host_tools probe_payload -j2 >/dev/null
-echo "architecture: $CABRUN_ARCH"
+echo "architecture: $CABRUN_ARCH, run $CABRUN_ARCH_HOW"
+[ "$CABRUN_ARCH_HOW" = natively ] || echo "emulated: these figures are not comparable with native ones"
 
 work=$(mktemp -d /tmp/quiet_bench.XXXXXX)
 trap 'rm -rf "$work"' EXIT

@@ -17,13 +17,14 @@ megabytes=${2:-128}
 rounds=${3:-1}
 
 if [ "${CABRUN_IN_XVFB:-}" != 1 ]; then
-  exec "$root/cmake/wine-session.sh" "$build" "$0" "$build" "$megabytes" "$rounds"
+  CABRUN_ARCH=${CABRUN_ARCH:-native} exec "$root/cmake/wine-session.sh" "$build" "$0" "$build" "$megabytes" "$rounds"
 fi
 
-# The Windows programs of the architecture the session chose: x86 where this machine runs it.
+# The Windows programs of the architecture that runs natively here (or CABRUN_ARCH).
 arch_build=$CABRUN_ARCH_BUILD
 cmake --build "$arch_build" --target cabrun host_tools probe_payload run_bench -j2 >/dev/null
-echo "architecture: $CABRUN_ARCH"
+echo "architecture: $CABRUN_ARCH, run $CABRUN_ARCH_HOW"
+[ "$CABRUN_ARCH_HOW" = natively ] || echo "emulated: these figures are not comparable with native ones"
 export LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8
 
 work=$(mktemp -d /tmp/run_bench.XXXXXX)
@@ -85,7 +86,7 @@ cat <<'TEXT'
 to-start: from CreateProcess of the package to the payload's first instruction. sleeps: the runner's
 fixed sleeps before the launch (100 ms per file, the 500 ms pause). overhead = to-start - sleeps, with
 its share of to-start, split into: runner = until its window shows (process creation, start-up);
-own = from the window showing to the launch, less the sleeps (cabinet write, expansion, report);
+own = from the window showing to the launch, less the sleeps (digest check, expansion, report);
 launch = from the launch to the payload running (the shell, process creation).
 whole: until the runner ended; its overhead leaves out the sleeps, the 200 ms after the launch and the
 payload's own lifetime.

@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: window_wait_cpu PROGRAM FOLDER\n");
     return 2;
   }
-  TDlg dialog("Executing....");
+  TDlg dialog(L"Executing....");
   ProgressWindow = &dialog;
   dialog.UpdateVisibility(true, true);
   dialog.SetProgress(100, ProgressMarquee);

@@ -8,13 +8,14 @@ build=$(cd "${1:?usage: window_wait_cpu.sh BUILD}" && pwd)
 
 if [ "${CABRUN_BENCH_INSIDE:-}" != 1 ]; then
   export CABRUN_BENCH_INSIDE=1
-  exec "$root/cmake/wine-session.sh" "$build" "$0" "$build"
+  CABRUN_ARCH=${CABRUN_ARCH:-native} exec "$root/cmake/wine-session.sh" "$build" "$0" "$build"
 fi
 
-# The Windows programs of the architecture the session chose: x86 where this machine runs it.
+# The Windows programs of the architecture that runs natively here (or CABRUN_ARCH).
 arch_build=$CABRUN_ARCH_BUILD
 cmake --build "$arch_build" --target window_wait_cpu launch_recorder -j2 >/dev/null
-echo "architecture: $CABRUN_ARCH"
+echo "architecture: $CABRUN_ARCH, run $CABRUN_ARCH_HOW"
+[ "$CABRUN_ARCH_HOW" = natively ] || echo "emulated: these figures are not comparable with native ones"
 
 # This prefix's Wine server: the one whose folder is named after the prefix's device and inode.
 server_dir=$(printf 'server-%x-%x' "$(stat -c %d "$WINEPREFIX")" "$(stat -c %i "$WINEPREFIX")")

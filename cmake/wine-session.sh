@@ -5,7 +5,8 @@
 # with BUILD/x64/wineprefix. The servers start first, with their output away from the command's
 # pipes, so that their helpers cannot keep a test run hanging.
 # COMMAND finds `wine`, WINEPREFIX and CABRUN_ARCH_BUILD (BUILD or BUILD/x64) set for CABRUN_ARCH:
-# the architecture asked for in CABRUN_ARCH, else x86 where it runs, else x64. CABRUN_WINE_RUNNABLE
+# the architecture asked for in CABRUN_ARCH, else x86 where it runs, else x64; CABRUN_ARCH_HOW says
+# how it runs (natively, or through qemu user emulation). CABRUN_WINE_RUNNABLE
 # lists the architectures that run here; cmake/wine-arch.sh reads it instead of asking again.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -39,13 +40,17 @@ for arch in x86 x64; do
   fi
 done > "$build/wine-session.txt"
 export CABRUN_WINE_RUNNABLE
-if [ -z "${CABRUN_ARCH:-}" ]; then
-  CABRUN_ARCH=${CABRUN_WINE_RUNNABLE%% *}
-  if [ -z "$CABRUN_ARCH" ]; then
-    echo "wine-session: Wine runs no Windows programs here: x86: $CABRUN_WINE_WHY_x86; x64: $CABRUN_WINE_WHY_x64" >&2
-    exit 1
-  fi
+# CABRUN_ARCH=native (the benchmarks) takes x64 where x86 would run only emulated.
+case "${CABRUN_ARCH:-} $CABRUN_WINE_RUNNABLE $CABRUN_X86_ROUTE" in
+  "native x86 x64 "*) [ "$CABRUN_X86_ROUTE" = native ] || CABRUN_ARCH=x64 ;;
+esac
+case ${CABRUN_ARCH:-} in x86|x64) ;; *) CABRUN_ARCH=${CABRUN_WINE_RUNNABLE%% *} ;; esac
+if [ -z "$CABRUN_ARCH" ]; then
+  echo "wine-session: Wine runs no Windows programs here: x86: $CABRUN_WINE_WHY_x86; x64: $CABRUN_WINE_WHY_x64" >&2
+  exit 1
 fi
+CABRUN_ARCH_HOW=natively
+[ "$CABRUN_ARCH" = x86 ] && CABRUN_ARCH_HOW=$CABRUN_X86_HOW
 
 # Starts the server of ARCH's prefix and sets the prefix up (once: ~10 s; ~50 s emulated), then
 # the desktop and its process, which programs would otherwise start again and again, each time with
@@ -83,7 +88,7 @@ trap stop_servers EXIT
 for arch in $CABRUN_WINE_RUNNABLE; do
   if [ "$arch" = "$CABRUN_ARCH" ] || [ -d "$(arch_build "$arch")" ]; then start_server "$arch"; fi
 done
-export CABRUN_ARCH CABRUN_ARCH_BUILD WINEPREFIX
+export CABRUN_ARCH CABRUN_ARCH_HOW CABRUN_ARCH_BUILD WINEPREFIX
 CABRUN_ARCH_BUILD=$(arch_build "$CABRUN_ARCH")
 WINEPREFIX=$CABRUN_ARCH_BUILD/wineprefix
 rc=0
