@@ -365,6 +365,7 @@ TRunOutcome DriveRun(const std::string& commandLine, const std::string& folder, 
     if (ownTemp) SetEnvironmentVariableA(name, RunWorkFolder().c_str());
   BOOL started = CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr,
                                 folder.empty() ? nullptr : where.c_str(), &startup, &process);
+  outcome.StartError = started ? 0 : GetLastError();
   if (ownTemp) {
     SetEnvironmentVariableA("TMP", *savedTmp ? savedTmp : nullptr);
     SetEnvironmentVariableA("TEMP", StartTemp.c_str());

@@ -52,6 +52,7 @@ struct TRunScript {
 
 struct TRunOutcome {
   bool Started = false;
+  DWORD StartError = 0;  // why the runner could not be started
   bool TimedOut = false;  // the driver had to end the runner
   DWORD ExitCode = 0;
   ULONGLONG StartedAt = 0, EndedAt = 0;  // wall-clock ms, comparable with the probe's record

@@ -168,7 +168,7 @@ TEST_F(RunTest, ReportThatCannotBeWrittenEndsTheProcess) {
   DeleteFolderIfPresent(outcome.ExtractFolder);
   std::string log = RunQuietly(package, "", outcome.ExitCode);
   EXPECT_NE(log.find(" message not shown: Error: Runtime error"), std::string::npos) << log;
-  for (const std::string& name : RunLeftovers(Work)) DeleteFolderIfPresent(Work + "\\" + name);
+  RemoveRunLeftovers(Work);
 }
 
 // A cancel while the payload runs ends the wait and the window at once, but nothing of the
