@@ -47,7 +47,6 @@ void CreateProgressWindow() {
 
 void SetWindowCaption(const char* caption) { ProgressWindow->SetCaption(WideCaption(caption)); }
 
-
 BOOL CALLBACK CountLanguage(HMODULE, LPCSTR, LPCSTR, WORD, LONG_PTR count) {
   ++*reinterpret_cast<int*>(count);
   return TRUE;

@@ -135,8 +135,9 @@ std::string CreateWorkFolder(std::vector<THeldFolder>& chain) {
   // Where every name in the maker's folder is taken, the next place serves as it does when that
   // folder cannot be trusted.
   std::string made = MakeWorkFolderIn(CommonDataFolder(), chain);
+  if (!made.empty()) return made;
   std::string appData = CommonAppDataFolder();
-  if (made.empty() && IsTrustedFolder(appData)) made = MakeWorkFolderIn(appData, chain);
+  if (IsTrustedFolder(appData)) made = MakeWorkFolderIn(appData, chain);
   return made.empty() ? MakeWorkFolderIn(TempFolderPath(), chain) : made;
 }
 

@@ -11,7 +11,6 @@ TDlg* ProgressWindow = nullptr;
 
 namespace {
 
-
 void ChangeStyle(HWND window, LONG set, LONG clear) {
   LONG style = GetWindowLongA(window, GWL_STYLE);
   SetWindowLongA(window, GWL_STYLE, (style | set) & ~clear);
