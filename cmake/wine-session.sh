@@ -41,10 +41,11 @@ for arch in x86 x64; do
 done > "$build/wine-session.txt"
 export CABRUN_WINE_RUNNABLE
 # CABRUN_ARCH=native (the benchmarks) takes x64 where x86 would run only emulated.
-case "${CABRUN_ARCH:-} $CABRUN_WINE_RUNNABLE $CABRUN_X86_ROUTE" in
-  "native x86 x64 "*) [ "$CABRUN_X86_ROUTE" = native ] || CABRUN_ARCH=x64 ;;
-esac
-case ${CABRUN_ARCH:-} in x86|x64) ;; *) CABRUN_ARCH=${CABRUN_WINE_RUNNABLE%% *} ;; esac
+if [ "${CABRUN_ARCH:-}" = native ]; then
+  CABRUN_ARCH=
+  [ "$CABRUN_X86_ROUTE" = native ] || case " $CABRUN_WINE_RUNNABLE " in *" x64 "*) CABRUN_ARCH=x64 ;; esac
+fi
+[ -n "${CABRUN_ARCH:-}" ] || CABRUN_ARCH=${CABRUN_WINE_RUNNABLE%% *}
 if [ -z "$CABRUN_ARCH" ]; then
   echo "wine-session: Wine runs no Windows programs here: x86: $CABRUN_WINE_WHY_x86; x64: $CABRUN_WINE_WHY_x64" >&2
   exit 1

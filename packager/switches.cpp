@@ -34,8 +34,8 @@ constexpr size_t MaxTitleCharacters = 64;
 // arguments and the package's own arguments, and Windows takes 32767 characters. The fixed
 // arguments may take 30000 bytes: the rest holds two paths of up to 260 characters (MAX_PATH:
 // the runner reads its own path so, and the payload's lies in the work folder) with their quotes
-// and blanks, and about 2200 for the
-// arguments the package is started with (/quiet /log=PATH and the like).
+// and blanks, and about 2200 for the arguments the package is started with (/quiet /log=PATH and
+// the like).
 constexpr size_t MaxFixedArguments = 30000;
 
 bool SetOption(Settings& s, const std::string& v, bool on, std::string& error) {
